@@ -1,0 +1,56 @@
+// The dialog layer of both programs.
+//
+// Every control of a dialog lives in the layer's own table (kind, text, value, range, state,
+// enabled, items, callbacks per event); the rest of the system reaches a control only by its
+// dialog and control id and a property by an index code. Puts and gets are safe from any
+// thread; programmatic puts raise no events. Without a display the layer runs headless.
+#pragma once
+
+#include <string>
+
+// Event codes.
+enum : int {
+  evinit = 0,          // dialog created (control id = dialog id)
+  evdestroy = -15,     // dialog destroyed
+  evsize = -24,        // dialog size changed
+  evclick = -4,        // push button, check box, radio button (default; -1 accepted too)
+  evchange = -6,       // edit, combo box, scroll bar, trackbar, up-down (default)
+  evupdate = -7,       // text updated on screen: edit, combo box
+  evgainfocus = -18,   // edit, combo box
+  evlosefocus = -19,   // edit, combo box
+  evselchange = -10,   // list box, combo box, tab control (default)
+  evdblclick = -14,    // list box, combo box
+  evtab2 = -20,        // second tab-control event (not used)
+  evdefault = 1,       // registration without an event: the control's default event
+};
+
+// Index codes of properties.
+enum : int {
+  ixdefault = -1,  // value of slider/up-down/progress bar, text of a text control, tick state
+  ixenabled = -3,
+  ixstate = -5,    // ticked; for a tab control the current page
+  ixmax = -8,
+  ixmin = -16,
+  ixpos = -9,
+  ixcount = -13,   // number of items
+  // n >= 1: item n
+};
+
+struct dialogrecord;  // the layer's record of one dialog (defined by the layer)
+using dlgcallback = void (*)(dialogrecord& dlg, int id, int event);
+
+// Builds the control table from the dialog template with that resource id; false when the
+// template does not exist. The record must outlive every use of it.
+bool dlgload(int resourceid, dialogrecord*& dlg);
+// Creates the dialog (shown with showmode, 0 = hidden); parent: a tab control's dialog page.
+void dlgshow(dialogrecord& dlg, int showmode = 1, dialogrecord* parent = nullptr, int parentid = 0);
+void dlgonevent(dialogrecord& dlg, int id, dlgcallback cb, int event = evdefault);
+void dlgputint(dialogrecord& dlg, int id, int value, int index = ixdefault);
+void dlgputflag(dialogrecord& dlg, int id, bool value, int index = ixdefault);
+void dlgputtext(dialogrecord& dlg, int id, const std::string& text, int index = ixdefault);
+int dlggetint(dialogrecord& dlg, int id, int index = ixdefault);
+bool dlggetflag(dialogrecord& dlg, int id, int index = ixdefault);
+// The text, blank-padded to length characters (a longer text is cut).
+std::string dlggettext(dialogrecord& dlg, int id, int length = 512, int index = ixdefault);
+void dlgsendmsg(dialogrecord& dlg, int id, int message, long wparam, long lparam);
+void dlgclose(dialogrecord*& dlg);

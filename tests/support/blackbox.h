@@ -1,0 +1,49 @@
+// Helpers for tests that run the programs from outside.
+//
+// A progfolder is a temporary program folder of its own: the programs and our libraries are
+// copied into it, so tests running in parallel never share KJ.ini or scratch files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct runresult {
+  int status = -1;       // exit status, or 128 + signal
+  std::string out, err;  // everything the program printed
+};
+
+// Runs a command (argv[0] searched in PATH unless it holds a '/') in folder dir with extra
+// environment entries "NAME=value"; stdin is /dev/null. timeoutsecs kills it (status 124+128).
+runresult runcommand(const std::vector<std::string>& argv, const std::string& dir = "",
+                     const std::vector<std::string>& env = {}, int timeoutsecs = 300);
+
+class progfolder {
+ public:
+  progfolder();
+  ~progfolder();
+  progfolder(const progfolder&) = delete;
+  progfolder& operator=(const progfolder&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write(const std::string& name, const std::string& text) const;
+  bool exists(const std::string& name) const;
+  std::string read(const std::string& name) const;
+
+  // Runs the encoder from this folder (working folder too), headless, with the time scale 0.
+  runresult ostrel(const std::vector<std::string>& args,
+                   const std::vector<std::string>& env = {}) const;
+  // Any program of the folder.
+  runresult program(const std::string& name, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) const;
+
+ private:
+  std::string dir_;
+};
+
+std::string readfile(const std::string& path);
+void writefile(const std::string& path, const std::string& data);
+
+// Decodes a stream with ffmpeg, failing on every error; true when it exited 0 and printed
+// nothing. why receives ffmpeg's output otherwise.
+bool decodesclean(const std::string& m2v, std::string* why = nullptr);
