@@ -12,3 +12,4 @@ std::atomic<int> previewzoom{1};
 std::atomic<bool> zoomchanged{false};
 statusrec statusblock;
 std::string statusline(statuslinelength, ' ');
+dialogrecord* maindialog = nullptr;

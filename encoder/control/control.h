@@ -8,6 +8,8 @@
 #include <atomic>
 #include <string>
 
+struct dialogrecord;
+
 enum steps : int {
   stepnone = 0,
   stepstartup = 10,
@@ -39,3 +41,6 @@ extern statusrec statusblock;
 // The 512-character status text shown in control 1053.
 constexpr int statuslinelength = 512;
 extern std::string statusline;
+
+// Dialog 101, the encoder's window (mainwindow); every writer tests showwindow first.
+extern dialogrecord* maindialog;
