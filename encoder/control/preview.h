@@ -61,7 +61,8 @@ bool stretchpreview(const uint8_t* bmp, const previewgeometry& geom, uint8_t* ca
 
 // The window side of the preview, installed by the window backend; empty headless. Called
 // from the pass thread as well as the window thread: the backend hands the work to the
-// window thread.
+// window thread, and draw is done with bmp (or has copied it) when it returns, since the
+// running pass writes the next preview frame into the same buffer.
 struct previewbackend {
   std::function<bool(int& width, int& height)> clientsize;  // false: no window to draw in
   std::function<void(const uint8_t* bmp, const previewgeometry& geom)> draw;
