@@ -34,7 +34,7 @@ int readline(std::FILE* f, std::string& line, size_t maxlen) {
     }
     any = true;
     if (c == '\n') break;
-    if (line.size() < maxlen + 1) line.push_back(c == '\t' ? ' ' : static_cast<char>(c));
+    if (line.size() <= maxlen) line.push_back(c == '\t' ? ' ' : static_cast<char>(c));
   }
   // A CR before the line end belongs to the line end; one more character was kept so that a
   // CR right after the cut is still seen as such.

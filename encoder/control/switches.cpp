@@ -58,13 +58,6 @@ std::string lowered(std::string s) {
   return s;
 }
 
-// The text without its trailing blanks (a slot is a blank-padded text).
-std::string value(int slot) {
-  const std::string& s = switchtexts[slot];
-  size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
-}
-
 // The one window write of this file; every caller has checked showwindow.
 void putshown(int id, const std::string& text) {
   if (maindialog) dlgputtext(*maindialog, id, text);
@@ -98,6 +91,12 @@ bool readint(int slot, int& v) { return readints(switchtexts[slot], &v, 1) == li
 bool readreal(int slot, float& v) { return readreals(switchtexts[slot], &v, 1) == listok; }
 
 }  // namespace
+
+std::string switchvalue(int slot) {
+  const std::string& s = switchtexts[slot];
+  size_t e = s.find_last_not_of(' ');
+  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
 
 bool switchgiven(int slot) {
   return switchtexts[slot].find_first_not_of(' ') != std::string::npos;
@@ -139,11 +138,11 @@ int parseargs() {
   int v = 0;
   float r = 0.0f;
   if (switchgiven(slotinput)) {
-    settings.inpath = value(slotinput);
+    settings.inpath = switchvalue(slotinput);
     settings.inputgiven = true;
   }
   if (switchgiven(slotoutput)) {
-    settings.outpath = value(slotoutput);
+    settings.outpath = switchvalue(slotoutput);
     settings.outputgiven = true;
   }
   // Bitrates in kbit/s; kept where their bit/s value fits an int32.
@@ -157,7 +156,7 @@ int parseargs() {
     settings.maxbitrate = std::clamp(v, 50, maxkbitrate) * 1000;
     settings.maxbitrategiven = true;
   }
-  if (switchgiven(slotaspect)) settings.aspect = keywordvalue(value(slotaspect), aspectwords, 3);
+  if (switchgiven(slotaspect)) settings.aspect = keywordvalue(switchvalue(slotaspect), aspectwords, 3);
   if (switchgiven(slotgoplength)) {
     if (!readint(slotgoplength, v)) return 521;
     settings.goplength = std::clamp(v, 1, maxgoplength);
@@ -168,13 +167,13 @@ int parseargs() {
     settings.bframes = std::clamp(v, 0, 2);
   }
   if (switchgiven(slotprofile))
-    settings.profile = keywordvalue(lowered(value(slotprofile)), profilewords, 2);
-  if (switchgiven(slotscene)) settings.noscd = value(slotscene) == "-noscene";
+    settings.profile = keywordvalue(lowered(switchvalue(slotprofile)), profilewords, 2);
+  if (switchgiven(slotscene)) settings.noscd = switchvalue(slotscene) == "-noscene";
 
   // Field order and scan method. A field order the file named stays; with "-interlaced" it is
   // the file's own choice (the file may name it without "*INTERLACED").
   if (switchgiven(slotinterlaced)) {
-    bool on = value(slotinterlaced) == "-interlaced";
+    bool on = switchvalue(slotinterlaced) == "-interlaced";
     settings.interlaced = on;
     if (on) {
       settings.tff = keygiven[keytff] || keygiven[keybff] ? inivalues.tff : true;
@@ -188,13 +187,13 @@ int parseargs() {
       keygiven[keyscanmethod] ? inivalues.scanmethod == 2 : settings.interlaced;
 
   if (switchgiven(slotlog)) {
-    settings.logpath = value(slotlog);
+    settings.logpath = switchvalue(slotlog);
     settings.logfileon = true;
   }
   if (switchgiven(slottff)) settings.tff = true, settings.bff = false;
   if (switchgiven(slotbff)) settings.tff = false, settings.bff = true;
   if (switchgiven(slotmatrix))
-    settings.matrixno = keywordvalue(lowered(value(slotmatrix)), matrixwords, 1);
+    settings.matrixno = keywordvalue(lowered(switchvalue(slotmatrix)), matrixwords, 1);
   if (switchgiven(slotbias)) {
     if (!readint(slotbias, v)) return 514;
     settings.bias = std::clamp(v, 0, 100);
@@ -212,7 +211,7 @@ int parseargs() {
     settings.lastframe = v;
   }
   if (switchgiven(slotchapter)) {
-    settings.chapterpath = value(slotchapter);
+    settings.chapterpath = switchvalue(slotchapter);
     settings.chapterfilegiven = true;
   }
   // Constant quantisers in the range of quantiser_scale (1..31), as from the file.

@@ -27,6 +27,9 @@ extern std::string switchtexts[switchslots];
 
 // A slot holds a value (not blank).
 bool switchgiven(int slot);
+// The slot's text without trailing blanks: the "-ini" path for the settings file choice is
+// switchvalue(slotini), used as given (its case is kept).
+std::string switchvalue(int slot);
 
 // Clears the start-up flags (inputgiven ... cqmode, cqmbrmode, shutdownflag, avsinput,
 // d2vinput) and every slot, sets argcount, scans the words argv[1..argc-1]. A value switch

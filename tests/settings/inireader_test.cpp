@@ -511,7 +511,7 @@ TEST_F(inireader, unreadablevaluesfailwithcontext) {
 }
 
 TEST_F(inireader, unopenablefileis266) {
-  auto dir = std::filesystem::temp_directory_path() / "ostrel-settings-dir.ini";
+  auto dir = std::filesystem::path(tempdir()) / "folder.ini";
   std::filesystem::create_directories(dir);
   settings.inifile = dir.string();
   std::string text;

@@ -2,6 +2,7 @@
 // drops, and how file lines are taken (CR, tabs, overlong lines).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -127,6 +128,29 @@ TEST(listread, crrightatthecut) {
   EXPECT_EQ(l, std::string(512, 'b'));
   ASSERT_EQ(readline(f, l, 512), 1);
   EXPECT_EQ(l, "next");
+  std::fclose(f);
+}
+
+// A list read to the end of a file, as the chapter file is taken: one read that goes on over
+// every line (blanks, commas, tabs, CRLF) until the lines run out.
+TEST(listread, wholefileasonelist) {
+  std::FILE* f = filewith("10, 20\r\n\r\n30\t40 ,\r\n50");
+  listreader rd(filesource(f, SIZE_MAX));
+  rd.beginread();
+  std::vector<int> got;
+  int v = 0;
+  listresult r;
+  while ((r = rd.getint(v)) == listok) got.push_back(v);
+  EXPECT_EQ(r, listend);
+  EXPECT_EQ(got, (std::vector<int>{10, 20, 30, 40, 50}));
+  std::fclose(f);
+
+  f = filewith("10\n20 x 30\n");
+  listreader bad(filesource(f, SIZE_MAX));
+  bad.beginread();
+  ASSERT_EQ(bad.getint(v), listok);
+  ASSERT_EQ(bad.getint(v), listok);
+  EXPECT_EQ(bad.getint(v), listbad);  // the chapter reader's 518
   std::fclose(f);
 }
 

@@ -27,10 +27,28 @@ void freshsettings(int detectedlevel) {
   maindialog = reinterpret_cast<dialogrecord*>(&fakewindow);
 }
 
+namespace {
+
+// One temp folder per test process (CTest runs tests in parallel), removed at exit.
+struct tempfolder {
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("ostrel-settings-" + std::to_string(getpid()));
+  ~tempfolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+}  // namespace
+
+std::string tempdir() {
+  static tempfolder folder;
+  std::filesystem::create_directories(folder.path);
+  return folder.path.string();
+}
+
 std::string writefile(const std::string& name, const std::string& content) {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("ostrel-settings-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  std::filesystem::path dir = tempdir();
   auto path = dir / name;
   std::ofstream(path, std::ios::binary) << content;
   return path.string();

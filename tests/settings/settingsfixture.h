@@ -17,7 +17,9 @@ std::string lastput(int id);
 // recorded puts and the switch texts.
 void freshsettings(int detectedlevel = 4);
 
-// A file in a per-process temp folder; returns its path.
+// The per-process temp folder (removed at exit).
+std::string tempdir();
+// A file in that folder; returns its path.
 std::string writefile(const std::string& name, const std::string& content);
 
 struct iniresult {
