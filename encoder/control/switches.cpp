@@ -156,7 +156,8 @@ int parseargs() {
     settings.maxbitrate = std::clamp(v, 50, maxkbitrate) * 1000;
     settings.maxbitrategiven = true;
   }
-  if (switchgiven(slotaspect)) settings.aspect = keywordvalue(switchvalue(slotaspect), aspectwords, 3);
+  if (switchgiven(slotaspect))
+    settings.aspect = keywordvalue(switchvalue(slotaspect), aspectwords, 3);
   if (switchgiven(slotgoplength)) {
     if (!readint(slotgoplength, v)) return 521;
     settings.goplength = std::clamp(v, 1, maxgoplength);

@@ -102,7 +102,8 @@ TEST(robustness, randomcommandlines) {
     std::vector<std::string> args;
     int n = static_cast<int>(rng() % 14);
     for (int i = 0; i < n; ++i)
-      args.push_back(rng() % 2 ? words[rng() % std::size(words)] : pieces[rng() % std::size(pieces)]);
+      args.push_back(rng() % 2 ? words[rng() % std::size(words)]
+                               : pieces[rng() % std::size(pieces)]);
     int code = runargs(args);
     ASSERT_TRUE(code == 0 || (code >= 512 && code <= 517) || (code >= 521 && code <= 526))
         << code;
