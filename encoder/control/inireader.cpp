@@ -1,0 +1,439 @@
+#include "encoder/control/inireader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "encoder/control/control.h"
+#include "encoder/control/listread.h"
+#include "encoder/control/matrices.h"
+#include "encoder/control/settings.h"
+
+inivaluesrec inivalues;
+bool keygiven[inikeycount];
+std::string keycontext;
+
+const char* const inikeys[inikeycount] = {
+    "*INFILE",       "*OUTFILE",       "*FRAMES",      "*BITRATE",     "*MAXBITRATE",
+    "*PREVIEW",      "*PROFILE",       "*ASPECT",      "*CQ_MAXBITRATE", "*CQ_PFACTOR",
+    "*CQ_BFACTOR",   "*CQ",            "*LOGFILE",     "*LASTIFRAME",  "*ADAPTIVEMATRIX",
+    "*PULLDOWN",     "*MASK_SHIFT",    "*MASK_VALUE",  "*CPU",         "*GOP",
+    "*DC_PREC",      "*SCANMETHOD",    "*TIMECODE",    "*MATRIX",      "*CUSTOMMATRIX",
+    "*BIAS",         "*CLOSEDGOPS",    "*NOVBV",       "*NOSCD",       "*CHAPTER",
+    "*INTERLACED",   "*AUTOGOP",       "*TFF",         "*BFF",         "*WAIT",
+    "*NOSEQ_ENDCODE", "*SHUTDOWN",     "*ZONE",        "*LUMGAIN",     "*VBVSIZE",
+    "*INTRAMATRIX",  "*INTERMATRIX",   "*SCDFILE"};
+
+namespace {
+
+constexpr size_t linelength = 512;       // one settings line as the reader takes it
+constexpr size_t listlinelength = 1 << 20;  // list lines are read whole (bounded all the same)
+constexpr int numberlastcol = 80;        // numbers after column 80 are not seen
+constexpr int keywordlastcol = 79;
+constexpr int lastchapterframe = maxframes - 1;
+
+struct keyword {
+  const char* text;
+  int value;
+};
+
+constexpr keyword profilewords[] = {{"FAST", 1}, {"NORM", 2}, {"GOOD", 2}, {"BEST", 4}};
+constexpr keyword aspectwords[] = {{"1:1", 1},    {"3:4", 2},    {"4:3", 2},
+                                   {"9:16", 3},   {"16:9", 3},   {"1:2.21", 4},
+                                   {"2.21:1", 4}, {"2:21", 4}};
+constexpr keyword cpuwords[] = {{"AUTO", 0}, {"MMX", 1},   {"SSE2", 2},
+                                {"SSE3", 3}, {"SSSE3", 4}, {"SSE4", 5}};
+constexpr keyword scanwords[] = {{"ZIGZAG", 1}, {"ALT", 2}};
+constexpr keyword matrixwords[] = {
+    {"MPEGSTD", 16}, {"MPEG", 1},     {"KJLOW", 12},    {"KJ", 2},       {"NOTCH", 3},
+    {"TGN", 4},      {"MIRDO1CD", 5}, {"TOLV1", 6},     {"HVSGOOD", 7},  {"HVSBETTER", 8},
+    {"HVSBEST", 9},  {"ZELMAT6", 10}, {"ZELMAT7", 11},  {"KIV1", 13},    {"KIV2", 14},
+    {"KIV3", 15}};
+
+// Columns from..to (1-based, inclusive) of a blank-padded line.
+std::string columns(const std::string& line, int from, int to) {
+  std::string t;
+  for (int c = from; c <= to; ++c) {
+    size_t i = static_cast<size_t>(c - 1);
+    t.push_back(i < line.size() ? line[i] : ' ');
+  }
+  return t;
+}
+
+std::string trimmed(const std::string& s) {
+  size_t a = s.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  size_t b = s.find_last_not_of(' ');
+  return s.substr(a, b - a + 1);
+}
+
+// The first keyword found scanning start positions 1..limit of the text from column s to
+// column 79; at each position the list order decides. -1 when none is found.
+template <size_t n>
+int findkeyword(const std::string& upper, int s, int limit, const keyword (&words)[n]) {
+  std::string text = columns(upper, s, keywordlastcol);
+  for (int p = 0; p < limit && p < static_cast<int>(text.size()); ++p) {
+    for (const keyword& w : words) {
+      std::string k = w.text;
+      if (p + k.size() <= text.size() && text.compare(p, k.size(), k) == 0) return w.value;
+    }
+  }
+  return -1;
+}
+
+void setpresets() {
+  inivalues = inivaluesrec{};
+  const builtinpair* mpeg = builtinmatrix(1);
+  for (int i = 0; i < 64; ++i) {
+    inivalues.customintra[i] = mpeg->intra[i];
+    inivalues.customnonintra[i] = mpeg->nonintra[i];
+  }
+  std::fill(std::begin(chapterflags), std::end(chapterflags), uint8_t{0});
+  std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);
+  std::fill(std::begin(keygiven), std::end(keygiven), false);
+  keycontext.clear();
+}
+
+int frameindex(int f) { return std::clamp(f, 0, lastchapterframe); }
+
+// Reads the value of one key line; false on an unreadable or missing value (keycontext names
+// the key then).
+class linereader {
+ public:
+  linereader(std::FILE* f) : list_(filesource(f, listlinelength)) {}
+
+  bool apply(int key, const std::string& raw, const std::string& upper);
+
+ private:
+  bool ints(const std::string& upper, int col, int* v, int n) {
+    return readints(columns(upper, col, numberlastcol), v, n) == listok;
+  }
+  bool real(const std::string& upper, int col, float& v) {
+    return readreals(columns(upper, col, numberlastcol), &v, 1) == listok;
+  }
+  bool list64(int32_t* out) {
+    int v[64];
+    list_.beginread();
+    for (int i = 0; i < 64; ++i)
+      if (list_.getint(v[i]) != listok) return false;
+    std::copy(v, v + 64, out);
+    return true;
+  }
+  listreader list_;
+};
+
+bool linereader::apply(int key, const std::string& raw, const std::string& upper) {
+  inivaluesrec& iv = inivalues;
+  const int n = static_cast<int>(std::char_traits<char>::length(inikeys[key]));
+  const int c = n + 2;  // one character after the key is skipped, whatever it is
+  auto path = [&] { return trimmed(columns(raw, c, n + 501)); };
+  int v[4] = {0, 0, 0, 0};
+  float r = 0.0f;
+  int w = -1;
+  switch (key) {
+    case keyinfile: settings.inpath = path(); settings.inputgiven = true; break;
+    case keyoutfile: settings.outpath = path(); settings.outputgiven = true; break;
+    case keylogfile: settings.logpath = path(); settings.logfileon = true; break;
+    case keyframes:
+      if (!ints(upper, c, v, 2)) return false;
+      iv.firstframe = v[0];
+      iv.lastframe = v[1];
+      break;
+    case keybitrate:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.bitrate = v[0];
+      settings.bitrategiven = true;
+      break;
+    case keymaxbitrate:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.maxbitrate = v[0];
+      settings.maxbitrategiven = true;
+      break;
+    case keypreview: iv.preview = true; break;
+    case keyprofile:
+      if ((w = findkeyword(upper, 10, 66, profilewords)) >= 0) iv.profile = w;
+      break;
+    case keyaspect:
+      if ((w = findkeyword(upper, 9, 71, aspectwords)) >= 0) iv.aspect = w;
+      break;
+    case keycqmaxbitrate:
+      if (!real(upper, c, r)) return false;
+      iv.cqmaxbitrate = r;
+      iv.passmode = 1;
+      break;
+    case keycqpfactor:
+      if (!real(upper, c, r)) return false;
+      iv.cqpfactor = r;
+      break;
+    case keycqbfactor:
+      if (!real(upper, c, r)) return false;
+      iv.cqbfactor = r;
+      break;
+    case keycq:
+      if (!real(upper, c, r)) return false;
+      iv.cq = r;
+      iv.passmode = 1;
+      break;
+    case keylastiframe: iv.lastiframe = true; break;
+    case keyadaptivematrix: iv.adaptivematrix = true; break;
+    case keypulldown: iv.pulldown = true; break;
+    case keymaskshift:
+      if (!ints(upper, c, v, 3)) return false;
+      std::copy(v, v + 3, iv.maskshift);
+      iv.maskon = true;
+      break;
+    case keymaskvalue:
+      if (!ints(upper, c, v, 3)) return false;
+      std::copy(v, v + 3, iv.maskvalue);
+      break;
+    case keycpu:
+      if ((w = findkeyword(upper, 5, 71, cpuwords)) >= 0) iv.cpu = w;
+      break;
+    case keygop:
+      if (!ints(upper, c, v, 2)) return false;
+      iv.goplength = v[0];
+      iv.bframes = v[1];
+      iv.autogop = false;
+      break;
+    case keydcprec:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.dcprec = v[0];
+      break;
+    case keyscanmethod:
+      if ((w = findkeyword(upper, 12, 64, scanwords)) < 0) return true;  // not given
+      iv.scanmethod = w;
+      break;
+    case keytimecode:
+      if (!ints(upper, c, v, 4)) return false;
+      std::copy(v, v + 4, iv.timecode);
+      break;
+    case keymatrix:
+      iv.matrixno = 1;
+      if ((w = findkeyword(upper, 8, 65, matrixwords)) >= 0) iv.matrixno = w;
+      break;
+    case keycustommatrix:
+      if (!list64(iv.customintra)) return false;
+      if (!list64(iv.customnonintra)) return false;
+      iv.matrixno = 0;
+      break;
+    case keyintramatrix:
+      if (!list64(iv.customintra)) return false;
+      break;
+    case keyintermatrix:
+      if (!list64(iv.customnonintra)) return false;
+      break;
+    case keybias:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.bias = v[0];
+      break;
+    case keyclosedgops: iv.closedgops = true; break;
+    case keynovbv: iv.novbv = true; break;
+    case keynoscd: iv.noscd = true; break;
+    case keychapter: {
+      // The count starts at column 9, right after the key.
+      if (!ints(upper, 9, v, 1)) return false;
+      iv.chaptercount = v[0];
+      for (int i = 0; i < iv.chaptercount; ++i) {
+        int f = 0;
+        list_.beginread();
+        if (list_.getint(f) != listok) return false;
+        chapterflags[frameindex(f)] = 1;
+      }
+      break;
+    }
+    case keyinterlaced: iv.interlaced = true; break;
+    case keyautogop:
+      if (!ints(upper, c, v, 1)) return true;  // lenient: a line without a number is skipped
+      iv.autogopmax = v[0];
+      break;
+    case keytff: iv.tff = true; iv.bff = false; break;
+    case keybff: iv.bff = true; iv.tff = false; break;
+    case keywait:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.wait = v[0];
+      break;
+    case keynoseqendcode: iv.seqendcode = false; break;
+    case keyshutdown: iv.shutdown = true; break;
+    case keyzone: {
+      if (!ints(upper, c, v, 1)) return false;
+      iv.zonecount = v[0];
+      for (int i = 0; i < iv.zonecount; ++i) {
+        int f = 0;
+        float z = 0.0f;
+        list_.beginread();
+        if (list_.getint(f) != listok || list_.getreal(z) != listok) return false;
+        z = std::clamp(z, 0.5f, 2.0f);
+        std::fill(zonefactors + frameindex(f), zonefactors + maxframes, z);
+      }
+      break;
+    }
+    case keylumgain:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.lumgain = v[0];
+      break;
+    case keyvbvsize:
+      if (!ints(upper, c, v, 1)) return false;
+      iv.vbvsize = v[0];
+      iv.vbvsizegiven = true;
+      break;
+    case keyscdfile: iv.scdfile = true; break;
+    default: return true;
+  }
+  keygiven[key] = true;
+  return true;
+}
+
+int findkey(const std::string& upper) {
+  for (int k = 0; k < inikeycount; ++k) {
+    size_t n = std::char_traits<char>::length(inikeys[k]);
+    if (upper.compare(0, n, inikeys[k]) == 0) return k;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int readini(std::string& errtext) {
+  errtext.clear();
+  setpresets();
+  // A missing file is no error: presets and switches make the settings then.
+  std::error_code ec;
+  auto st = std::filesystem::status(settings.inifile, ec);
+  if (settings.inifile.empty() || !std::filesystem::exists(st)) return 0;
+  if (std::filesystem::is_directory(st)) return 266;
+  std::FILE* f = std::fopen(settings.inifile.c_str(), "rb");
+  if (!f) return 266;
+  settings.iniused = true;
+  linereader values(f);
+  std::string raw;
+  for (;;) {
+    keycontext.clear();
+    int r = readline(f, raw, linelength);
+    if (r == 0) break;
+    if (r < 0) {
+      std::fclose(f);
+      return 265;
+    }
+    raw.resize(linelength, ' ');
+    std::string upper = raw;
+    for (char& ch : upper)
+      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    int key = findkey(upper);
+    if (key < 0) continue;
+    keycontext = std::string(": ") + inikeys[key];
+    if (!values.apply(key, raw, upper)) {
+      std::fclose(f);
+      errtext = keycontext;
+      return 265;
+    }
+  }
+  keycontext.clear();
+  std::fclose(f);
+  return 0;
+}
+
+void checkini() {
+  inivaluesrec& iv = inivalues;
+  // 1. Pass mode: one constant-quantiser pass when either CQ key was given.
+  iv.passmode = keygiven[keycq] || keygiven[keycqmaxbitrate] ? 1 : 2;
+
+  // 2. Clamps. The bitrates also stay where their bit/s value fits an int32 (and the maximum
+  // never below the floor of the average, so the average stays under it).
+  iv.dcprec = std::clamp(iv.dcprec, 8, 11);
+  iv.cq = std::clamp(iv.cq, 1.0f, 31.0f);
+  iv.cqmaxbitrate = std::clamp(iv.cqmaxbitrate, 1.0f, 31.0f);
+  iv.autogopmax = std::clamp(iv.autogopmax, 12, 18);
+  iv.goplength = std::clamp(iv.goplength, 1, maxgoplength);
+  iv.bframes = std::clamp(iv.bframes, 0, 2);
+  iv.maxbitrate = std::clamp(iv.maxbitrate, 50, maxkbitrate);
+  iv.bitrate = std::max(std::min(iv.bitrate, iv.maxbitrate), 50);
+  iv.bias = std::clamp(iv.bias, 0, 100);
+  iv.timecode[0] = std::clamp(iv.timecode[0], 0, 23);
+  for (int i = 1; i < 4; ++i) iv.timecode[i] = std::clamp(iv.timecode[i], 0, 59);
+  iv.wait = std::clamp(iv.wait, 0, 100);
+  iv.lumgain = std::clamp(iv.lumgain, 0, 4);
+  // Masked lines and the vertical shift never exceed the tallest picture; a VBV size is at
+  // least one unit of vbv_buffer_size (16,384 bits), as the rate control divides by it.
+  iv.maskshift[0] = std::clamp(iv.maskshift[0], 0, maxheight);
+  iv.maskshift[1] = std::clamp(iv.maskshift[1], 0, maxheight);
+  iv.maskshift[2] = std::clamp(iv.maskshift[2], -maxheight, maxheight);
+  if (iv.vbvsizegiven) iv.vbvsize = std::max(iv.vbvsize, 16384);
+
+  // 3. Pass mode, matrix, processor level (forced down only: a level above the processor's
+  // would run instructions it does not have).
+  settings.passmode = iv.passmode;
+  settings.matrixno = iv.matrixno;
+  if (iv.cpu >= 1 && iv.cpu <= 4) settings.simdlevel = std::min(iv.cpu, settings.simdlevel);
+
+  // 4. Constant quantiser; with both CQ keys the one under a maximum bitrate wins.
+  settings.cqmode = settings.cqmbrmode = false;
+  settings.cqvalue = 4.0f;
+  if (iv.passmode == 1) {
+    if (keygiven[keycq]) {
+      settings.cqmode = true;
+      settings.cqvalue = iv.cq;
+    }
+    if (keygiven[keycqmaxbitrate]) {
+      settings.cqmbrmode = true;
+      settings.cqmbrvalue = iv.cqmaxbitrate;
+    }
+    if (settings.cqmode && settings.cqmbrmode) {
+      settings.cqmode = false;
+      keygiven[keycq] = false;
+    }
+  }
+
+  // 5. Copies.
+  settings.firstframe = iv.firstframe;
+  settings.lastframe = iv.lastframe;
+  settings.bitrate = iv.bitrate * 1000;
+  settings.maxbitrate = iv.maxbitrate * 1000;
+  settings.profile = iv.profile;
+  settings.goplength = iv.goplength;
+  settings.bframes = iv.bframes;
+  settings.aspect = iv.aspect;
+  settings.closedgops = iv.closedgops;
+  settings.dcprec = iv.dcprec - 8;
+  settings.autogop = iv.autogop;
+  settings.autogopmax = iv.autogopmax;
+  settings.noscd = iv.noscd;
+  settings.scdfile = iv.scdfile && !iv.noscd;
+  settings.novbv = iv.novbv;
+  settings.seqendcode = iv.seqendcode;
+  settings.interlaced = iv.interlaced;
+  settings.maskon = iv.maskon;
+  settings.tchours = iv.timecode[0];
+  settings.tcminutes = iv.timecode[1];
+  settings.tcseconds = iv.timecode[2];
+  settings.tcframes = iv.timecode[3];
+  settings.waitsecs = showwindow.load() ? iv.wait : 0;
+  settings.lumgain = iv.lumgain;
+  shutdownflag.store(iv.shutdown);
+  settings.lastiframe = iv.lastiframe;
+  settings.previewini = iv.preview;
+  settings.adaptivematrix = iv.adaptivematrix && iv.lumgain == 0;
+  settings.pulldown = iv.pulldown;
+
+  // 6. Quantiser factors only in the constant-quantiser modes.
+  bool cq = settings.cqmode || settings.cqmbrmode;
+  settings.cqpfactor = cq ? iv.cqpfactor : 1.0f;
+  settings.cqbfactor = cq ? iv.cqbfactor : 1.0f;
+
+  // 7. Bias, mask.
+  settings.bias = iv.bias;
+  for (int i = 0; i < 3; ++i) {
+    settings.maskshift[i] = iv.maskshift[i];
+    settings.fillbytes[i] = static_cast<uint8_t>(iv.maskvalue[i] & 0xff);
+  }
+
+  // 8. Field order; a scan method named in the file is applied with the switches.
+  settings.altscan = false;
+  if (iv.interlaced) {
+    settings.tff = iv.tff;
+    settings.bff = iv.bff;
+    settings.altscan = !keygiven[keyscanmethod];
+  } else {
+    settings.tff = false;
+    settings.bff = true;
+  }
+}
