@@ -138,3 +138,12 @@ gridkernel gridmember(int level, unsigned sides) {
     default: return hpelsadtable_c[sides];
   }
 }
+
+gridpredkernel gridpredfor(int level) {
+  switch (pathgrid(level)) {
+    case pathmmx: return hpelsadpredmmx;
+    case pathsse2: return hpelsadpred;
+    case pathsse3: return hpelsadpred3;
+    default: return hpelsadpred_c;
+  }
+}

@@ -175,3 +175,6 @@ void hpelsadpred_c OSTREL_ARGS_GRIDPRED;
 void hpelsadpred OSTREL_ARGS_GRIDPRED;
 void hpelsadpred3 OSTREL_ARGS_GRIDPRED;
 void hpelsadpredmmx OSTREL_ARGS_GRIDPRED;
+// The kernel for simdlevel: 1 MMX, 2 SSE2, 3 and 4 SSE3 (pathgrid; level 0 the reference).
+using gridpredkernel = void(*) OSTREL_ARGS_GRIDPRED;
+gridpredkernel gridpredfor(int level);

@@ -192,7 +192,9 @@ struct predset {
 std::vector<predset> hostpredsets() {
   std::vector<predset> v;
   for (const predset& s : {predset{"c", 0, hpelsadpred_c}, predset{"mmx", 1, hpelsadpredmmx},
-                           predset{"sse2", 2, hpelsadpred}, predset{"sse3", 3, hpelsadpred3}})
+                           predset{"sse2", 2, hpelsadpred}, predset{"sse3", 3, hpelsadpred3},
+                           predset{"level 1", 1, gridpredfor(1)}, predset{"level 2", 2, gridpredfor(2)},
+                           predset{"level 3", 3, gridpredfor(3)}, predset{"level 4", 3, gridpredfor(4)}})
     if (hostruns(s.need)) v.push_back(s);
   return v;
 }

@@ -85,11 +85,14 @@ TEST(blockstats, allpathsmatchthereference) {
         blockstats_c(a.origin(), b.origin(), p.x, p.y, a.stride(), &want[0], &want[1], &want[2]);
         for (const auto& k : paths) {
           OSTREL_SETCTX("blockstats", k.name, mode, rf, p);
-          uint32_t got[3] = {1, 2, 3};
+          // The three results between two canary words.
+          uint32_t out[5] = {0xC0FFEEu, 1, 2, 3, 0xC0FFEEu};
+          uint32_t* got = out + 1;
           runpath(k, a.origin(), b.origin(), p.x, p.y, a.stride(), &got[0], &got[1], &got[2]);
           ASSERT_TRUE(got[0] == want[0] && got[1] == want[1] && got[2] == want[2])
               << where("blockstats", k.name, mode, rf, p) << ": sum " << got[0] << "/" << want[0]
               << " sad " << got[1] << "/" << want[1] << " activity " << got[2] << "/" << want[2];
+          ASSERT_TRUE(out[0] == 0xC0FFEEu && out[4] == 0xC0FFEEu) << "blockstats canary";
         }
       }
     }
@@ -201,9 +204,10 @@ void checksad(const char* kernel, int n, sadfn ref, const std::vector<kpath<sadf
         }
         for (const auto& k : paths) {
           OSTREL_SETCTX(kernel, k.name, mode, rf, p);
-          uint32_t got = 0xFFFFFFFFu;
-          runpath(k, pl.origin(), p.x, p.y, pl.stride(), block.data(), &got);
-          ASSERT_EQ(got, want) << where(kernel, k.name, mode, rf, p);
+          uint32_t out[3] = {0xC0FFEEu, 0xFFFFFFFFu, 0xC0FFEEu};  // the result between canaries
+          runpath(k, pl.origin(), p.x, p.y, pl.stride(), block.data(), &out[1]);
+          ASSERT_EQ(out[1], want) << where(kernel, k.name, mode, rf, p);
+          ASSERT_TRUE(out[0] == 0xC0FFEEu && out[2] == 0xC0FFEEu) << kernel << " canary";
         }
         ASSERT_TRUE(block.intact());
       }
