@@ -34,11 +34,11 @@
 // contiguous bytes at dest (row after row); 2 or more reconstruct into the plane at
 // dest + x + y*stride (row k at dest + x + (y + k)*stride).
 //
-// Alignment (16 bytes): levels, weights, recip and the mode-1 destination, for every form.
-// The 16-byte non-intra forms also load each residual row as one aligned 16-byte load: the
-// residual plane starts on a 16-byte boundary, its row length in bytes is a multiple of 16 and
-// x is a multiple of 8. Source, prediction and plane destinations need no alignment; the
-// 8-byte forms need none at all.
+// Alignment of the 16-byte forms: levels, weights, recip and the mode-1 destination start on
+// 16-byte boundaries; the non-intra form also loads each residual row as one aligned 16-byte
+// load, so the residual plane starts on a 16-byte boundary, its row length in bytes is a
+// multiple of 16 and x is a multiple of 8. Source, prediction and plane destinations need no
+// alignment. The 8-byte forms need none at all (the reference: the natural one of int16).
 //
 // The caller keeps the whole 8x8 block inside every plane.
 
@@ -60,8 +60,9 @@ using interkernel = void (*)(const int16_t* resid, const uint8_t* pred, int32_t 
                              const uint16_t* recip, int32_t q, int32_t bitno, uint8_t* pattern,
                              uint8_t* dest, int32_t mode);
 
-// idctblock: the inverse transform alone, in place on 64 int16 (16-byte aligned): dequantised
-// coefficients -2048..2047 in, reconstructed residual out (no mismatch control, no clipping).
+// idctblock: the inverse transform alone, in place on 64 int16 (16-byte aligned for the
+// 16-byte form): dequantised coefficients -2048..2047 in, reconstructed residual out (no
+// mismatch control, no clipping); the row pass goes through the second dctscratch block.
 using idctkernel = void (*)(int16_t* block);
 
 void intrablock(const uint8_t* src, int32_t x, int32_t y, int32_t stride, int16_t* levels,

@@ -4,16 +4,32 @@
 //
 // Layout: a block is 8 rows of two 4-lane halves (columns 0..3 and 4..7); the column passes
 // run on each half, the row passes on the transposed block, one lane per row.
-#include <mmintrin.h>
-#include <xmmintrin.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "encoder/coding/transform.h"
 
+// On x86-64 the compiler would otherwise carry the 8-byte intrinsics out in 16-byte SSE2
+// registers; without SSE2 they stay MMX instructions on the MMX registers, as the 8-byte
+// forms are meant to be (the integer SSE instructions pmulhuw, pminsw, pshufw remain).
+#pragma GCC target("no-sse2")
+#include <mmintrin.h>
+#include <xmmintrin.h>
+
 namespace {
+
+// The row rounding terms in the order the row passes take them: R[row][u] as [u][row].
+struct mmxroundtable {
+  int16_t fwd[8][8];
+};
+constexpr mmxroundtable makeroundtable() {
+  mmxroundtable t{};
+  for (int u = 0; u < 8; u++)
+    for (int r = 0; r < 8; r++) t.fwd[u][r] = dctfwdround[r][u];
+  return t;
+}
+constexpr mmxroundtable roundtable = makeroundtable();
 
 using m64 = __m64;
 struct blk {
@@ -53,7 +69,7 @@ inline void transpose4(m64& a0, m64& a1, m64& a2, m64& a3) {
   a3 = _mm_unpackhi_pi32(t1, t3);
 }
 
-inline blk transpose(const blk& b) {
+[[gnu::always_inline]] inline blk transpose(const blk& b) {
   blk t;
   for (int R = 0; R < 2; R++)
     for (int C = 0; C < 2; C++) {
@@ -125,7 +141,7 @@ inline void icol(m64 x[8]) {
   x[4] = _mm_srai_pi16(subs(a3, b3), 6);
 }
 
-inline void colpass(blk& b, bool inverse) {
+[[gnu::always_inline]] inline void colpass(blk& b, bool inverse) {
   for (int hh = 0; hh < 2; hh++) {
     m64 x[8];
     for (int k = 0; k < 8; k++) x[k] = b.h[k][hh];
@@ -152,7 +168,7 @@ inline void madd2(m64 a, m64 b, const int16_t* w, m64& s01, m64& s23) {
 }
 
 // Forward transform: centred sample rows in b, coefficient rows out.
-inline void fdct(blk& b) {
+[[gnu::always_inline]] inline void fdct(blk& b) {
   colpass(b, false);
   storeblk(dctscratch[1], b);
   blk z = transpose(b);  // z.h[c][hh]: column c, rows 4hh..4hh+3
@@ -170,23 +186,20 @@ inline void fdct(blk& b) {
       madd2(p[0], p[1], w[0][hh], s01, s23);
       madd2(p[2], p[3], w[1][hh], s01, s23);
       m64 s = _mm_packs_pi32(_mm_srai_pi32(s01, 16), _mm_srai_pi32(s23, 16));
-      int16_t r0 = dctfwdround[4 * hh][u], r1 = dctfwdround[4 * hh + 1][u],
-              r2 = dctfwdround[4 * hh + 2][u], r3 = dctfwdround[4 * hh + 3][u];
-      f.h[u][hh] = _mm_srai_pi16(adds(s, _mm_set_pi16(r3, r2, r1, r0)), 4);
+      f.h[u][hh] = _mm_srai_pi16(adds(s, ld(&roundtable.fwd[u][4 * hh])), 4);
     }
   }
   b = transpose(f);
 }
 
 // Inverse transform: dequantised rows in b, residual rows out.
-inline void idct(blk& b) {
+[[gnu::always_inline]] inline void idct(blk& b) {
   blk x = transpose(b);  // x.h[u][hh]: column u, rows 4hh..4hh+3
   blk o;                 // o.h[n][hh]: row-pass output column n
   for (int hh = 0; hh < 2; hh++) {
     for (int n = 0; n < 4; n++) {
       const auto& w = dctpairs.inv[n];
-      m64 a01 = _mm_set_pi32(dctinvround[4 * hh + 1], dctinvround[4 * hh]);
-      m64 a23 = _mm_set_pi32(dctinvround[4 * hh + 3], dctinvround[4 * hh + 2]);
+      m64 a01 = ld(&dctinvround[4 * hh]), a23 = ld(&dctinvround[4 * hh + 2]);
       m64 b01 = _mm_setzero_si64(), b23 = _mm_setzero_si64();
       madd2(x.h[0][hh], x.h[2][hh], w[0][hh], a01, a23);
       madd2(x.h[4][hh], x.h[6][hh], w[1][hh], a01, a23);
@@ -203,7 +216,7 @@ inline void idct(blk& b) {
 }
 
 // Mismatch control: an even sum of the 64 values flips the lowest bit of value 63.
-inline void mismatch(blk& v) {
+[[gnu::always_inline]] inline void mismatch(blk& v) {
   m64 x = _mm_setzero_si64();
   for (int k = 0; k < 8; k++) x = _mm_xor_si64(x, _mm_xor_si64(v.h[k][0], v.h[k][1]));
   x = _mm_xor_si64(x, _mm_srli_si64(x, 32));
@@ -212,7 +225,7 @@ inline void mismatch(blk& v) {
   v.h[7][1] = _mm_xor_si64(v.h[7][1], _mm_andnot_si64(_mm_slli_si64(x, 48), lane3));
 }
 
-inline void quantise(const blk& f, blk& l, const int16_t* weights, const uint16_t* recip,
+[[gnu::always_inline]] inline void quantise(const blk& f, blk& l, const int16_t* weights, const uint16_t* recip,
                      int32_t q, bool intra) {
   m64 rnd = _mm_set1_pi16(int16_t(intra ? (3 * q + 2) >> 2 : 0));
   m64 qr = _mm_set1_pi16(int16_t(uint16_t(32768 / q)));
@@ -241,7 +254,7 @@ inline m64 dequanthalf(m64 l, m64 m, m64 qv, bool intra) {
   return _mm_min_pi16(signw(mag, l), _mm_set1_pi16(dctdequantmax));
 }
 
-inline void dequant(const blk& l, blk& v, const int16_t* weights, int32_t q, bool intra) {
+[[gnu::always_inline]] inline void dequant(const blk& l, blk& v, const int16_t* weights, int32_t q, bool intra) {
   m64 qv = _mm_set1_pi16(int16_t(q));
   for (int k = 0; k < 8; k++)
     for (int hh = 0; hh < 2; hh++)
