@@ -69,7 +69,8 @@ inline void transpose4(m64& a0, m64& a1, m64& a2, m64& a3) {
   a3 = _mm_unpackhi_pi32(t1, t3);
 }
 
-[[gnu::always_inline]] inline blk transpose(const blk& b) {
+[[gnu::always_inline]]
+inline blk transpose(const blk& b) {
   blk t;
   for (int R = 0; R < 2; R++)
     for (int C = 0; C < 2; C++) {
@@ -141,7 +142,8 @@ inline void icol(m64 x[8]) {
   x[4] = _mm_srai_pi16(subs(a3, b3), 6);
 }
 
-[[gnu::always_inline]] inline void colpass(blk& b, bool inverse) {
+[[gnu::always_inline]]
+inline void colpass(blk& b, bool inverse) {
   for (int hh = 0; hh < 2; hh++) {
     m64 x[8];
     for (int k = 0; k < 8; k++) x[k] = b.h[k][hh];
@@ -168,7 +170,8 @@ inline void madd2(m64 a, m64 b, const int16_t* w, m64& s01, m64& s23) {
 }
 
 // Forward transform: centred sample rows in b, coefficient rows out.
-[[gnu::always_inline]] inline void fdct(blk& b) {
+[[gnu::always_inline]]
+inline void fdct(blk& b) {
   colpass(b, false);
   storeblk(dctscratch[1], b);
   blk z = transpose(b);  // z.h[c][hh]: column c, rows 4hh..4hh+3
@@ -193,7 +196,8 @@ inline void madd2(m64 a, m64 b, const int16_t* w, m64& s01, m64& s23) {
 }
 
 // Inverse transform: dequantised rows in b, residual rows out.
-[[gnu::always_inline]] inline void idct(blk& b) {
+[[gnu::always_inline]]
+inline void idct(blk& b) {
   blk x = transpose(b);  // x.h[u][hh]: column u, rows 4hh..4hh+3
   blk o;                 // o.h[n][hh]: row-pass output column n
   for (int hh = 0; hh < 2; hh++) {
@@ -216,7 +220,8 @@ inline void madd2(m64 a, m64 b, const int16_t* w, m64& s01, m64& s23) {
 }
 
 // Mismatch control: an even sum of the 64 values flips the lowest bit of value 63.
-[[gnu::always_inline]] inline void mismatch(blk& v) {
+[[gnu::always_inline]]
+inline void mismatch(blk& v) {
   m64 x = _mm_setzero_si64();
   for (int k = 0; k < 8; k++) x = _mm_xor_si64(x, _mm_xor_si64(v.h[k][0], v.h[k][1]));
   x = _mm_xor_si64(x, _mm_srli_si64(x, 32));
@@ -225,7 +230,8 @@ inline void madd2(m64 a, m64 b, const int16_t* w, m64& s01, m64& s23) {
   v.h[7][1] = _mm_xor_si64(v.h[7][1], _mm_andnot_si64(_mm_slli_si64(x, 48), lane3));
 }
 
-[[gnu::always_inline]] inline void quantise(const blk& f, blk& l, const int16_t* weights, const uint16_t* recip,
+[[gnu::always_inline]]
+inline void quantise(const blk& f, blk& l, const int16_t* weights, const uint16_t* recip,
                      int32_t q, bool intra) {
   m64 rnd = _mm_set1_pi16(int16_t(intra ? (3 * q + 2) >> 2 : 0));
   m64 qr = _mm_set1_pi16(int16_t(uint16_t(32768 / q)));
@@ -254,7 +260,8 @@ inline m64 dequanthalf(m64 l, m64 m, m64 qv, bool intra) {
   return _mm_min_pi16(signw(mag, l), _mm_set1_pi16(dctdequantmax));
 }
 
-[[gnu::always_inline]] inline void dequant(const blk& l, blk& v, const int16_t* weights, int32_t q, bool intra) {
+[[gnu::always_inline]]
+inline void dequant(const blk& l, blk& v, const int16_t* weights, int32_t q, bool intra) {
   m64 qv = _mm_set1_pi16(int16_t(q));
   for (int k = 0; k < 8; k++)
     for (int hh = 0; hh < 2; hh++)

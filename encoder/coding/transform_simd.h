@@ -58,7 +58,8 @@ inline vec signw(vec m, vec c) {
 }
 #endif
 
-[[gnu::always_inline]] inline void transpose(vec r[8]) {
+[[gnu::always_inline]]
+inline void transpose(vec r[8]) {
   vec a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
   vec a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
   vec a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
@@ -78,7 +79,8 @@ inline vec signw(vec m, vec c) {
 }
 
 // Forward transform of the rows in r (centred samples) into coefficient rows.
-[[gnu::always_inline]] inline void fdct(vec r[8]) {
+[[gnu::always_inline]]
+inline void fdct(vec r[8]) {
   vec t0 = adds(r[0], r[7]), t7 = subs(r[0], r[7]);
   vec t1 = adds(r[1], r[6]), t6 = subs(r[1], r[6]);
   vec t2 = adds(r[2], r[5]), t5 = subs(r[2], r[5]);
@@ -132,7 +134,8 @@ inline vec signw(vec m, vec c) {
 }
 
 // Inverse transform of the dequantised rows in r into residual rows.
-[[gnu::always_inline]] inline void idct(vec r[8]) {
+[[gnu::always_inline]]
+inline void idct(vec r[8]) {
   transpose(r);  // r[u]: column u, one lane per row
   vec l02 = _mm_unpacklo_epi16(r[0], r[2]), h02 = _mm_unpackhi_epi16(r[0], r[2]);
   vec l46 = _mm_unpacklo_epi16(r[4], r[6]), h46 = _mm_unpackhi_epi16(r[4], r[6]);
@@ -181,7 +184,8 @@ inline vec signw(vec m, vec c) {
 
 // Mismatch control: an even sum of the 64 values flips the lowest bit of value 63 (the
 // parity of the sum is the lowest bit of the xor of all values).
-[[gnu::always_inline]] inline void mismatch(vec v[8]) {
+[[gnu::always_inline]]
+inline void mismatch(vec v[8]) {
   vec x = v[0];
   for (int k = 1; k < 8; k++) x = _mm_xor_si128(x, v[k]);
   x = _mm_xor_si128(x, _mm_srli_si128(x, 8));
@@ -193,7 +197,8 @@ inline vec signw(vec m, vec c) {
 
 // Levels of the coefficient rows f: min(((|c| << 5) + (m >> 1)) * r >> 16 [+ rnd]) * qr >> 16,
 // 2047) with the sign of c.
-[[gnu::always_inline]] inline void quantise(const vec f[8], vec l[8], const int16_t* weights, const uint16_t* recip,
+[[gnu::always_inline]]
+inline void quantise(const vec f[8], vec l[8], const int16_t* weights, const uint16_t* recip,
                      int32_t q, bool intra) {
   vec rnd = _mm_set1_epi16(int16_t(intra ? (3 * q + 2) >> 2 : 0));
   vec qr = _mm_set1_epi16(int16_t(uint16_t(32768 / q)));
@@ -226,7 +231,8 @@ inline uint8_t* outrow(uint8_t* dest, int32_t x, int32_t y, int32_t stride, int3
   return mode == 1 ? dest + 8 * k : dest + x + ptrdiff_t(y + k) * stride;
 }
 
-[[gnu::always_inline]] inline void intrabody(const uint8_t* src, int32_t x, int32_t y, int32_t stride, int16_t* levels,
+[[gnu::always_inline]]
+inline void intrabody(const uint8_t* src, int32_t x, int32_t y, int32_t stride, int16_t* levels,
                       const int16_t* weights, const uint16_t* recip, int32_t q, int32_t dcprec,
                       uint8_t* dest, int32_t mode) {
   const vec zero = _mm_setzero_si128(), bias = _mm_set1_epi16(dctbias);
@@ -263,7 +269,8 @@ inline uint8_t* outrow(uint8_t* dest, int32_t x, int32_t y, int32_t stride, int3
   }
 }
 
-[[gnu::always_inline]] inline void interbody(const int16_t* resid, const uint8_t* pred, int32_t x, int32_t y,
+[[gnu::always_inline]]
+inline void interbody(const int16_t* resid, const uint8_t* pred, int32_t x, int32_t y,
                       int32_t stride, int16_t* levels, const int16_t* weights,
                       const uint16_t* recip, int32_t q, int32_t bitno, uint8_t* pattern,
                       uint8_t* dest, int32_t mode) {

@@ -293,7 +293,8 @@ void fillinter(callbuffers& b, const callargs& a, pattern p, uint8_t pred) {
   int16_t* r = b.residbase();
   for (int k = 0; k < 8; k++)
     for (int c = 0; c < 8; c++) {
-      int16_t v = p == flat0 ? -255 : p == flat255 ? 255 : ((k + c + (p == antichecker)) & 1) ? 255 : -255;
+      bool high = p == flat255 || (p != flat0 && ((k + c + (p == antichecker)) & 1));
+      int16_t v = high ? 255 : -255;
       r[(a.y + k) * b.stride + a.x + c] = v;
       b.src[size_t(a.y + k) * b.stride + a.x + c] = pred;
     }
