@@ -143,6 +143,20 @@ TEST(ieee1180, directsumsleaveordinaryblocksunchanged) {
   }
   std::printf("blocks with a saturating doubled term: %d of %d\n", large, ordinary + large);
   EXPECT_GT(large, 0);
+  // And those blocks are what the accuracy limits catch: with the doubled terms the L=H=300
+  // runs fail.
+  auto doubled = [](int16_t* blk) {
+    alignas(16) int16_t c[64];
+    std::memcpy(c, blk, sizeof c);
+    idctblock_c(c);
+    doubledcolumns(dctscratch[1], blk);
+  };
+  for (int sign : {1, -1}) {
+    ieeefigures g = ieeerun(doubled, 300, 300, sign);
+    std::printf("doubled terms, L=H=300 sign %+d: peak %d, overall mse %.5f\n", sign, g.peak,
+                g.omse);
+    EXPECT_FALSE(g.pass());
+  }
 }
 
 }  // namespace
