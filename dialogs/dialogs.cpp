@@ -88,7 +88,7 @@ void tick(dialogrecord& dlg, dlgcontrol& c, bool state) {
 // returns false when nothing was changed (unknown id).
 template <class F>
 void changerow(dialogrecord& dlg, int id, F change) {
-  std::lock_guard<std::mutex> n(dlg.notifylock);
+  std::lock_guard<std::recursive_mutex> n(dlg.notifylock);
   dlgcontrol snapshot;
   std::vector<dlgcontrol> group;
   {
@@ -210,7 +210,7 @@ bool dlgload(int resourceid, dialogrecord*& dlg) {
 
 void dlgshow(dialogrecord& dlg, int showmode, dialogrecord* parent, int parentid) {
   {
-    std::lock_guard<std::mutex> n(dlg.notifylock);
+    std::lock_guard<std::recursive_mutex> n(dlg.notifylock);
     dlg.showmode = showmode;
     dlg.parent = parent;
     dlg.parentid = parentid;
@@ -334,7 +334,7 @@ void dlgclose(dialogrecord*& dlg) {
   if (!dlg) return;
   if (dlg->created) {
     runcallback(*dlg, dlg->id, evdestroy);
-    std::lock_guard<std::mutex> n(dlg->notifylock);
+    std::lock_guard<std::recursive_mutex> n(dlg->notifylock);
     currentbackend().closed(*dlg);
   }
   delete dlg;

@@ -84,13 +84,13 @@ struct dialogrecord {
   int parentid = 0;
   void* backenddata = nullptr;     // the window backend's own
   std::mutex lock;                 // guards rows
-  std::mutex notifylock;           // orders the backend's change notes of one dialog
+  std::recursive_mutex notifylock; // orders the backend's change notes of one dialog
 };
 
 // What a window backend is told. shown and closed come on the window thread; changed comes on
 // the thread that made the change, after the table was updated, without the table lock but
 // with the dialog's notifylock held (so notes of one dialog arrive in order): it gets a copy
-// of the row as it now is. changed must not put into the same dialog. Events go back into the
+// of the row as it now is (it may put into the dialog; that note follows). Events go back into the
 // layer as msgevent messages of the queue (dlguserevent in dialogs/driver.h does that).
 struct dlgbackend {
   virtual ~dlgbackend() = default;

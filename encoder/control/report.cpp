@@ -5,6 +5,7 @@
 #include "encoder/control/control.h"
 #include "platform/clock.h"
 #include "platform/queue.h"
+#include "platform/thread.h"
 
 namespace {
 struct codetext {
@@ -101,6 +102,7 @@ void errorstamp(const std::string& message, int length) {
     text[2] = (char)('0' + d);
     putstatus(text);
     clocksleep(1000);
+    if (onworker() && workerstopping()) return;  // the window was closed meanwhile
   }
 }
 

@@ -162,8 +162,8 @@ void onpreview(dialogrecord& dlg, int id, int event) {
     case 1010: {
       int n = dlggetint(dlg, 1010);
       dlgputtext(dlg, 1009, std::to_string(n));
+      previewzoom = n;  // before zoomchanged: a drawing that sees the change sees the size
       zoomchanged = true;
-      previewzoom = n;
       break;
     }
     case 1009: {
@@ -172,8 +172,8 @@ void onpreview(dialogrecord& dlg, int id, int event) {
       n = std::clamp(n, 1, 5);
       dlgputtext(dlg, 1009, std::to_string(n));
       dlgputint(dlg, 1010, n);
-      zoomchanged = true;
       previewzoom = n;
+      zoomchanged = true;
       break;
     }
     default:
