@@ -7,9 +7,17 @@
 #include <mutex>
 
 namespace {
-std::mutex qlock;
-std::condition_variable qcond;
-std::deque<message> qitems;
+// The queue lives until the process ends and is never destroyed: the signal thread may post
+// while static objects are being torn down at exit.
+struct queuestate {
+  std::mutex lock;
+  std::condition_variable cond;
+  std::deque<message> items;
+};
+queuestate& q = *new queuestate;
+std::mutex& qlock = q.lock;
+std::condition_variable& qcond = q.cond;
+std::deque<message>& qitems = q.items;
 std::atomic<void (*)(int)> qpump{nullptr};
 std::atomic<void (*)()> qwake{nullptr};
 }  // namespace

@@ -280,6 +280,9 @@ int winmain(int argc, char** argv) {
   // only the "-ini" word.
   probeargs(argc, argv);
   showwindow = inisilent();
+  // A window backend (when a display exists, dlgheadless() false) installs itself with
+  // dlgsetbackend, setqueuepump and setmsgboxhook before this point; until then the layer
+  // runs headless.
   dlgshow(dlg, showwindow ? 1 : 0);
 
   statusblock = statusrec{};

@@ -185,7 +185,9 @@ TEST_F(stepmachine, suspendholdstheworkerandasecondclickresumes) {
       userclick(*maindialog, 30002);
       ASSERT_TRUE(waitfor([] { return workersuspended(); }));
     }
-    if (pass == 1 && k == 3) ASSERT_TRUE(waitfor([&] { return checked.load(); }));  // window stays
+    if (pass == 1 && k == 3) {
+      ASSERT_TRUE(waitfor([&] { return checked.load(); }));  // the window stays meanwhile
+    }
   };
   std::thread user([&] {
     ASSERT_TRUE(waitfor([] { return workerparked(); }));
