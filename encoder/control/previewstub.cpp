@@ -1,2 +1,0 @@
-// Until the preview drawing exists: clearing the preview area has nothing to clear.
-void clearpreview() {}
