@@ -259,7 +259,7 @@ constexpr runlevelcode b15rows[] = {
 };
 
 struct symbolcode {
-  int symbol;
+  int symbol;        // the table's index: type flags or coded_block_pattern
   const char* code;
 };
 
@@ -272,11 +272,13 @@ constexpr auto bysymbol(const symbolcode (&rows)[N]) {
   return l;
 }
 
+// Table B.2, macroblock_type in I pictures (type flags, code).
 constexpr symbolcode tableb2rows[] = {
     {mbintra, "1"},
     {mbintra | mbquant, "01"},
 };
 
+// Table B.3, macroblock_type in P pictures.
 constexpr symbolcode tableb3rows[] = {
     {mbforward | mbpattern, "1"},  // MC, coded
     {mbpattern, "01"},  // no MC, coded
@@ -287,6 +289,7 @@ constexpr symbolcode tableb3rows[] = {
     {mbquant | mbintra, "0000 01"},  // intra, quant
 };
 
+// Table B.4, macroblock_type in B pictures.
 constexpr symbolcode tableb4rows[] = {
     {mbforward | mbbackward, "10"},  // interpolated, not coded
     {mbforward | mbbackward | mbpattern, "11"},  // interpolated, coded
@@ -301,6 +304,7 @@ constexpr symbolcode tableb4rows[] = {
     {mbquant | mbintra, "0000 01"},  // intra, quant
 };
 
+// Table B.9, coded_block_pattern (pattern, code), in the standard's order.
 constexpr symbolcode tableb9rows[] = {
     {60, "111"},
     {4, "1101"},

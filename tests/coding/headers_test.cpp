@@ -308,6 +308,7 @@ TEST_F(headers, ffprobereadsheadersonlystream) {
     for (uint8_t x : {0x00, 0x00, 0x01, 0xB7}) b.push_back(x);
     std::string path = std::string(dir) + "/h" + std::to_string(c.w) + ".m2v";
     writefile(path, std::string(b.begin(), b.end()));
+    // Without pictures the format probe does not recognise the stream: name the format.
     runresult r = runcommand({"ffprobe", "-v", "error", "-f", "mpegvideo", "-select_streams", "v:0",
                               "-show_entries",
                               "stream=codec_name,profile,level,width,height,r_frame_rate",
