@@ -78,7 +78,7 @@ struct picextfieldsrec {
   int32_t composite_display_flag = 0;
 };
 
-constexpr int headerslots = 37;  // one picture record per slot number 1..37
+constexpr int headerslots = maxgoplength + 1;  // one picture record per slot number 1..37
 
 extern seqfieldsrec seqfields;
 extern pichdrfieldsrec pichdrfields[headerslots + 1];  // by slot number (entry 0 unused)

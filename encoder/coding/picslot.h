@@ -12,8 +12,9 @@
 constexpr int maxslots = maxgoplength + 1;  // 37: a GOP of 36 pictures plus one reference
 constexpr int32_t streambitsbytes = 2097152;   // starting capacity of a slot's stream bits
 constexpr int32_t statbitsbytes = 131072;      // starting capacity of its statistics bits
-// The most bytes one macroblock can add, with the slice header before it: six intra blocks of
-// 63 escapes each (6 x (20 + 63 x 24 + 4) bits = 9,144) plus the header fields, rounded up.
+// The most bytes one macroblock can add, with the slice header before it: six blocks of escapes
+// only (6 x (20 + 63 x 24 + 4) = 9,216 bits intra, 6 x (64 x 24 + 2) = 9,228 non-intra) plus
+// the slice and macroblock header fields (under 200 bits), rounded up.
 constexpr int32_t mbstreamworst = 1280;
 constexpr int32_t mbstatworst = 32;  // statistics bits of one macroblock: flags, type, 4 vectors
 // How far the buffers may grow. A picture never needs more than 8,640 worst macroblocks
