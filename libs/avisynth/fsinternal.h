@@ -34,6 +34,8 @@ struct fsarg {
 // The script functions. args holds one entry per parameter of the function, in its order.
 fsvalue y4msource(fsenvcore* env, const std::vector<fsarg>& args, const fswhere& at,
                   const std::string& scriptdir);
+fsvalue ffvideosource(fsenvcore* env, const std::vector<fsarg>& args, const fswhere& at,
+                      const std::string& scriptdir);
 fsvalue blankclip(fsenvcore* env, const std::vector<fsarg>& args, const fswhere& at);
 fsvalue testpattern(fsenvcore* env, const std::vector<fsarg>& args, const fswhere& at);
 

@@ -28,6 +28,7 @@ const std::vector<funcspec>& functions() {
   static const std::vector<funcspec> table = {
       {"Import", {{"path", 's'}}},
       {"Y4MSource", {{"file", 's'}}},
+      {"FFVideoSource", {{"source", 's'}}},
       {"BlankClip",
        {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"fps", 'f'}, {"fps_denominator", 'i'},
         {"pixel_type", 's'}, {"color_yuv", 'i'}}},
@@ -301,6 +302,7 @@ fsvalue callfunction(fsenvcore* env, const std::string& name,
     return importscript(env, p);
   }
   if (fname == "Y4MSource") return y4msource(env, bound, at, scriptdir);
+  if (fname == "FFVideoSource") return ffvideosource(env, bound, at, scriptdir);
   if (fname == "BlankClip") return blankclip(env, bound, at);
   return testpattern(env, bound, at);
 }
