@@ -7,9 +7,11 @@
 // 10 and above: the whole line); a blank line; Key=Value settings (Frame_Rate among them); the
 // index lines and a final line, which the decoding here does not need.
 //
-// Frames are numbered in display order, as the decoder delivers them. Frame n is found by
-// decoding onwards (from the start when n lies behind the last frame delivered): exact for
-// every stream, fast for the encoder's reading in order.
+// Frames are numbered in display order, as the decoder delivers them. The open decodes the
+// whole video once, to count its frames and to note where each I picture lies. Frame n is then
+// found by decoding onwards: from the last frame delivered when n lies ahead of it and no I
+// picture lies between, else from the last I picture at or before n (its frame number known
+// from the counting), else from the start.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -106,7 +108,7 @@ struct decoderun {
     }
   }
 
-  bool open(const std::vector<std::string>& paths) {
+  bool open(const std::vector<std::string>& paths, int threads = 1) {
     for (const auto& p : paths) {
       struct stat st;
       if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -138,11 +140,19 @@ struct decoderun {
     if (!dec) return false;
     codec = avcodec_alloc_context3(dec);
     if (!codec || avcodec_parameters_to_context(codec, par) < 0) return false;
-    codec->thread_count = 1;
+    codec->thread_count = threads;
     if (avcodec_open2(codec, dec, nullptr) < 0) return false;
     packet = av_packet_alloc();
     frame = av_frame_alloc();
     return packet && frame;
+  }
+
+  // Goes on reading at byte pos of the joined stream, the decoder emptied.
+  bool seekto(int64_t pos) {
+    if (av_seek_frame(format, stream, pos, AVSEEK_FLAG_BYTE) < 0) return false;
+    avcodec_flush_buffers(codec);
+    drained = false;
+    return true;
   }
 
   // The next frame in display order into frame; false at the end of the stream or on an error
@@ -173,8 +183,26 @@ struct decoderun {
 
 // ---- the open project ---------------------------------------------------------------------
 
+// An I picture: its frame number, where its packet starts in the joined stream, and a hash of
+// its luma to know it again.
+struct ipicture {
+  int frame;
+  int64_t pos;
+  uint64_t luma;
+};
+
+uint64_t lumahash(const AVFrame* f) {
+  uint64_t h = 14695981039346656037ull;
+  for (int y = 0; y < f->height; y++) {
+    const uint8_t* row = f->data[0] + (ptrdiff_t)y * f->linesize[0];
+    for (int x = 0; x < f->width; x++) h = (h ^ row[x]) * 1099511628211ull;
+  }
+  return h;
+}
+
 struct project {
   std::vector<std::string> paths;
+  std::vector<ipicture> ipictures;  // in frame order
   int32_t record[6] = {0, 0, 0, 0, 0, 0};
   std::unique_ptr<decoderun> run;
   std::vector<uint8_t> block;
@@ -251,6 +279,19 @@ bool readproject(const char* path, std::vector<std::string>& files, int& fpsnum,
   return true;
 }
 
+// Positions a fresh run on an I picture: reads on from its packet. The decoder then delivers
+// that picture first (the pictures before it in its GOP lack their references and are passed
+// over) and the following ones in order. True when the picture that came is that I picture;
+// the run's next frame is then the one after it.
+bool startat(decoderun& run, const ipicture& at) {
+  if (!run.seekto(at.pos) || !run.step()) return false;
+  const AVFrame* f = run.frame;
+  if (f->pict_type != AV_PICTURE_TYPE_I || (f->pkt_pos >= 0 && f->pkt_pos != at.pos) || lumahash(f) != at.luma)
+    return false;
+  run.next = at.frame + 1;
+  return true;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const int32_t* openMPEG2Source(const char* path) {
@@ -263,11 +304,14 @@ extern "C" __attribute__((visibility("default"))) const int32_t* openMPEG2Source
 
   // Count the frames by decoding them once: exactly what later runs deliver.
   decoderun counting;
-  if (!counting.open(p->paths)) return nullptr;
+  if (!counting.open(p->paths, 0)) return nullptr;  // as many threads as the machine has
   int frames = 0;
   while (counting.step()) {
     if (counting.frame->format != AV_PIX_FMT_YUV420P && counting.frame->format != AV_PIX_FMT_YUVJ420P)
       return nullptr;  // only 4:2:0 is delivered
+    if (counting.frame->pict_type == AV_PICTURE_TYPE_I && counting.frame->pkt_pos >= 0 &&
+        (p->ipictures.empty() || counting.frame->pkt_pos > p->ipictures.back().pos))
+      p->ipictures.push_back({frames, counting.frame->pkt_pos, lumahash(counting.frame)});
     frames++;
   }
   int w = counting.codec->width, h = counting.codec->height;
@@ -295,12 +339,26 @@ extern "C" __attribute__((visibility("default"))) const uint8_t* getFrame(int n)
   int frames = p.record[4];
   n = n < 0 ? 0 : (n >= frames ? frames - 1 : n);
   if (n == p.blockframe) return p.block.data();
-  if (!p.run || p.run->next > n) {
+  // The last I picture at or before n: decoding starts there when the current run is behind
+  // it or already past n.
+  const ipicture* from = nullptr;
+  for (const auto& i : p.ipictures)
+    if (i.frame <= n && i.frame > 0) from = &i;
+  bool restart = !p.run || p.run->next > n || (from && p.run->next <= from->frame);
+  if (restart) {
     p.run = std::make_unique<decoderun>();
     if (!p.run->open(p.paths)) {
       p.run.reset();
       std::fprintf(stderr, "DGDecode.dll: can't read the video of the project again (frame %d)\n", n);
       return nullptr;
+    }
+    if (from && !startat(*p.run, *from)) {
+      // Not found where the counting saw it: from the start, which is always right.
+      p.run = std::make_unique<decoderun>();
+      if (!p.run->open(p.paths)) {
+        p.run.reset();
+        return nullptr;
+      }
     }
   }
   while (p.run->next <= n)

@@ -71,6 +71,8 @@ TEST_F(dgdecode, framesEqualFfmpegsDecode) {
   std::string ps = dir.path("title.vob"), es = dir.path("clip.m2v");
   std::string wantps = makestream(ps, {"-f", "vob"});
   std::string wantes = makestream(es, {});
+  std::string closed = dir.path("closed.m2v");
+  std::string wantclosed = makestream(closed, {"-flags", "+cgop", "-sc_threshold", "1000000000"});
   ASSERT_EQ(wantps.size(), 210 * FS);
   ASSERT_EQ(wantes.size(), 210 * FS);
   // The program stream split in two files, as a DVD title is: decoded as one video.
@@ -84,6 +86,7 @@ TEST_F(dgdecode, framesEqualFfmpegsDecode) {
   } cases[] = {
       {"program stream, version 16", d2vproject(16, {ps}), &wantps},
       {"elementary stream, version 11", d2vproject(11, {es}), &wantes},
+      {"closed GOPs", d2vproject(16, {closed}), &wantclosed},
       {"two files, version 6", d2vproject(6, {part1, part2}), &wantps},
       {"names relative to the project", d2vproject(16, {"VTS_01_1.VOB", "VTS_01_2.VOB"}), &wantps},
   };
@@ -97,7 +100,7 @@ TEST_F(dgdecode, framesEqualFfmpegsDecode) {
     EXPECT_EQ(o.frames, 210);
     EXPECT_EQ(o.fpsnum, 30000);
     EXPECT_EQ(o.fpsden, 1001);
-    for (int n : {200, 3, 201, 0, 1, 209, 150})
+    for (int n : {200, 3, 201, 0, 1, 209, 150, 45, 44, 46, 30, 29, 209, 208})
       EXPECT_TRUE(fetch(n) == k.want->substr(n * FS, FS)) << "frame " << n;
   }
 }
