@@ -76,4 +76,11 @@ TEST_F(ffvideosource, filesItCannotRead) {
   EXPECT_EQ(o.code, 3);
   EXPECT_EQ(o.msg.rfind("FFVideoSource: \"" + dir.path("junk.mkv") + "\" can't be", 0), 0u) << o.msg;
   EXPECT_NE(o.msg.find("(t.avs, line 1)"), std::string::npos) << o.msg;
+  // An MP4 cut short loses its index atom at the end: it cannot be read.
+  material m = makeclip(dir, "cut.mp4", {"-c:v", "libx264", "-preset", "ultrafast"});
+  std::string data = readfile(m.file);
+  dir.write("cut.mp4", data.substr(0, data.size() / 2));
+  o = script("FFVideoSource(\"cut.mp4\")");
+  EXPECT_EQ(o.code, 3);
+  EXPECT_EQ(o.msg.rfind("FFVideoSource: \"" + dir.path("cut.mp4") + "\" can't be", 0), 0u) << o.msg;
 }
