@@ -109,7 +109,8 @@ class ffclip : public fsclip {
       for (const auto& name : names) {
         fferror werr;
         if (FFMS_WriteIndex(name.c_str(), index, &werr.info) == 0) break;
-        std::remove(name.c_str());
+        std::error_code ec;  // a partly written index goes; anything else of that name stays
+        if (std::filesystem::is_regular_file(name, ec)) std::filesystem::remove(name, ec);
       }
     }
     struct indexguard {

@@ -67,6 +67,29 @@ TEST_F(ffvideosource, framesEqualFfmpegsDecode) {
   }
 }
 
+TEST_F(ffvideosource, indexInTheTemporaryFolderWhenItCannotGoBesideTheFile) {
+  material m = makeclip(dir, "clip.mp4", {"-c:v", "libx264", "-preset", "ultrafast"});
+  std::filesystem::create_directory(m.file + ".ffindex");  // blocks the index beside the file
+  tempfolder tmp;
+  const char* old = std::getenv("TMPDIR");
+  std::string keep = old ? old : "";
+  setenv("TMPDIR", tmp.dir().c_str(), 1);
+  opened first = script("FFVideoSource(\"clip.mp4\")");
+  opened second = script("FFVideoSource(\"clip.mp4\")");
+  if (old)
+    setenv("TMPDIR", keep.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  EXPECT_EQ(first.code, 0) << first.msg;
+  EXPECT_EQ(second.code, 0) << second.msg;
+  EXPECT_EQ(second.frames, 210);
+  EXPECT_TRUE(std::filesystem::is_directory(m.file + ".ffindex")) << "the blocking folder was removed";
+  int kept = 0;
+  for (const auto& e : std::filesystem::directory_iterator(tmp.dir()))
+    kept += e.path().filename().string().rfind("ostrel-", 0) == 0 && e.path().extension() == ".ffindex";
+  EXPECT_EQ(kept, 1);
+}
+
 TEST_F(ffvideosource, filesItCannotRead) {
   opened o = script("FFVideoSource(\"none.mkv\")");
   EXPECT_EQ(o.code, 3);
