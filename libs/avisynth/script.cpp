@@ -14,18 +14,18 @@ std::string fswhere::text() const {
 
 namespace {
 
-struct paramspec {
+struct paramdef {
   const char* name;
   char type;  // 's' string, 'i' integer, 'f' number, 'b' logical
 };
 
-struct funcspec {
+struct funcdef {
   const char* name;
-  std::vector<paramspec> params;
+  std::vector<paramdef> params;
 };
 
-const std::vector<funcspec>& functions() {
-  static const std::vector<funcspec> table = {
+const std::vector<funcdef>& functions() {
+  static const std::vector<funcdef> table = {
       {"Import", {{"path", 's'}}},
       {"Y4MSource", {{"file", 's'}}},
       {"FFVideoSource", {{"source", 's'}}},
@@ -260,7 +260,7 @@ fsvalue importscript(fsenvcore* env, const std::string& path) {
 fsvalue callfunction(fsenvcore* env, const std::string& name,
                      const std::vector<std::pair<std::string, fsvalue>>& args, const fswhere& at,
                      const std::string& scriptdir) {
-  const funcspec* f = nullptr;
+  const funcdef* f = nullptr;
   for (const auto& s : functions())
     if (strcasecmp(s.name, name.c_str()) == 0) f = &s;
   if (!f) env->fail("Script error: there is no function named \"" + name + "\"" + at.text());
