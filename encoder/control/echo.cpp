@@ -3,17 +3,13 @@
 #include <initializer_list>
 
 #include "encoder/control/fmtfield.h"
+#include "encoder/control/matrices.h"
 
 linesink logsink;
 
 namespace {
 
 constexpr int labelwidth = 22;
-
-// Display names of the matrix numbers 0 (the custom pair) to 16.
-const char* const matrixnames[17] = {
-    "CUSTOM", "MPEG",    "KJ",      "NOTCH",   "TGN",   "MIRDO1CD", "TOLV1", "HVSGOOD", "HVSBETTER",
-    "HVSBEST", "ZELMAT6", "ZELMAT7", "KJLOW",  "KIV1",  "KIV2",     "KIV3",  "MPEGSTD"};
 
 // The text of an enumerated value, or "" for a value outside its table.
 const char* pick(int v, int lo, std::initializer_list<const char*> names) {
@@ -82,7 +78,7 @@ std::vector<std::string> echolines(const settingsrec& s) {
   add("chapter frames:", i8(s.chaptercount));
   add("time code:", i8(s.tchours) + i8(s.tcminutes) + i8(s.tcseconds) + i8(s.tcframes));
   add("CPU:", pick(s.simdlevel, 1, {"MMX", "SSE2", "SSE3", "SSSE3"}));
-  std::string matrix = s.matrixno >= 0 && s.matrixno <= 16 ? matrixnames[s.matrixno] : "";
+  std::string matrix = matrixname(s.matrixno);
   if (s.adaptivematrix || s.lumgain > 0) matrix += ", adaptive";
   add("matrix:", matrix);
   add("luminance gain:", s.lumgain == 0 ? std::string("no") : "yes, level" + fmtint(s.lumgain, 2));
