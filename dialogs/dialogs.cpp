@@ -1,1 +1,422 @@
+#include "dialogs/dialogs.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "dialogs/driver.h"
+#include "dialogs/layer.h"
+#include "platform/msgbox.h"
+#include "platform/queue.h"
+
+namespace {
+
+std::mutex reslock;
+std::vector<const dlgtemplate*> resources;
+
+std::atomic<dlgbackend*> backend{nullptr};
+std::atomic<bool> directevents{false};
+
+std::mutex sinklock;
+std::function<void(const std::string&)> headlesssink;
+
+std::string trimright(const std::string& s) {
+  size_t n = s.find_last_not_of(' ');
+  return n == std::string::npos ? std::string() : s.substr(0, n + 1);
+}
+
+std::string padto(const std::string& s, int length) {
+  if (length < 0) length = 0;
+  std::string r = s.substr(0, std::min<size_t>(s.size(), (size_t)length));
+  r.resize((size_t)length, ' ');
+  return r;
+}
+
+// The headless backend: prints the status control's changes while the dialog is visible.
+struct headlessbackend : dlgbackend {
+  void changed(dialogrecord& dlg, const dlgcontrol& row) override {
+    if (!dlg.tmpl || row.id != dlg.tmpl->statusid || !dlgvisible(dlg)) return;
+    std::function<void(const std::string&)> sink;
+    {
+      std::lock_guard<std::mutex> g(sinklock);
+      sink = headlesssink;
+    }
+    if (sink) {
+      sink(row.text);
+    } else {
+      std::fputs(row.text.c_str(), stdout);
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+    }
+  }
+};
+headlessbackend headless;
+
+dlgbackend& currentbackend() {
+  dlgbackend* b = backend;
+  return b ? *b : headless;
+}
+
+int defaultevent(int kind) {
+  switch (kind) {
+    case ctlpush: case ctlcheck: case ctlradio: return evclick;
+    case ctllist: case ctlcombo: case ctltab: return evselchange;
+    default: return evchange;
+  }
+}
+
+bool isslider(int kind) {
+  return kind == ctlupdown || kind == ctlprogress || kind == ctltrack || kind == ctlscroll;
+}
+
+int clamprange(const dlgcontrol& c, int v) {
+  int lo = std::min(c.minimum, c.maximum), hi = std::max(c.minimum, c.maximum);
+  return std::clamp(v, lo, hi);
+}
+
+void tick(dialogrecord& dlg, dlgcontrol& c, bool state) {
+  c.ticked = state;
+  if (state && c.kind == ctlradio && c.group)
+    for (auto& o : dlg.rows)
+      if (&o != &c && o.kind == ctlradio && o.group == c.group) o.ticked = false;
+}
+
+// Changes one row under the table lock and tells the backend afterwards, in order. change
+// returns false when nothing was changed (unknown id).
+template <class F>
+void changerow(dialogrecord& dlg, int id, F change) {
+  std::lock_guard<std::mutex> n(dlg.notifylock);
+  dlgcontrol snapshot;
+  std::vector<dlgcontrol> group;
+  {
+    std::lock_guard<std::mutex> g(dlg.lock);
+    auto it = dlg.index.find(id);
+    if (it == dlg.index.end()) return;
+    dlgcontrol& c = dlg.rows[(size_t)it->second];
+    if (!change(c)) return;
+    snapshot = c;
+    snapshot.callbacks.clear();
+    if (c.kind == ctlradio && c.group)
+      for (auto& o : dlg.rows)
+        if (&o != &c && o.kind == ctlradio && o.group == c.group) group.push_back(o);
+  }
+  if (!dlg.created) return;
+  dlgbackend& b = currentbackend();
+  b.changed(dlg, snapshot);
+  for (auto& o : group) {
+    o.callbacks.clear();
+    b.changed(dlg, o);
+  }
+}
+
+template <class R, class F>
+R readrow(dialogrecord& dlg, int id, R none, F read) {
+  std::lock_guard<std::mutex> g(dlg.lock);
+  auto it = dlg.index.find(id);
+  if (it == dlg.index.end()) return none;
+  return read(dlg.rows[(size_t)it->second]);
+}
+
+void runcallback(dialogrecord& dlg, int id, int event) {
+  if (event == -1) event = evclick;
+  dlgcallback cb = nullptr;
+  {
+    std::lock_guard<std::mutex> g(dlg.lock);
+    if (id == dlg.id && !dlg.index.count(id)) {
+      auto it = dlg.dialogcallbacks.find(event);
+      if (it != dlg.dialogcallbacks.end()) cb = it->second;
+    } else if (auto r = dlg.index.find(id); r != dlg.index.end()) {
+      auto& c = dlg.rows[(size_t)r->second];
+      auto it = c.callbacks.find(event);
+      if (it != c.callbacks.end()) cb = it->second;
+    }
+  }
+  if (!cb) return;
+  try {
+    cb(dlg, id, event);
+  } catch (const std::exception& e) {
+    msgbox("dialog " + std::to_string(dlg.id) + ": the handler of control " + std::to_string(id) +
+               " (event " + std::to_string(event) + ") failed: " + e.what(),
+           "KJ message", mbok + mbiconwarning);
+  } catch (...) {
+    msgbox("dialog " + std::to_string(dlg.id) + ": the handler of control " + std::to_string(id) +
+               " (event " + std::to_string(event) + ") failed",
+           "KJ message", mbok + mbiconwarning);
+  }
+}
+
+}  // namespace
+
+void dlgsetresources(const dlgtemplate* const* list, int count) {
+  std::lock_guard<std::mutex> g(reslock);
+  resources.assign(list, list + count);
+}
+
+const dlgtemplate* dlgfindtemplate(int id) {
+  std::lock_guard<std::mutex> g(reslock);
+  for (auto* t : resources)
+    if (t->id == id) return t;
+  return nullptr;
+}
+
+void dlgsetbackend(dlgbackend* b) { backend = b; }
+
+void dlgsetheadlessout(std::function<void(const std::string&)> sink) {
+  std::lock_guard<std::mutex> g(sinklock);
+  headlesssink = std::move(sink);
+}
+
+bool dlgheadless() {
+  const char* h = std::getenv("OSTREL_HEADLESS");
+  if (h && std::strcmp(h, "1") == 0) return true;
+  const char* d = std::getenv("DISPLAY");
+  return !d || !*d;
+}
+
+bool dlgvisible(dialogrecord& dlg) { return dlg.created && dlg.showmode != 0; }
+
+bool dlgload(int resourceid, dialogrecord*& dlg) {
+  const dlgtemplate* t = dlgfindtemplate(resourceid);
+  if (!t) return false;
+  auto* d = new dialogrecord;
+  d->id = resourceid;
+  d->tmpl = t;
+  int group = 0;
+  bool inradios = false;
+  for (int i = 0; i < t->count; i++) {
+    const dlgitem& it = t->items[i];
+    dlgcontrol c;
+    c.kind = it.kind;
+    c.id = it.id;
+    c.x = it.x, c.y = it.y, c.w = it.w, c.h = it.h;
+    c.text = trimright(it.text ? it.text : "");
+    if (c.kind == ctlupdown) c.minimum = 100, c.maximum = 0;  // the common control's preset
+    if (c.kind == ctlradio) {
+      if (!inradios) group++;
+      c.group = group;
+      inradios = true;
+    } else if (c.kind != ctlstatic || c.id != -1) {
+      inradios = false;
+    }
+    if (c.id != -1) d->index[c.id] = (int)d->rows.size();
+    d->rows.push_back(std::move(c));
+  }
+  dlg = d;
+  return true;
+}
+
+void dlgshow(dialogrecord& dlg, int showmode, dialogrecord* parent, int parentid) {
+  {
+    std::lock_guard<std::mutex> n(dlg.notifylock);
+    dlg.showmode = showmode;
+    dlg.parent = parent;
+    dlg.parentid = parentid;
+    dlg.created = true;
+    currentbackend().shown(dlg);
+  }
+  runcallback(dlg, dlg.id, evinit);
+}
+
+void dlgonevent(dialogrecord& dlg, int id, dlgcallback cb, int event) {
+  std::lock_guard<std::mutex> g(dlg.lock);
+  if (event == -1) event = evclick;
+  if (id == dlg.id && !dlg.index.count(id)) {
+    dlg.dialogcallbacks[event == evdefault ? evinit : event] = cb;
+    return;
+  }
+  auto it = dlg.index.find(id);
+  if (it == dlg.index.end()) return;
+  auto& c = dlg.rows[(size_t)it->second];
+  c.callbacks[event == evdefault ? defaultevent(c.kind) : event] = cb;
+}
+
+void dlgputint(dialogrecord& dlg, int id, int value, int index) {
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    switch (index) {
+      case ixdefault: case ixpos:
+        if (isslider(c.kind)) c.value = clamprange(c, value);
+        else if (c.kind == ctlcheck || c.kind == ctlradio) tick(dlg, c, value != 0);
+        else if (c.kind == ctllist || c.kind == ctlcombo || c.kind == ctltab) c.selection = value;
+        else c.text = std::to_string(value);
+        return true;
+      case ixenabled: c.enabled = value != 0; return true;
+      case ixstate:
+        if (c.kind == ctlcheck || c.kind == ctlradio) tick(dlg, c, value != 0);
+        else c.selection = value;
+        return true;
+      case ixmin: c.minimum = value; return true;
+      case ixmax: c.maximum = value; return true;
+      case ixcount: c.items.resize((size_t)std::max(0, value)); return true;
+      default:
+        if (index < 1) return false;
+        if (c.kind == ctltab) c.pages[index] = value;
+        else {
+          if (c.items.size() < (size_t)index) c.items.resize((size_t)index);
+          c.items[(size_t)index - 1] = std::to_string(value);
+        }
+        return true;
+    }
+  });
+}
+
+void dlgputflag(dialogrecord& dlg, int id, bool value, int index) {
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    if (index == ixenabled) c.enabled = value;
+    else if (index == ixdefault || index == ixstate) tick(dlg, c, value);
+    else return false;
+    return true;
+  });
+}
+
+void dlgputtext(dialogrecord& dlg, int id, const std::string& text, int index) {
+  std::string t = trimright(text);
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    if (index == ixdefault) {
+      c.text = t;
+      return true;
+    }
+    if (index < 1) return false;
+    if (c.items.size() < (size_t)index) c.items.resize((size_t)index);
+    c.items[(size_t)index - 1] = t;
+    return true;
+  });
+}
+
+int dlggetint(dialogrecord& dlg, int id, int index) {
+  return readrow(dlg, id, 0, [&](const dlgcontrol& c) -> int {
+    switch (index) {
+      case ixdefault: case ixpos:
+        if (isslider(c.kind)) return c.value;
+        if (c.kind == ctlcheck || c.kind == ctlradio) return c.ticked ? 1 : 0;
+        if (c.kind == ctllist || c.kind == ctlcombo || c.kind == ctltab) return c.selection;
+        return std::atoi(c.text.c_str());
+      case ixenabled: return c.enabled ? 1 : 0;
+      case ixstate:
+        if (c.kind == ctlcheck || c.kind == ctlradio) return c.ticked ? 1 : 0;
+        return c.selection;
+      case ixmin: return c.minimum;
+      case ixmax: return c.maximum;
+      case ixcount: return (int)c.items.size();
+      default:
+        if (index >= 1 && c.kind == ctltab) {
+          auto it = c.pages.find(index);
+          return it == c.pages.end() ? 0 : it->second;
+        }
+        if (index >= 1 && (size_t)index <= c.items.size())
+          return std::atoi(c.items[(size_t)index - 1].c_str());
+        return 0;
+    }
+  });
+}
+
+bool dlggetflag(dialogrecord& dlg, int id, int index) {
+  return readrow(dlg, id, false, [&](const dlgcontrol& c) {
+    if (index == ixenabled) return c.enabled;
+    return c.ticked;
+  });
+}
+
+std::string dlggettext(dialogrecord& dlg, int id, int length, int index) {
+  std::string t = readrow(dlg, id, std::string(), [&](const dlgcontrol& c) {
+    if (index == ixdefault) return c.text;
+    if (index >= 1 && (size_t)index <= c.items.size()) return c.items[(size_t)index - 1];
+    return std::string();
+  });
+  return padto(t, length);
+}
+
+void dlgsendmsg(dialogrecord& dlg, int id, int message, long wparam, long lparam) {}
+
+void dlgclose(dialogrecord*& dlg) {
+  if (!dlg) return;
+  if (dlg->created) {
+    runcallback(*dlg, dlg->id, evdestroy);
+    std::lock_guard<std::mutex> n(dlg->notifylock);
+    currentbackend().closed(*dlg);
+  }
+  delete dlg;
+  dlg = nullptr;
+}
+
+bool dlgdispatch(const message& m) {
+  if (m.kind != msgevent || !m.target) return false;
+  runcallback(*static_cast<dialogrecord*>(m.target), m.id, m.event);
+  return true;
+}
+
+bool dlgpump(const message& m) { return dlgdispatch(m); }
+
+// ---- the driver ----
+
+void dlgdirectevents(bool direct) { directevents = direct; }
+
+void dlguserevent(dialogrecord& dlg, int id, int event) {
+  if (directevents) {
+    runcallback(dlg, id, event);
+    return;
+  }
+  message m{msgevent};
+  m.dialogid = dlg.id;
+  m.id = id;
+  m.event = event;
+  m.target = &dlg;
+  postmsg(m);
+}
+
+namespace {
+// Applies a user's change to an enabled control of one of the kinds; false when ignored.
+template <class F>
+bool userchange(dialogrecord& dlg, int id, std::initializer_list<int> kinds, F change) {
+  bool done = false;
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    if (!c.enabled || std::find(kinds.begin(), kinds.end(), c.kind) == kinds.end()) return false;
+    change(c);
+    done = true;
+    return true;
+  });
+  return done;
+}
+}  // namespace
+
+void userclick(dialogrecord& dlg, int id) {
+  bool ok = userchange(dlg, id, {ctlpush, ctlcheck, ctlradio}, [&](dlgcontrol& c) {
+    if (c.kind == ctlcheck) c.ticked = !c.ticked;
+    else if (c.kind == ctlradio) tick(dlg, c, true);
+  });
+  if (ok) dlguserevent(dlg, id, evclick);
+}
+
+void usertype(dialogrecord& dlg, int id, const std::string& text) {
+  if (!userchange(dlg, id, {ctledit, ctlcombo}, [&](dlgcontrol& c) { c.text = trimright(text); }))
+    return;
+  dlguserevent(dlg, id, evupdate);
+  dlguserevent(dlg, id, evchange);
+}
+
+void userfocus(dialogrecord& dlg, int id, bool gain) {
+  if (userchange(dlg, id, {ctledit, ctlcombo}, [](dlgcontrol&) {}))
+    dlguserevent(dlg, id, gain ? evgainfocus : evlosefocus);
+}
+
+void userselect(dialogrecord& dlg, int id, int item) {
+  bool ok = userchange(dlg, id, {ctllist, ctlcombo, ctltab}, [&](dlgcontrol& c) {
+    c.selection = item;
+    if (c.kind == ctlcombo && item >= 1 && (size_t)item <= c.items.size())
+      c.text = c.items[(size_t)item - 1];
+  });
+  if (ok) dlguserevent(dlg, id, evselchange);
+}
+
+void userspin(dialogrecord& dlg, int id, int delta) {
+  bool ok = userchange(dlg, id, {ctlupdown, ctltrack, ctlscroll}, [&](dlgcontrol& c) {
+    // An up-down whose minimum lies above its maximum counts the other way.
+    int step = c.minimum <= c.maximum ? delta : -delta;
+    c.value = clamprange(c, c.value + step);
+  });
+  if (ok) dlguserevent(dlg, id, evchange);
+}
+
+void userclose(dialogrecord& dlg) { postclose(); }

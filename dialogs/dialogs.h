@@ -3,10 +3,16 @@
 // Every control of a dialog lives in the layer's own table (kind, text, value, range, state,
 // enabled, items, callbacks per event); the rest of the system reaches a control only by its
 // dialog and control id and a property by an index code. Puts and gets are safe from any
-// thread; programmatic puts raise no events. Without a display the layer runs headless.
+// thread; programmatic puts raise no events. Events (from a window backend or the test driver,
+// dialogs/driver.h) travel through the main loop's queue and run the callbacks on the window
+// thread (dlgdispatch). Without a display the layer runs headless: while a dialog is shown,
+// every change of its status control (1053 for the encoder) is printed trimmed as one line on
+// stdout. A window backend plugs in through dialogs/layer.h.
 #pragma once
 
 #include <string>
+
+struct message;
 
 // Event codes.
 enum : int {
@@ -28,29 +34,41 @@ enum : int {
 enum : int {
   ixdefault = -1,  // value of slider/up-down/progress bar, text of a text control, tick state
   ixenabled = -3,
-  ixstate = -5,    // ticked; for a tab control the current page
+  ixstate = -5,    // ticked; for a tab control the current page; for a list the selection
   ixmax = -8,
   ixmin = -16,
   ixpos = -9,
   ixcount = -13,   // number of items
-  // n >= 1: item n
+  // n >= 1: item n (list and combo box items; tab captions, and with dlgputint the page bound)
 };
 
-struct dialogrecord;  // the layer's record of one dialog (defined by the layer)
+struct dialogrecord;  // the layer's record of one dialog (dialogs/layer.h)
 using dlgcallback = void (*)(dialogrecord& dlg, int id, int event);
 
 // Builds the control table from the dialog template with that resource id; false when the
-// template does not exist. The record must outlive every use of it.
+// template does not exist. The record lives until dlgclose.
 bool dlgload(int resourceid, dialogrecord*& dlg);
-// Creates the dialog (shown with showmode, 0 = hidden); parent: a tab control's dialog page.
+// Creates the dialog, shown with showmode (0 = hidden); parent: the dialog holding the tab
+// control parentid when this dialog is one of its pages. Runs the dialog's evinit callback.
 void dlgshow(dialogrecord& dlg, int showmode = 1, dialogrecord* parent = nullptr, int parentid = 0);
+// Registers cb for (id, event); id = the dialog's own id registers a dialog-level callback.
 void dlgonevent(dialogrecord& dlg, int id, dlgcallback cb, int event = evdefault);
 void dlgputint(dialogrecord& dlg, int id, int value, int index = ixdefault);
 void dlgputflag(dialogrecord& dlg, int id, bool value, int index = ixdefault);
+// Sets a text; trailing blanks are dropped.
 void dlgputtext(dialogrecord& dlg, int id, const std::string& text, int index = ixdefault);
 int dlggetint(dialogrecord& dlg, int id, int index = ixdefault);
 bool dlggetflag(dialogrecord& dlg, int id, int index = ixdefault);
 // The text, blank-padded to length characters (a longer text is cut).
 std::string dlggettext(dialogrecord& dlg, int id, int length = 512, int index = ixdefault);
+// Kept for the front end's font message; the headless layer has nothing to send it to.
 void dlgsendmsg(dialogrecord& dlg, int id, int message, long wparam, long lparam);
+// Runs the dialog's evdestroy callback, tells the backend and frees the record (dlg := null).
 void dlgclose(dialogrecord*& dlg);
+
+// Runs the callbacks of a control-event message taken from the queue (on the window thread);
+// true when m was a control event. dlgpump is the same for the front end's loop.
+bool dlgdispatch(const message& m);
+bool dlgpump(const message& m);
+
+// A control id that the dialog lacks: puts do nothing, gets give 0, false or blanks.

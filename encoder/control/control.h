@@ -1,8 +1,9 @@
 // Control words of the encoder's step machine, shared by the window thread and the one worker.
 //
-// A worker ends its job by storing nextstep (or runstate) and then posting the wake message;
-// the main loop reads them only after a message arrived. Once an error has asked for step 98,
-// later steps from the dying worker are ignored.
+// A worker ends its job with poststep (it stores nextstep, then posts the wake message) or
+// quitrun (runstate 1, then the wake message); the main loop reads them only after a message
+// arrived. Once an error has asked for step 98 (abortrun), later steps 11, 12 and 99 from the
+// dying worker are ignored, and so are they once the run is being stopped (keeprunning false).
 #pragma once
 
 #include <atomic>
@@ -29,18 +30,52 @@ extern std::atomic<bool> showbuffer;   // show the VBV fullness (check box 1075)
 extern std::atomic<bool> previewon;    // draw the preview picture
 extern std::atomic<int> previewzoom;   // preview size 1..5
 extern std::atomic<bool> zoomchanged;  // the next preview drawing clears the area first
+extern std::atomic<bool> abortlatched; // step 98 was asked for; later 11, 12, 99 are ignored
 
 // The start-up result: the code (0 success, else a start-up error code) and, for codes 3 and
-// 265, the message text that goes with it.
+// 265, the message text that goes with it (the frame server's message, the settings reader's
+// context text).
 struct statusrec {
   int code = 0;
   std::string message;
 };
 extern statusrec statusblock;
 
-// The 512-character status text shown in control 1053.
+// The 512-character status text shown in control 1053. Write it only through putstatus.
 constexpr int statuslinelength = 512;
 extern std::string statusline;
 
 // Dialog 101, the encoder's window (mainwindow); every writer tests showwindow first.
 extern dialogrecord* maindialog;
+
+// Ends a worker's job: stores step into nextstep (unless refused, see above) and posts the
+// wake message.
+void poststep(int step);
+// A fatal error while coding (write, read, allocation): errorflag, step 98, wake message.
+void abortrun();
+// Asks the loop to quit: runstate 1, wake message.
+void quitrun();
+// statusline := text (cut or blank-padded to 512) and, when showwindow (or always), shown
+// trimmed in control 1053. Safe from any thread.
+void putstatus(const std::string& text, bool always = false);
+// The current status line (512 characters).
+std::string getstatusline();
+
+// How the program ended (the process exit status; the front end ignores it, scripts use it).
+enum exitstatuses : int {
+  exitok = 0,        // the run ended well
+  exitstartup = 1,   // the start-up failed (a code in statusblock)
+  exitrunerror = 2,  // the run ended on an error (step 98, a failed re-open of the source)
+  exitstopped = 3,   // the user quit before the run was done
+  exitshutdown = 4,  // the run ended well but the asked-for shutdown failed
+};
+extern std::atomic<int> exitstatus;
+
+// The program's main routine: builds the window, runs the step machine, cleans up.
+int winmain(int argc, char** argv);
+
+// Thread entries of the passes (started at steps 11 and 12 at the lowest priority).
+void pass1thread(statusrec* status);
+void pass2thread(statusrec* status);
+// The last worker: final text, countdown, optional shutdown, then quit.
+void finishthread(statusrec* status);

@@ -1,0 +1,109 @@
+// Inside the dialog layer: templates, the control table and the seam for a window backend.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dialogs/dialogs.h"
+
+enum controlkinds : int {
+  ctlpush = 1,
+  ctlcheck,
+  ctlradio,
+  ctledit,
+  ctlstatic,
+  ctllist,
+  ctlcombo,
+  ctlscroll,
+  ctltrack,
+  ctlupdown,
+  ctlprogress,
+  ctltab,
+  ctlgroup,  // group box: a frame with a caption, no value
+};
+
+// One control of a template; position and size in dialog units. Labels have id -1.
+struct dlgitem {
+  int kind;
+  int id;
+  const char* text;
+  int x, y, w, h;
+};
+
+enum dialogstyles : int {
+  stylecaption = 1,      // title bar
+  stylesysmenu = 2,      // system menu and close box
+  styleminimize = 4,     // minimise box
+  stylemaximize = 8,
+  styleresizable = 16,
+};
+
+struct dlgtemplate {
+  int id;
+  const char* caption;
+  int x, y, w, h;       // dialog units
+  int style;            // dialogstyles
+  int statusid;         // the control whose changes the headless layer prints (0: none)
+  const dlgitem* items;
+  int count;
+};
+
+// The program's resources: each program names its own list before it loads a dialog.
+void dlgsetresources(const dlgtemplate* const* list, int count);
+const dlgtemplate* dlgfindtemplate(int id);
+
+// One row of the control table.
+struct dlgcontrol {
+  int kind = 0;
+  int id = -1;
+  int x = 0, y = 0, w = 0, h = 0;
+  std::string text;                // window text (trailing blanks dropped)
+  int value = 0;                   // position of a slider, up-down or progress bar
+  int minimum = 0, maximum = 100;  // range
+  bool ticked = false;             // check box, radio button
+  bool enabled = true;
+  int selection = 0;               // list, combo: selected item (1-based, 0 none); tab: page
+  std::vector<std::string> items;  // list and combo items, tab captions (item n at n - 1)
+  std::map<int, int> pages;        // tab control: page n -> page dialog id
+  int group = 0;                   // radio buttons next to each other in the template share one
+  std::map<int, dlgcallback> callbacks;  // event -> callback
+};
+
+struct dialogrecord {
+  int id = 0;
+  const dlgtemplate* tmpl = nullptr;
+  std::vector<dlgcontrol> rows;    // template order
+  std::map<int, int> index;        // control id -> row
+  std::map<int, dlgcallback> dialogcallbacks;
+  bool created = false;            // dlgshow ran
+  int showmode = 0;                // 0 hidden
+  dialogrecord* parent = nullptr;
+  int parentid = 0;
+  void* backenddata = nullptr;     // the window backend's own
+  std::mutex lock;                 // guards rows
+  std::mutex notifylock;           // orders the backend's change notes of one dialog
+};
+
+// What a window backend is told. shown and closed come on the window thread; changed comes on
+// the thread that made the change, after the table was updated, without the table lock but
+// with the dialog's notifylock held (so notes of one dialog arrive in order): it gets a copy
+// of the row as it now is. changed must not put into the same dialog. Events go back into the
+// layer as msgevent messages of the queue (dlguserevent in dialogs/driver.h does that).
+struct dlgbackend {
+  virtual ~dlgbackend() = default;
+  virtual void shown(dialogrecord& dlg) {}
+  virtual void changed(dialogrecord& dlg, const dlgcontrol& row) {}
+  virtual void closed(dialogrecord& dlg) {}
+};
+// Installs a window backend (null: the headless one).
+void dlgsetbackend(dlgbackend* backend);
+// The dialog is shown and visible.
+bool dlgvisible(dialogrecord& dlg);
+// Headless output of status lines: stdout unless a test installs its own line sink (an empty
+// function restores stdout). The sink runs on the writing thread.
+void dlgsetheadlessout(std::function<void(const std::string&)> sink);
+// No display (DISPLAY unset) or OSTREL_HEADLESS=1.
+bool dlgheadless();

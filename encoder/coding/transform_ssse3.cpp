@@ -1,0 +1,16 @@
+// The 16-byte block kernels (SSSE3): absolute values and signs through pabsw and psignw.
+// Compiled with -mssse3 only; the body is shared with the other 16-byte file.
+#include "encoder/coding/transform_simd.h"
+
+void intrablock_ssse3(const uint8_t* src, int32_t x, int32_t y, int32_t stride, int16_t* levels,
+                      const int16_t* weights, const uint16_t* recip, int32_t q, int32_t dcprec,
+                      uint8_t* dest, int32_t mode) {
+  intrabody(src, x, y, stride, levels, weights, recip, q, dcprec, dest, mode);
+}
+
+void interblock_ssse3(const int16_t* resid, const uint8_t* pred, int32_t x, int32_t y,
+                      int32_t stride, int16_t* levels, const int16_t* weights,
+                      const uint16_t* recip, int32_t q, int32_t bitno, uint8_t* pattern,
+                      uint8_t* dest, int32_t mode) {
+  interbody(resid, pred, x, y, stride, levels, weights, recip, q, bitno, pattern, dest, mode);
+}

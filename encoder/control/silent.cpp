@@ -1,0 +1,34 @@
+#include "encoder/control/silent.h"
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "encoder/control/settings.h"
+#include "encoder/control/texttime.h"
+#include "platform/system.h"
+
+void probeargs(int argc, char** argv) {
+  settings.argcount = argc;
+  for (int i = 1; i + 1 < argc; i++) {
+    std::string w = argv[i];
+    lowercase(w);
+    if (w == "-ini") {
+      settings.inifile = argv[i + 1];  // a path keeps its case
+      settings.inifilegiven = true;
+    }
+  }
+}
+
+bool inisilent() {
+  std::string file = settings.inifilegiven ? settings.inifile : programdir() + "KJ.ini";
+  std::ifstream f(file, std::ios::binary);
+  if (!f) return true;
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.size() > 512) line.resize(512);
+    uppercase(line);
+    if (line.compare(0, 7, "*SILENT") == 0) return false;
+  }
+  return true;
+}

@@ -1,0 +1,308 @@
+#include "libs/avisynth/script.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+
+std::string fswhere::text() const {
+  if (file.empty()) return "";
+  return " (" + file + ", line " + std::to_string(line) + ")";
+}
+
+namespace {
+
+struct paramspec {
+  const char* name;
+  char type;  // 's' string, 'i' integer, 'f' number, 'b' logical
+};
+
+struct funcspec {
+  const char* name;
+  std::vector<paramspec> params;
+};
+
+const std::vector<funcspec>& functions() {
+  static const std::vector<funcspec> table = {
+      {"Import", {{"path", 's'}}},
+      {"Y4MSource", {{"file", 's'}}},
+      {"FFVideoSource", {{"source", 's'}}},
+      {"BlankClip",
+       {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"fps", 'f'}, {"fps_denominator", 'i'},
+        {"pixel_type", 's'}, {"color_yuv", 'i'}}},
+      {"TestPattern",
+       {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"fps", 'f'}, {"fps_denominator", 'i'},
+        {"cut", 'i'}}},
+  };
+  return table;
+}
+
+const char* typetext(char t) {
+  switch (t) {
+    case 's': return "a string";
+    case 'i': return "an integer";
+    case 'f': return "a number";
+    case 'b': return "true or false";
+    default: return "a value";
+  }
+}
+
+bool fits(char t, const fsvalue& v) {
+  switch (t) {
+    case 's': return v.type() == fsvalue::string;
+    case 'i': return v.type() == fsvalue::integer;
+    case 'f': return v.type() == fsvalue::integer || v.type() == fsvalue::real;
+    case 'b': return v.type() == fsvalue::boolean;
+    default: return false;
+  }
+}
+
+// ---- the parser ------------------------------------------------------------------------
+
+struct parser {
+  fsenvcore* env;
+  std::string text;
+  std::string file;     // the script's name for messages
+  std::string dir;      // its folder, for relative source names
+  size_t pos = 0;
+  int line = 1;
+
+  [[noreturn]] void error(const std::string& what, int atline) {
+    env->fail("Script error: " + what + " (" + file + ", line " + std::to_string(atline) + ")");
+  }
+  [[noreturn]] void error(const std::string& what) { error(what, line); }
+
+  // Skips blanks, line ends and comments.
+  void skip() {
+    while (pos < text.size()) {
+      char c = text[pos];
+      if (c == '\n') {
+        line++;
+        pos++;
+      } else if (c == ' ' || c == '\t' || c == '\r') {
+        pos++;
+      } else if (c == '#') {
+        while (pos < text.size() && text[pos] != '\n') pos++;
+      } else {
+        break;
+      }
+    }
+  }
+
+  bool at(char c) {
+    skip();
+    return pos < text.size() && text[pos] == c;
+  }
+
+  std::string describe() {
+    skip();
+    if (pos >= text.size()) return "the end of the script";
+    char c = text[pos];
+    if (std::isprint((unsigned char)c)) return std::string("\"") + c + "\"";
+    return "an unreadable character";
+  }
+
+  void expect(char c) {
+    if (!at(c)) error(std::string("expected \"") + c + "\" but found " + describe());
+    pos++;
+  }
+
+  static bool identstart(char c) { return std::isalpha((unsigned char)c) || c == '_'; }
+  static bool identchar(char c) { return std::isalnum((unsigned char)c) || c == '_'; }
+
+  std::string ident() {
+    size_t b = pos;
+    while (pos < text.size() && identchar(text[pos])) pos++;
+    return text.substr(b, pos - b);
+  }
+
+  fsvalue number() {
+    size_t b = pos;
+    bool neg = false;
+    if (text[pos] == '-' || text[pos] == '+') {
+      neg = text[pos] == '-';
+      pos++;
+    }
+    // hexadecimal: $FF or 0xFF
+    bool hex = false;
+    if (pos < text.size() && text[pos] == '$') {
+      hex = true;
+      pos++;
+    } else if (pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+      hex = true;
+      pos += 2;
+    }
+    if (hex) {
+      size_t d = pos;
+      while (pos < text.size() && std::isxdigit((unsigned char)text[pos])) pos++;
+      if (pos == d || pos - d > 8) error("bad hexadecimal number \"" + text.substr(b, pos - b) + "\"");
+      long long v = std::strtoll(text.substr(d, pos - d).c_str(), nullptr, 16);
+      return fsvalue((int)(neg ? -v : v));
+    }
+    size_t d = pos;
+    while (pos < text.size() && std::isdigit((unsigned char)text[pos])) pos++;
+    bool real = false;
+    if (pos < text.size() && text[pos] == '.') {
+      real = true;
+      pos++;
+      while (pos < text.size() && std::isdigit((unsigned char)text[pos])) pos++;
+    }
+    std::string s = text.substr(b, pos - b);
+    if (pos == d || (real && pos == d + 1)) error("bad number \"" + s + "\"");
+    if (pos < text.size() && identchar(text[pos])) error("bad number \"" + s + text[pos] + "\"");
+    if (real) return fsvalue(std::strtod(s.c_str(), nullptr));
+    errno = 0;
+    long long v = std::strtoll(s.c_str(), nullptr, 10);
+    if (errno || v > 2147483647LL || v < -2147483648LL) error("number " + s + " is too large");
+    return fsvalue((int)v);
+  }
+
+  fsvalue string() {
+    int startline = line;
+    pos++;  // opening quote
+    size_t b = pos;
+    while (pos < text.size() && text[pos] != '"') {
+      if (text[pos] == '\n') error("string not closed before the end of the line", startline);
+      pos++;
+    }
+    if (pos >= text.size()) error("string not closed before the end of the script", startline);
+    std::string s = text.substr(b, pos - b);
+    pos++;
+    return fsvalue(env->keep(s));
+  }
+
+  fsvalue expression() {
+    skip();
+    if (pos >= text.size()) error("expected a value but found the end of the script");
+    char c = text[pos];
+    if (c == '"') return string();
+    if (std::isdigit((unsigned char)c) || c == '-' || c == '+' || c == '$' || c == '.') return number();
+    if (!identstart(c)) error("expected a value but found " + describe());
+    int callline = line;
+    std::string name = ident();
+    if (strcasecmp(name.c_str(), "true") == 0) return fsvalue(true);
+    if (strcasecmp(name.c_str(), "false") == 0) return fsvalue(false);
+    std::vector<std::pair<std::string, fsvalue>> args;
+    if (at('(')) {
+      pos++;
+      if (!at(')')) {
+        for (;;) {
+          skip();
+          std::string argname;
+          size_t save = pos;
+          int saveline = line;
+          if (pos < text.size() && identstart(text[pos])) {
+            std::string id = ident();
+            if (at('=')) {
+              pos++;
+              argname = id;
+            } else {
+              pos = save;
+              line = saveline;
+            }
+          }
+          fsvalue v = expression();
+          args.emplace_back(argname, v);
+          if (at(',')) {
+            pos++;
+            continue;
+          }
+          if (at(')')) break;
+          error("expected \",\" or \")\" in the arguments of " + name + " but found " + describe());
+        }
+      }
+      pos++;  // ')'
+    }
+    fswhere where{file, callline};
+    return callfunction(env, name, args, where, dir);
+  }
+
+  fsvalue script() {
+    fsvalue v = expression();
+    skip();
+    if (pos < text.size())
+      error("only one expression is allowed in a script, but " + describe() + " follows it");
+    return v;
+  }
+};
+
+std::string basename(const std::string& p) {
+  size_t s = p.rfind('/');
+  return s == std::string::npos ? p : p.substr(s + 1);
+}
+
+}  // namespace
+
+fsvalue importscript(fsenvcore* env, const std::string& path) {
+  // A script that imports itself would never end.
+  thread_local int depth = 0;
+  if (depth >= 16) env->fail("Import: scripts nested more than 16 deep at \"" + path + "\"");
+  struct guard {
+    guard() { depth++; }
+    ~guard() { depth--; }
+  } g;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) env->fail("Import: can't open \"" + path + "\"");
+  std::ostringstream all;
+  all << in.rdbuf();
+  if (in.bad()) env->fail("Import: can't read \"" + path + "\"");
+  parser p;
+  p.env = env;
+  p.text = all.str();
+  p.file = basename(path);
+  size_t slash = path.rfind('/');
+  p.dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  return p.script();
+}
+
+fsvalue callfunction(fsenvcore* env, const std::string& name,
+                     const std::vector<std::pair<std::string, fsvalue>>& args, const fswhere& at,
+                     const std::string& scriptdir) {
+  const funcspec* f = nullptr;
+  for (const auto& s : functions())
+    if (strcasecmp(s.name, name.c_str()) == 0) f = &s;
+  if (!f) env->fail("Script error: there is no function named \"" + name + "\"" + at.text());
+  std::string fname = f->name;
+
+  std::vector<fsarg> bound(f->params.size());
+  size_t next = 0;
+  bool named = false;
+  for (const auto& [argname, value] : args) {
+    size_t i;
+    if (argname.empty()) {
+      if (named)
+        env->fail("Script error: " + fname + ": a positional argument follows a named one" + at.text());
+      if (next >= f->params.size())
+        env->fail("Script error: " + fname + " takes at most " + std::to_string(f->params.size()) +
+                  " argument" + (f->params.size() == 1 ? "" : "s") + at.text());
+      i = next++;
+    } else {
+      named = true;
+      for (i = 0; i < f->params.size(); i++)
+        if (strcasecmp(f->params[i].name, argname.c_str()) == 0) break;
+      if (i == f->params.size())
+        env->fail("Script error: " + fname + " has no argument named \"" + argname + "\"" + at.text());
+    }
+    if (bound[i].given)
+      env->fail("Script error: " + fname + ": argument \"" + f->params[i].name + "\" is given twice" +
+                at.text());
+    if (!fits(f->params[i].type, value))
+      env->fail("Script error: " + fname + ": argument \"" + f->params[i].name + "\" must be " +
+                typetext(f->params[i].type) + at.text());
+    bound[i].given = true;
+    bound[i].value = value;
+  }
+
+  if (fname == "Import") {
+    if (!bound[0].given) env->fail("Script error: Import needs the script's file name" + at.text());
+    std::string p = bound[0].value.asstring();
+    if (!p.empty() && p[0] != '/') p = scriptdir + p;
+    return importscript(env, p);
+  }
+  if (fname == "Y4MSource") return y4msource(env, bound, at, scriptdir);
+  if (fname == "FFVideoSource") return ffvideosource(env, bound, at, scriptdir);
+  if (fname == "BlankClip") return blankclip(env, bound, at);
+  return testpattern(env, bound, at);
+}

@@ -1,0 +1,79 @@
+// FFVideoSource: video files in containers give the pictures ffmpeg itself decodes, with random
+// access, and files it cannot read give the frame server's error.
+#include "tests/videosource/vstest.h"
+
+namespace {
+
+// Makes a clip with ffmpeg and its reference decode as packed 4:2:0 frames.
+struct material {
+  std::string file, raw;
+};
+
+material makeclip(const tempfolder& dir, const std::string& name, const std::vector<std::string>& encode) {
+  material m{dir.path(name), dir.path(name + ".yuv")};
+  std::vector<std::string> a{"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                             "testsrc2=size=176x144:rate=25", "-frames:v", "210"};
+  a.insert(a.end(), encode.begin(), encode.end());
+  a.push_back(m.file);
+  runresult r = runcommand(a);
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-i", m.file, "-fps_mode", "passthrough", "-f", "rawvideo",
+                  "-pix_fmt", "yuv420p", m.raw});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return m;
+}
+
+}  // namespace
+
+using ffvideosource = withframeserver;
+
+TEST_F(ffvideosource, framesEqualFfmpegsDecode) {
+  struct c {
+    const char* name;
+    std::vector<std::string> encode;
+  } cases[] = {
+      {"clip.mp4", {"-c:v", "libx264", "-preset", "ultrafast", "-g", "48", "-bf", "2", "-pix_fmt", "yuv420p"}},
+      {"clip.mpg", {"-c:v", "mpeg2video", "-g", "15", "-bf", "2", "-b:v", "2M", "-f", "vob"}},
+      {"clip.ts", {"-c:v", "mpeg2video", "-g", "15", "-bf", "2", "-b:v", "2M", "-f", "mpegts"}},
+      {"clip.m2v", {"-c:v", "mpeg2video", "-g", "12", "-bf", "2", "-b:v", "2M"}},
+  };
+  const size_t fs = 176 * 144 * 3 / 2;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    material m = makeclip(dir, k.name, k.encode);
+    std::string want = readfile(m.raw);
+    ASSERT_EQ(want.size() % fs, 0u);
+    opened o = script(std::string("FFVideoSource(\"") + k.name + "\")");
+    ASSERT_EQ(o.code, 0) << o.msg;
+    EXPECT_EQ(o.width, 176);
+    EXPECT_EQ(o.height, 144);
+    EXPECT_EQ(o.frames, (int)(want.size() / fs));
+    EXPECT_EQ(o.frames, 210);
+    EXPECT_EQ(o.fpsnum, 25);
+    EXPECT_EQ(o.fpsden, 1);
+    EXPECT_TRUE(std::filesystem::exists(m.file + ".ffindex")) << "index not kept beside the file";
+    for (int n : {200, 3, 201, 0, 209, 100}) {
+      planes p(176, 144);
+      ASSERT_EQ(p.get(n), 0);
+      std::string got(p.y.begin(), p.y.end());
+      got.append(p.u.begin(), p.u.end());
+      got.append(p.v.begin(), p.v.end());
+      EXPECT_TRUE(got == want.substr(n * fs, fs)) << "frame " << n;
+    }
+    // The second open takes the kept index.
+    opened again = script(std::string("FFVideoSource(\"") + k.name + "\")");
+    EXPECT_EQ(again.code, 0) << again.msg;
+    EXPECT_EQ(again.frames, 210);
+  }
+}
+
+TEST_F(ffvideosource, filesItCannotRead) {
+  opened o = script("FFVideoSource(\"none.mkv\")");
+  EXPECT_EQ(o.code, 3);
+  EXPECT_EQ(o.msg, "FFVideoSource: \"" + dir.path("none.mkv") + "\" can't be opened: No such file or directory (t.avs, line 1)");
+  dir.write("junk.mkv", std::string(5000, 'j'));
+  o = script("FFVideoSource(\"junk.mkv\")");
+  EXPECT_EQ(o.code, 3);
+  EXPECT_EQ(o.msg.rfind("FFVideoSource: \"" + dir.path("junk.mkv") + "\" can't be", 0), 0u) << o.msg;
+  EXPECT_NE(o.msg.find("(t.avs, line 1)"), std::string::npos) << o.msg;
+}
