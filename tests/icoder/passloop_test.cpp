@@ -3,6 +3,7 @@
 // the pass protocol (steps, stop) and a failed write in the middle of a run.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 #include "encoder/coding/streamwriter.h"
@@ -13,6 +14,7 @@
 #include "encoder/passes/standin.h"
 #include "tests/icoder/fixture.h"
 #include "tests/support/blackbox.h"
+#include "videosource/bridge.h"
 
 namespace {
 
@@ -227,6 +229,69 @@ TEST_F(passloop, writefailureendstherunwithstep98) {
   EXPECT_EQ(status.substr(0, status.find_last_not_of(' ') + 1),
             "ERROR,  can't write to output file, aborting...");
   unitclose(unitlog);
-  EXPECT_NE(readfile(dir + "/out.log").find(" *** ERROR, can't write to output file, aborting...\n"),
+  const std::string logged = readfile(dir + "/out.log");
+  EXPECT_NE(logged.find(" *** ERROR, can't write to output file, aborting...\n"),
             std::string::npos);
+}
+
+// The clip read through the video source bridge from our frame server: the stream decodes
+// cleanly and close to the frames the frame server delivers.
+TEST_F(passloop, clipthroughthebridge) {
+  std::string script = dir + "/clip.avs";
+  writefile(script, "TestPattern(length=8, width=352, height=288, fps=25)\n");
+  ASSERT_EQ(avsload(), 0);
+  int w = 0, h = 0, frames = 0, num = 0, den = 0;
+  char msg[512];
+  ASSERT_EQ(avsopen(script.c_str(), w, h, frames, num, den, msg, sizeof msg), 0);
+  ASSERT_EQ(w, 352);
+  ASSERT_EQ(h, 288);
+  ASSERT_EQ(frames, 8);
+  runsetup r;
+  r.width = w;
+  r.height = h;
+  r.frames = frames;
+  r.goplength = 4;
+  prepare(r);
+  settings.avsinput = true;
+  pass1thread(&statusblock);
+  unitclose(unitstream);
+  EXPECT_EQ(nextstep.load(), stepdone);
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  std::vector<uint8_t> yuv = decodeyuv(m2v, &why);
+  const size_t fsize = 352 * 288 * 3 / 2;
+  ASSERT_EQ(yuv.size(), 8 * fsize) << why;
+  std::vector<uint8_t> src(fsize);
+  for (int f = 0; f < 8; ++f) {
+    ASSERT_EQ(avsgetframe(f, 352, 176, src.data(), src.data() + 352 * 288,
+                          src.data() + 352 * 288 * 5 / 4), 0);
+    double se = 0;
+    for (size_t i = 0; i < 352 * 288; ++i) {
+      double d = double(src[i]) - yuv[f * fsize + i];
+      se += d * d;
+    }
+    double p = se == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * 352 * 288 / se);
+    EXPECT_GT(p, 30.0) << "frame " << f;
+  }
+  avsclose();
+}
+
+// The GOP length in use: the automatic GOP's longest length or the fixed one, inside 1..36 and
+// inside the slots of the frame store.
+TEST_F(passloop, goplengthinuse) {
+  struct c {
+    bool autogop;
+    int autogopmax, goplength, slotcount, want;
+  } cases[] = {
+      {true, 12, 15, 13, 12}, {false, 12, 15, 16, 15}, {false, 12, 40, 37, 36},
+      {false, 12, 0, 2, 1},   {false, 12, 15, 6, 5},
+  };
+  for (const c& t : cases) {
+    settings = settingsrec{};
+    settings.autogop = t.autogop;
+    settings.autogopmax = t.autogopmax;
+    settings.goplength = t.goplength;
+    settings.slotcount = t.slotcount;
+    EXPECT_EQ(standingoplength(), t.want) << t.goplength << " " << t.slotcount;
+  }
 }

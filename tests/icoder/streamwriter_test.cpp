@@ -149,7 +149,8 @@ TEST_F(streamwriter, everyfailedwriteendstherun) {
     EXPECT_EQ(status.substr(0, status.find_last_not_of(' ') + 1),
               "ERROR,  can't write to output file, aborting...") << how;
     unitclose(unitlog);
-    EXPECT_EQ(readfile(dir + "/out.log"), " *** ERROR, can't write to output file, aborting...\n") << how;
+    EXPECT_EQ(readfile(dir + "/out.log"), " *** ERROR, can't write to output file, aborting...\n")
+        << how;
     TearDown();
   }
 }
