@@ -89,6 +89,17 @@ TEST_F(passloop, gopsandpicturetypes) {
       for (int tr = 0; tr < n; ++tr) want.push_back({tr, 1});
     EXPECT_EQ(pictureheaders(s), want) << t.what;
     EXPECT_EQ(gopclosedflags(s), t.closed) << t.what;
+    // A sequence header before every GOP, the user data only in the first.
+    std::vector<size_t> seqat, userat, gopat;
+    for (const streamitem& it : startcodes(s)) {
+      if (it.code == 0xB3) seqat.push_back(it.offset);
+      if (it.code == 0xB2) userat.push_back(it.offset);
+      if (it.code == 0xB8) gopat.push_back(it.offset);
+    }
+    ASSERT_EQ(seqat.size(), t.gops.size()) << t.what;
+    ASSERT_EQ(userat.size(), 1u) << t.what;
+    EXPECT_LT(userat[0], gopat[0]);
+    EXPECT_EQ(seqat[0], 0u);
     EXPECT_EQ(settings.gopnumber, int(t.gops.size()));
     EXPECT_EQ(settings.gopframe, 12);
     expectendsandcounts(m2v);
