@@ -1,25 +1,50 @@
-// Stand-in pass threads until the encoding passes exist. They keep the passes' protocol: set
-// the pass words, pass the pause gate and check keeprunning once per "picture", write a
-// status text, and end with the next step (pass 1: 12 in a two-pass run, else 99; pass 2: 99).
-// A pass that was stopped ends without a step.
-#include <functional>
+#include "encoder/passes/standin.h"
+
+#include <algorithm>
 #include <string>
 
+#include "encoder/coding/codingerror.h"
+#include "encoder/coding/goppattern.h"
+#include "encoder/coding/headers.h"
+#include "encoder/coding/ipicture.h"
+#include "encoder/coding/pictargs.h"
+#include "encoder/coding/picslot.h"
+#include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
+#include "encoder/control/echo.h"
+#include "encoder/control/framestore.h"
+#include "encoder/control/preview.h"
+#include "encoder/control/report.h"
 #include "encoder/control/settings.h"
+#include "encoder/control/units.h"
+#include "encoder/motion/kernels.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "videosource/bridge.h"
 
-// Tests watch and steer the stand-ins: called before each picture with the pass and the
-// picture number (on the pass thread).
 std::function<void(int pass, int picture)> standinprobe;
-// Pictures the stand-ins have gone through in this process.
 std::atomic<int> standinpictures{0};
-constexpr int standinlength = 5;  // pictures per stand-in pass
+std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standinsource;
 
 namespace {
-bool runpass(int pass) {
-  for (int k = 1; k <= standinlength; k++) {
+
+constexpr int placeholderlength = 5;  // pictures of a pass without a frame store
+constexpr int previewevery = 30;      // pictures between two preview drawings
+
+// A line of the log, through the log owner's sink when one is installed.
+void logtext(const std::string& line) {
+  if (logsink) logsink(line);
+  else logline(line);
+}
+
+void titlebox() {
+  logtext(" +------------------------------------------+");
+  logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
+  logtext(" +------------------------------------------+");
+}
+
+bool placeholderpass(int pass) {
+  for (int k = 1; k <= placeholderlength; k++) {
     workergate();
     if (!keeprunning) return false;
     if (standinprobe) standinprobe(pass, k);
@@ -28,19 +53,178 @@ bool runpass(int pass) {
     standinpictures++;
     if (showwindow)
       putstatus(" pass " + std::to_string(pass) + ", picture " + std::to_string(k) + " of " +
-                std::to_string(standinlength));
+                std::to_string(placeholderlength));
     clocksleep(10);
   }
   return true;
 }
+
+// Ring entry of display position t of a GOP whose frames start after ring position base.
+int ringentryof(int base, int t) { return (base + t) % settings.ringsize + 1; }
+
+// A coding error ends the run like a failed write.
+bool checkcoding() {
+  if (!codingfailed()) return true;
+  std::string text = codingerrortext();
+  if (settings.logfileon) logline(text);
+  errorout(text);
+  errorline(text);
+  abortrun();
+  return false;
+}
+
+bool codepass(int pass) {
+  settingsrec& st = settings;
+  const int g = standingoplength();
+  const int total = st.framecount;
+  streambitcount = 0;
+  st.gopframe = 0;
+  st.gopnumber = 0;
+  pulldownphase = 0;
+  fieldtotal = 0;
+  int coded = 0;     // frames coded in this pass
+  int ringbase = 0;  // ring position before the current GOP's first frame
+  int newest = 0;    // slot of the most recent reference picture
+  int previewcount = 0;
+  pictargs args;
+  for (int i = 0; i < 3; ++i) args.mescratch[i] = int32_t(scratchoffsets[i]);
+
+  while (coded < total) {
+    // The GOP: g frames, ended early before a chapter frame (which starts a closed GOP).
+    const int first = st.firstframe + coded;
+    int n = std::min(g, total - coded);
+    for (int t = 1; t < n; ++t)
+      if (first + t < maxframes && chapterflags[first + t] == 1) {
+        n = t;
+        break;
+      }
+    const bool chapter = first < maxframes && chapterflags[first] == 1;
+    seqfields.closed_gop = st.closedgops || coded == 0 || chapter ? 1 : 0;
+
+    for (int t = 0; t < n; ++t) {
+      workergate();
+      if (!keeprunning) return false;
+      standinfetch(pass, first + t, ringentryof(ringbase, t));
+    }
+
+    goppattern(0, n, seqfields.closed_gop, goporder, goptypes, goptrefs);
+    for (int j = 1; j <= n; ++j) goptypes[j] = 1;  // every position coded as an I picture
+    if (st.pulldown) pulldownflags(n);
+    st.gopnumber += 1;
+    st.gopframe = coded;
+    headercursor = {};
+    putseqheaders(headerbuf, headercursor);
+    streambitcount += 8 * int64_t(headercursor.bytepos);
+
+    for (int k = 1; k <= n; ++k) {
+      workergate();
+      if (!keeprunning) return false;
+      const int tr = goptrefs[goporder[k]];
+      const int slot = tr + 1;
+      standinpictures++;
+      if (standinprobe) standinprobe(pass, coded + k);
+      workergate();
+      if (!keeprunning) return false;
+      pichdrfields[slot].temporal_reference = tr;
+      st.curpictype = goptypes[goporder[k]];
+      args.curframe = ringentryof(ringbase, tr);
+      args.curslot = slot;
+      args.fwdslot = newest;
+      args.bwdslot = 0;
+      float q = st.cqvalue;
+      newest = slot;  // an I picture becomes the newest reference
+      codeipicture(args, q);
+      streambitcount += picslots[slot].picbits;
+      if (!checkcoding()) return false;
+      if (showwindow)
+        putstatus(" pass " + std::to_string(pass) + ", picture " + std::to_string(coded + k) +
+                  " of " + std::to_string(total));
+      if (previewon && ++previewcount >= previewevery) {
+        if (yuvtobmp(ringplane(args.curframe, 0), ringplane(args.curframe, 1),
+                     ringplane(args.curframe, 2), st.width, st.height, previewimage))
+          drawpreview();
+        previewcount = 0;
+      }
+    }
+    if (st.streamout) writestream(n, goporder, goptrefs, false);
+    if (!st.closedgops) seqfields.closed_gop = 0;
+    coded += n;
+    ringbase = (ringbase + n) % st.ringsize;
+  }
+  if (st.streamout) writestream(0, goporder, goptrefs, true);
+  return !streamfailed();
+}
+
+bool runpass(int pass) {
+  if (!framesallocated || settings.framecount <= 0) return placeholderpass(pass);
+  return codepass(pass);
+}
+
 }  // namespace
 
+int standingoplength() {
+  int g = settings.autogop ? settings.autogopmax : settings.goplength;
+  g = std::clamp(g, 1, maxgoplength);
+  if (settings.slotcount >= 2) g = std::min(g, settings.slotcount - 1);
+  return g;
+}
+
+void standinanalyse(int entry) {
+  const settingsrec& st = settings;
+  const uint8_t* y = ringplane(entry, 0);
+  auto kernel = st.simdlevel >= 2 ? blockstats : st.simdlevel == 1 ? blockstatsmmx : blockstats_c;
+  ringentry& e = framering[entry];
+  e.lumasum = 0;
+  std::fill(std::begin(e.rowactivity), std::end(e.rowactivity), 0u);
+  const int rows = std::min(st.mbrows, maxrowactivity);
+  for (int r = 0; r < rows; ++r) {
+    uint32_t rowsum = 0;
+    for (int c = 0; c < st.mbcols; ++c) {
+      uint32_t sum = 0, sad = 0, act = 0;
+      kernel(y, y, 16 * c, 16 * r, st.width, &sum, &sad, &act);
+      e.lumasum += sum;
+      rowsum += act >> 8;
+    }
+    e.rowactivity[r] = rowsum;
+  }
+}
+
+void standinfetch(int pass, int frame, int entry) {
+  const settingsrec& st = settings;
+  uint8_t* y = ringplane(entry, 0);
+  uint8_t* u = ringplane(entry, 1);
+  uint8_t* v = ringplane(entry, 2);
+  if (standinsource) {
+    standinsource(frame, y, u, v);
+  } else if (st.avsinput) {
+    if (avsgetframe(frame, st.width, st.width / 2, y, u, v) == 6) {
+      std::string text = " pass " + std::to_string(pass) + ", Avisynth error in frame " +
+                         std::to_string(frame);
+      if (showwindow) putstatus(text);
+      if (st.logfileon) logline(text);
+    }
+  } else if (st.d2vinput) {
+    d2vgetframe(frame, y, u, v);
+  }
+  standinanalyse(entry);
+}
+
 void pass1thread(statusrec*) {
-  settings.passno = 1;
-  settings.streamout = settings.passmode == 1;
-  settings.writestats = settings.passmode == 2;
+  settingsrec& st = settings;
+  if (st.logfileon) {
+    titlebox();
+    echosettings();
+  }
+  startstream();
+  for (int s = 1; s <= maxslots; ++s) {
+    picslots[s].picstructure = 3;
+    picslots[s].motiontype = 2;
+  }
+  st.passno = 1;
+  st.streamout = st.passmode == 1;
+  st.writestats = st.passmode == 2;
   if (!runpass(1)) return;
-  poststep(settings.passmode == 2 ? steppass2 : stepdone);
+  poststep(st.streamout ? stepdone : steppass2);
 }
 
 void pass2thread(statusrec*) {

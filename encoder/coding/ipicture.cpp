@@ -1,0 +1,127 @@
+#include "encoder/coding/ipicture.h"
+
+#include <cstring>
+
+#include "encoder/coding/bitio.h"
+#include "encoder/coding/headers.h"
+#include "encoder/coding/picslot.h"
+#include "encoder/coding/quantmap.h"
+#include "encoder/coding/scantables.h"
+#include "encoder/coding/transform.h"
+#include "encoder/coding/vlc.h"
+#include "encoder/coding/vlctables.h"
+#include "encoder/control/framestore.h"
+#include "encoder/control/settings.h"
+
+alignas(16) int16_t intralevels[6][64];
+
+namespace {
+
+constexpr uint32_t statpicturecode = 0x00000101;  // start of a picture record in the statistics
+
+// Slice start of macroblock row `row` (1-based): slice_start_code 0x101 for the top row.
+void putslicehdr(int s, int row) {
+  picslot& sl = picslots[s];
+  uint8_t* b = sl.streambits.data();
+  bitcursor& c = sl.streamcursor;
+  alignbits(b, c);
+  putbits(0x00000100u + uint32_t(row), 32, b, c);        // slice_start_code
+  putbits(uint32_t(rowquant[1][row]), 5, b, c);          // quantiser_scale_code
+  putbits(0, 1, b, c);                                   // extra_bit_slice
+  slotslicestart(s);
+}
+
+}  // namespace
+
+void intrablocks6(int curframe, int curslot, int x, int y, int cx, int cy, const int32_t* qcode) {
+  const settingsrec& st = settings;
+  int code = *qcode < 1 ? 1 : *qcode > 31 ? 31 : *qcode;
+  int32_t q = nonlinearqscale[code];
+  auto kernel = st.simdlevel == 1 ? intrablockmmx : intrablock;
+  const uint8_t* sy = ringplane(curframe, 0);
+  uint8_t* ry = reconplane(curslot, 0);
+  const int16_t* w = quantmatrices.intra;
+  const uint16_t* r = quantrecip.intra;
+  kernel(sy, x, y, st.width, intralevels[0], w, r, q, st.dcprec, ry, 2);
+  kernel(sy, x + 8, y, st.width, intralevels[1], w, r, q, st.dcprec, ry, 2);
+  kernel(sy, x, y + 8, st.width, intralevels[2], w, r, q, st.dcprec, ry, 2);
+  kernel(sy, x + 8, y + 8, st.width, intralevels[3], w, r, q, st.dcprec, ry, 2);
+  kernel(ringplane(curframe, 1), cx, cy, st.chromawidth, intralevels[4], w, r, q, st.dcprec,
+         reconplane(curslot, 1), 2);
+  kernel(ringplane(curframe, 2), cx, cy, st.chromawidth, intralevels[5], w, r, q, st.dcprec,
+         reconplane(curslot, 2), 2);
+}
+
+void codeipicture(const pictargs& args, float& qf) {
+  settingsrec& st = settings;
+  const int s = args.curslot;
+  const ringentry& frame = framering[args.curframe];
+  picslot& sl = picslots[s];
+
+  st.gopframe += 1;
+  sl.pictype = 1;
+  startslotpicture(s);  // both cursors at byte 0
+
+  pichdrfields[s].picture_coding_type = 1;
+  putpicthdr(1, s, sl.streambits.data(), sl.streamcursor);
+  picextfieldsrec& ext = picextfields[s];
+  ext.f_code[0][0] = ext.f_code[0][1] = ext.f_code[1][0] = ext.f_code[1][1] = 15;
+  ext.intra_vlc_format = 0;
+  sl.intravlc = 0;
+  putpictext(s, sl.streambits.data(), sl.streamcursor);
+
+  if (st.writestats) {
+    uint8_t* b = sl.statbits.data();
+    putbits(statpicturecode, 32, b, sl.statcursor);              // picture record code
+    putbits(frame.lumasum, 32, b, sl.statcursor);                // luma sum of the frame
+    putbits(1, 4, b, sl.statcursor);                             // picture_coding_type
+    putbits(uint32_t(sl.mecostflag) & 15, 4, b, sl.statcursor);  // forced-intra flag
+  }
+
+  uint32_t activity[maxquantrows];
+  std::memcpy(activity, frame.rowactivity, sizeof activity);
+  mbquantmap(qf, st.mbrows, rowquant[1], activity, maxquantrows);
+
+  const bool dcttypebit = sl.picstructure == 3 && ext.frame_pred_frame_dct == 0;
+  int64_t blockbits = 0;
+  int row = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;
+  bool newslice = true;
+  for (int m = 1; m <= st.mbcount; ++m) {
+    slotroom(s);  // room for the slice header and the macroblock
+    if (newslice) {
+      ++row;
+      putslicehdr(s, row);
+      newslice = false;
+    }
+    intrablocks6(args.curframe, s, x, y, cx, cy, &rowquant[1][row]);
+    sl.mbs[m].mbtype = mbintra;
+    putmbainc(s, 1);                                       // macroblock_address_increment
+    uint8_t* b = sl.streambits.data();
+    putbits(tableb2[mbintra].code, tableb2[mbintra].length, b, sl.streamcursor);  // macroblock_type
+    if (dcttypebit) putbits(0, 1, b, sl.streamcursor);     // dct_type: frame DCT
+    if (st.streamout) {
+      for (int k = 1; k <= 6; ++k) putintrablk(s, intralevels[k - 1], k);
+    } else {
+      for (int k = 1; k <= 6; ++k) blockbits += bitsintrablk(s, intralevels[k - 1], k);
+    }
+    x += 16;
+    cx += 8;
+    if (x >= st.width) {
+      x = cx = 0;
+      y += 16;
+      cy += 8;
+      newslice = true;
+    }
+  }
+
+  if (st.streamout) {
+    alignbits(sl.streambits.data(), sl.streamcursor);
+    sl.picbytes = sl.streamcursor.bytepos;
+    sl.picbits = 8 * sl.picbytes;
+  } else {
+    sl.picbits = int32_t(blockbits + sl.streamcursor.usedbits);
+    sl.picbytes = sl.picbits / 8;
+  }
+  if (st.writestats) alignbits(sl.statbits.data(), sl.statcursor);
+}

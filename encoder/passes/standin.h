@@ -1,0 +1,35 @@
+// Stand-in pass loop until the encoding passes exist: every frame of the clip coded as an I
+// picture at the constant quantiser settings.cqvalue, in GOPs of the GOP length in use (each
+// GOP's order from goppattern with no B pictures, every position coded I), written as a
+// playable stream. It keeps the passes' protocol: pass words, the pause gate once per frame
+// read and per picture, keeprunning, and the next step at the end (pass 1: 12 in a two-pass
+// run, else 99; pass 2: 99); a stopped pass ends without a step.
+//
+// Without a frame store (a start-up that opened no source) a pass only walks through five
+// placeholder pictures with the same protocol.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+// Called before each picture with the pass and the picture number (from 1), on the pass thread.
+extern std::function<void(int pass, int picture)> standinprobe;
+// Pictures the passes have gone through in this process.
+extern std::atomic<int> standinpictures;
+// When set, frames come from here instead of the video source bridge: frame number (0-based
+// source frame), then the Y, U and V planes of the ring entry (pitches width and chromawidth).
+extern std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standinsource;
+
+// The GOP length the passes use: settings.autogopmax with automatic GOPs, else
+// settings.goplength, within 1..36 and within the slots of the frame store (slotcount - 1).
+int standingoplength();
+
+// The frame fetch of one source frame into ring entry `entry`: through the hook or the bridge
+// (frame-server error: " pass N, Avisynth error in frame" and the number, shown and logged;
+// the entry keeps its old contents), then the frame's luma sum and row activities.
+void standinfetch(int pass, int frame, int entry);
+
+// The analysis of a fetched ring entry: lumasum and rowactivity[1..mbrows] (row r at index
+// r - 1), each row the sum over its macroblocks of (sum of squares - (sum >> 4)^2) >> 8.
+void standinanalyse(int entry);

@@ -1,0 +1,308 @@
+// The stand-in pass loop over whole clips: GOP order and picture types as ffprobe and the
+// headers show them, chapters, pulldown flags across GOPs, the end code and the bit count,
+// the pass protocol (steps, stop) and a failed write in the middle of a run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "encoder/coding/streamwriter.h"
+#include "encoder/control/control.h"
+#include "encoder/control/framestore.h"
+#include "encoder/control/settings.h"
+#include "encoder/control/units.h"
+#include "encoder/passes/standin.h"
+#include "tests/icoder/fixture.h"
+#include "tests/support/blackbox.h"
+#include "videosource/bridge.h"
+
+namespace {
+
+struct probeframe {
+  std::string type;
+  int tff = 0, repeat = 0;
+};
+
+std::vector<probeframe> probeframes(const std::string& m2v) {
+  runresult r = runcommand({"ffprobe", "-v", "error", "-show_frames", m2v});
+  std::vector<probeframe> v;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    if (line == "[FRAME]") v.emplace_back();
+    else if (v.empty()) continue;
+    else if (line.rfind("pict_type=", 0) == 0) v.back().type = line.substr(10);
+    else if (line.rfind("top_field_first=", 0) == 0) v.back().tff = std::stoi(line.substr(16));
+    else if (line.rfind("repeat_pict=", 0) == 0) v.back().repeat = std::stoi(line.substr(12));
+  }
+  return v;
+}
+
+void expectendsandcounts(const std::string& m2v) {
+  std::vector<uint8_t> s = readbytes(m2v);
+  ASSERT_GE(s.size(), 4u);
+  EXPECT_EQ(s[s.size() - 4], 0x00);
+  EXPECT_EQ(s[s.size() - 3], 0x00);
+  EXPECT_EQ(s[s.size() - 2], 0x01);
+  EXPECT_EQ(s[s.size() - 1], 0xB7);
+  EXPECT_EQ(int64_t(s.size()) * 8, streambitcount);
+}
+
+}  // namespace
+
+using passloop = coderun;
+
+// GOPs of the GOP length in use, the last one shorter; a chapter frame starts a closed GOP;
+// with closed GOPs set every GOP is closed. Every picture is an I picture in display order.
+TEST_F(passloop, gopsandpicturetypes) {
+  struct c {
+    const char* what;
+    bool closedgops;
+    int chapter;  // -1 none
+    std::vector<int> gops;
+    std::vector<int> closed;
+  } cases[] = {
+      {"plain", false, -1, {5, 5, 2}, {1, 0, 0}},
+      {"closed", true, -1, {5, 5, 2}, {1, 1, 1}},
+      {"chapter", false, 7, {5, 2, 5}, {1, 0, 1}},
+  };
+  for (const c& t : cases) {
+    runsetup r;
+    r.width = 352;
+    r.height = 288;
+    r.frames = 12;
+    r.goplength = 5;
+    r.closedgops = t.closedgops;
+    prepare(r);
+    if (t.chapter >= 0) chapterflags[t.chapter] = 1;
+    encode(naturalpicture());
+    if (t.chapter >= 0) chapterflags[t.chapter] = 0;
+    unitclose(unitstream);
+    std::string why;
+    ASSERT_TRUE(decodesclean(m2v, &why)) << t.what << ": " << why;
+    EXPECT_EQ(nextstep.load(), stepdone) << t.what;
+    std::vector<probeframe> pf = probeframes(m2v);
+    ASSERT_EQ(pf.size(), 12u) << t.what;
+    for (const probeframe& f : pf) EXPECT_EQ(f.type, "I") << t.what;
+    std::vector<uint8_t> s = readbytes(m2v);
+    std::vector<std::pair<int, int>> want;
+    for (int n : t.gops)
+      for (int tr = 0; tr < n; ++tr) want.push_back({tr, 1});
+    EXPECT_EQ(pictureheaders(s), want) << t.what;
+    EXPECT_EQ(gopclosedflags(s), t.closed) << t.what;
+    // A sequence header before every GOP, the user data only in the first.
+    std::vector<size_t> seqat, userat, gopat;
+    for (const streamitem& it : startcodes(s)) {
+      if (it.code == 0xB3) seqat.push_back(it.offset);
+      if (it.code == 0xB2) userat.push_back(it.offset);
+      if (it.code == 0xB8) gopat.push_back(it.offset);
+    }
+    ASSERT_EQ(seqat.size(), t.gops.size()) << t.what;
+    ASSERT_EQ(userat.size(), 1u) << t.what;
+    EXPECT_LT(userat[0], gopat[0]);
+    EXPECT_EQ(seqat[0], 0u);
+    EXPECT_EQ(settings.gopnumber, int(t.gops.size()));
+    EXPECT_EQ(settings.gopframe, 12);
+    expectendsandcounts(m2v);
+    TearDown();
+    SetUp();
+  }
+}
+
+// A 23.976 source with pulldown, 464 lines coded as 480: the flags run 3, 0, 2, 1 on across
+// GOPs of 6 (ffprobe: repeat_pict 1 where the first field repeats).
+TEST_F(passloop, pulldownflagscontinueacrossgops) {
+  runsetup r;
+  r.width = 720;
+  r.height = 464;
+  r.frameratecode = 1;
+  r.pulldown = true;
+  r.frames = 12;
+  r.goplength = 6;
+  encodeclip(r, naturalpicture());
+  EXPECT_EQ(settings.height, 480);
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  std::vector<probeframe> pf = probeframes(m2v);
+  ASSERT_EQ(pf.size(), 12u);
+  const int flags[4] = {3, 0, 2, 1};
+  for (int t = 0; t < 12; ++t) {
+    EXPECT_EQ(pf[t].tff, flags[t % 4] & 1) << t;
+    EXPECT_EQ(pf[t].repeat, flags[t % 4] >> 1) << t;
+  }
+  std::vector<uint8_t> yuv = decodeyuv(m2v, &why);
+  EXPECT_GE(yuv.size(), 12u * 720 * 464 * 3 / 2) << why;  // 464 lines each (plus repeats)
+  expectendsandcounts(m2v);
+}
+
+// The row figures of the fetch against sums computed here.
+TEST_F(passloop, rowactivityandlumasum) {
+  runsetup r;
+  r.width = 352;
+  r.height = 288;
+  prepare(r);
+  uint32_t seed = 20261210;
+  std::printf("seed %u\n", seed);
+  uint8_t* y = ringplane(2, 0);
+  for (int i = 0; i < settings.lumasize; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    int row = i / 352 / 16;
+    y[i] = row == 3 ? 77 : uint8_t((seed >> 16) % (row * 14 + 1));  // row 4 flat
+  }
+  standinanalyse(2);
+  uint32_t total = 0;
+  for (int row = 0; row < 18; ++row) {
+    uint32_t want = 0;
+    for (int mb = 0; mb < 22; ++mb) {
+      uint32_t s = 0, q = 0;
+      for (int k = 0; k < 256; ++k) {
+        uint32_t v = y[(16 * row + k / 16) * 352 + 16 * mb + k % 16];
+        s += v;
+        q += v * v;
+      }
+      total += s;
+      want += (q - (s >> 4) * (s >> 4)) >> 8;
+    }
+    EXPECT_EQ(framering[2].rowactivity[row], want) << "row " << row + 1;
+  }
+  EXPECT_EQ(framering[2].rowactivity[3], 0u);
+  EXPECT_EQ(framering[2].rowactivity[18], 0u);
+  EXPECT_EQ(framering[2].lumasum, total);
+}
+
+// Two passes: the first counts and writes nothing, then asks for step 12; the second writes
+// the stream and asks for step 99.
+TEST_F(passloop, twopassrunwritesthestreaminpass2) {
+  runsetup r;
+  r.width = 352;
+  r.height = 288;
+  r.frames = 4;
+  r.goplength = 2;
+  prepare(r);
+  settings.passmode = 2;
+  standinsource = naturalpicture();
+  pass1thread(&statusblock);
+  EXPECT_EQ(nextstep.load(), steppass2);
+  EXPECT_FALSE(settings.streamout);
+  EXPECT_TRUE(settings.writestats);
+  EXPECT_TRUE(readbytes(m2v).empty());
+  nextstep = 0;
+  pass2thread(&statusblock);
+  standinsource = nullptr;
+  EXPECT_EQ(nextstep.load(), stepdone);
+  unitclose(unitstream);
+  std::string why;
+  EXPECT_TRUE(decodesclean(m2v, &why)) << why;
+  EXPECT_EQ(probeframes(m2v).size(), 4u);
+  expectendsandcounts(m2v);
+}
+
+// A pass that is stopped ends at the next picture without a step and without the tail.
+TEST_F(passloop, stoppedpassendswithoutastep) {
+  runsetup r;
+  r.width = 352;
+  r.height = 288;
+  r.frames = 10;
+  r.goplength = 3;
+  prepare(r);
+  int seen = 0;
+  standinprobe = [&](int pass, int k) {
+    seen = k;
+    if (k == 5) keeprunning = false;
+  };
+  encode(naturalpicture());
+  standinprobe = nullptr;
+  EXPECT_EQ(seen, 5);
+  EXPECT_EQ(nextstep.load(), 0);
+  EXPECT_EQ(settings.gopnumber, 2);
+}
+
+// A full disk in the middle of a run: the error line, errorflag and step 98; the pass never
+// asks for step 99, so the run cannot end as if the stream were complete.
+TEST_F(passloop, writefailureendstherunwithstep98) {
+  runsetup r;
+  r.frames = 3;
+  r.goplength = 1;
+  r.logfile = true;
+  prepare(r, "/dev/full");
+  showwindow = true;
+  std::string status;  // as the first GOP's write left it (the pass goes on until stopped)
+  standinprobe = [&](int pass, int k) {
+    if (k == 2) status = getstatusline();
+  };
+  testing::internal::CaptureStderr();
+  encode(naturalpicture());
+  std::string err = testing::internal::GetCapturedStderr();
+  standinprobe = nullptr;
+  EXPECT_EQ(err, "ostrel: ERROR, can't write to output file, aborting...\n");
+  EXPECT_TRUE(errorflag);
+  EXPECT_EQ(nextstep.load(), steperror);
+  EXPECT_TRUE(streamfailed());
+  EXPECT_EQ(status.substr(0, status.find_last_not_of(' ') + 1),
+            "ERROR,  can't write to output file, aborting...");
+  unitclose(unitlog);
+  const std::string logged = readfile(dir + "/out.log");
+  EXPECT_NE(logged.find(" *** ERROR, can't write to output file, aborting...\n"),
+            std::string::npos);
+}
+
+// The clip read through the video source bridge from our frame server: the stream decodes
+// cleanly and close to the frames the frame server delivers.
+TEST_F(passloop, clipthroughthebridge) {
+  std::string script = dir + "/clip.avs";
+  writefile(script, "TestPattern(length=8, width=352, height=288, fps=25)\n");
+  ASSERT_EQ(avsload(), 0);
+  int w = 0, h = 0, frames = 0, num = 0, den = 0;
+  char msg[512];
+  ASSERT_EQ(avsopen(script.c_str(), w, h, frames, num, den, msg, sizeof msg), 0);
+  ASSERT_EQ(w, 352);
+  ASSERT_EQ(h, 288);
+  ASSERT_EQ(frames, 8);
+  runsetup r;
+  r.width = w;
+  r.height = h;
+  r.frames = frames;
+  r.goplength = 4;
+  prepare(r);
+  settings.avsinput = true;
+  pass1thread(&statusblock);
+  unitclose(unitstream);
+  EXPECT_EQ(nextstep.load(), stepdone);
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  std::vector<uint8_t> yuv = decodeyuv(m2v, &why);
+  const size_t fsize = 352 * 288 * 3 / 2;
+  ASSERT_EQ(yuv.size(), 8 * fsize) << why;
+  std::vector<uint8_t> src(fsize);
+  for (int f = 0; f < 8; ++f) {
+    ASSERT_EQ(avsgetframe(f, 352, 176, src.data(), src.data() + 352 * 288,
+                          src.data() + 352 * 288 * 5 / 4), 0);
+    double se = 0;
+    for (size_t i = 0; i < 352 * 288; ++i) {
+      double d = double(src[i]) - yuv[f * fsize + i];
+      se += d * d;
+    }
+    double p = se == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * 352 * 288 / se);
+    EXPECT_GT(p, 30.0) << "frame " << f;
+  }
+  avsclose();
+}
+
+// The GOP length in use: the automatic GOP's longest length or the fixed one, inside 1..36 and
+// inside the slots of the frame store.
+TEST_F(passloop, goplengthinuse) {
+  struct c {
+    bool autogop;
+    int autogopmax, goplength, slotcount, want;
+  } cases[] = {
+      {true, 12, 15, 13, 12}, {false, 12, 15, 16, 15}, {false, 12, 40, 37, 36},
+      {false, 12, 0, 2, 1},   {false, 12, 15, 6, 5},
+  };
+  for (const c& t : cases) {
+    settings = settingsrec{};
+    settings.autogop = t.autogop;
+    settings.autogopmax = t.autogopmax;
+    settings.goplength = t.goplength;
+    settings.slotcount = t.slotcount;
+    EXPECT_EQ(standingoplength(), t.want) << t.goplength << " " << t.slotcount;
+  }
+}
