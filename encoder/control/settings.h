@@ -90,6 +90,7 @@ struct settingsrec {
 
   // ---- run counters (written by the pass threads) ----
   int gopframe = 0;              // frames coded in the pass before the current GOP
+  int gopnumber = 0;             // the GOP being coded in the pass, from 1 (user data in GOP 1)
   int passno = 0;                // 1 or 2
   int curpictype = 0;            // 1 I, 2 P, 3 B
   bool writestats = false;       // the coders also write the statistics bits
