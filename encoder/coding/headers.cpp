@@ -11,8 +11,6 @@ pichdrfieldsrec pichdrfields[headerslots + 1];
 picextfieldsrec picextfields[headerslots + 1];
 uint8_t headerbuf[headerbufbytes + bitspare];
 bitcursor headercursor;
-int32_t pulldownflagarray[maxgoplength];
-int32_t fieldcount = 0;
 
 namespace {
 

@@ -7,6 +7,8 @@
 // header and picture coding extension are ever written.
 #pragma once
 
+#include "encoder/coding/goppattern.h"  // pulldownflagarray, fieldcount
+
 #include <cstdint>
 
 #include "encoder/coding/bitio.h"
@@ -92,8 +94,6 @@ extern bitcursor headercursor;
 
 // Field flags of the current GOP and its starting field count: filled per GOP by the GOP pattern
 // code, read here for the picture coding extension and the drop-frame time code.
-extern int32_t pulldownflagarray[maxgoplength];  // by temporal_reference: bit 0 tff, bit 1 rff
-extern int32_t fieldcount;                       // displayed fields before the current GOP
 
 // MPEG-2 level for a coded picture size and frame rate: 1 Main Level, 2 High-1440, 3 High.
 // The size rule (width above 1440: High; up to 720x576: Main; else High-1440) is raised when
