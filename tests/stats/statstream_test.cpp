@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -59,6 +61,7 @@ class statstream : public ::testing::Test {
 
   void SetUp() override {
     setclockscale(0);
+    std::printf("seed %u (OSTREL_SEED)\n", testseed());
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     dbs = testing::TempDir() + "/stats-" + std::to_string(getpid()) + "-" + name + ".dbs";
     log = dbs + ".log";
