@@ -938,6 +938,62 @@ TEST_F(statstream, damagedrecords) {
   }
 }
 
+// Every macroblock_type of Tables B.3 and B.4 decodes to its flags, the quant ones included,
+// with the vectors of its motion bits.
+TEST_F(statstream, everymacroblocktypedecodes) {
+  picturesize(64, 48);
+  const std::vector<int> ptypes = {1, 2, 8, 10, 17, 18, 26}, btypes = {1, 4, 6, 8, 10, 12, 14, 17, 22, 26, 30};
+  goppattern(1, 3, 1, goporder, goptypes, goptrefs);  // I P B
+  gopstatrecord g;
+  fillgopstats(g, 3, 1, 1, 1);
+  putgopstats(g);
+  codepicture(1, 1);
+  for (int s : {3, 2}) {
+    bool bpic = s == 2;
+    const std::vector<int>& types = bpic ? btypes : ptypes;
+    ASSERT_TRUE(startslotpicture(s));
+    picslot& sl = picslots[s];
+    uint8_t* buf = sl.statbits.data();
+    putbits(0x101, 32, buf, sl.statcursor);
+    putbits(0, 32, buf, sl.statcursor);
+    putbits(bpic ? 3 : 2, 4, buf, sl.statcursor);
+    putbits(0, 4, buf, sl.statcursor);
+    for (int i = 0; i < (bpic ? 8 : 4); ++i) putbits(4, 4, buf, sl.statcursor);
+    for (int m = 0; m < 12; ++m) {
+      int t = types[size_t(m) % types.size()];
+      putbits(0, 1, buf, sl.statcursor);                              // not skipped
+      putbits((t & mbforward) ? 1 : 0, 1, buf, sl.statcursor);        // forward
+      if (bpic) putbits((t & mbbackward) ? 1 : 0, 1, buf, sl.statcursor);
+      putbits((t & mbintra) ? 1 : (t & mbpattern) ? 2 : 3, 2, buf, sl.statcursor);
+      putbits(0, 1, buf, sl.statcursor);
+      vlccode c = bpic ? tableb4[t] : tableb3[t];
+      ASSERT_NE(c.length, 0) << t;
+      putbits(c.code, c.length, buf, sl.statcursor);
+      for (int bit : {int(mbforward), int(mbbackward)})
+        if (t & bit) {
+          putvec4(buf, sl.statcursor, 0);
+          putvec4(buf, sl.statcursor, 0);
+        }
+    }
+    alignbits(buf, sl.statcursor);
+  }
+  ASSERT_TRUE(writedbs(3, goporder, goptrefs, false));
+  ASSERT_TRUE(writedbs(0, goporder, goptrefs, true));
+  ASSERT_TRUE(dbsreadstart());
+  gopstatrecord got;
+  ASSERT_TRUE(readgopunit(got)) << logtext();
+  for (int s : {3, 2}) {
+    const std::vector<int>& types = s == 2 ? btypes : ptypes;
+    for (int m = 0; m < 12; ++m) {
+      int t = types[size_t(m) % types.size()];
+      const mbrecord& mb = picslots[s].mbs[m + 1];
+      EXPECT_EQ(mb.mbtype, t) << "slot " << s << " macroblock " << m + 1;
+      EXPECT_EQ(mb.mbdirflags[0], (t & mbforward) ? -1 : 0);
+      EXPECT_EQ(mb.mbdirflags[1], (t & mbbackward) ? -1 : 0);
+    }
+  }
+}
+
 // Whatever the bits, the reader ends on a reported failure or a parsed GOP, never outside its
 // buffer: random files, and a good file with random bits flipped.
 TEST_F(statstream, randomdamagenevercrashes) {
