@@ -21,6 +21,10 @@ extern "C" {
 
 namespace {
 
+// Largest unit handed to the decoder, bytes: far above any coded MPEG-2 frame (a 4:2:2
+// 1920x1088 intra frame at the highest quality stays below 8 MB).
+constexpr int64_t maxunitbytes = 32 << 20;
+
 // The video record: width, height, frame-rate numerator, denominator, frame count, unused.
 int32_t videorecord[6];
 
@@ -142,6 +146,18 @@ bool startrun(int s) {
 // its own gets the one in force put in front.
 bool feedunit() {
   const picunit& u = dg.idx.units[dg.nextunit];
+  if (u.length > maxunitbytes) {
+    // No coded frame is this large: damaged data without start codes. Step over it.
+    dglog("picture %d: %lld bytes without a start code, skipped", dg.nextunit,
+          static_cast<long long>(u.length));
+    dg.nextunit++;
+    if (dg.nextunit < static_cast<int>(dg.idx.units.size()) &&
+        !esseek(dg.reader, dg.idx.units[dg.nextunit].loc)) {
+      dg.runstart = -1;
+      return false;
+    }
+    return true;
+  }
   size_t extra = 0;
   const std::vector<uint8_t>* seq = nullptr;
   if (dg.nextunit == dg.runstart && !u.ownseq && u.seqid >= 0) {

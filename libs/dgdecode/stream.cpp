@@ -105,16 +105,21 @@ bool nextpacket(esinput* in, std::vector<uint8_t>& data, int64_t& pos) {
   }
 }
 
-// What a file holds: an elementary stream begins (after zero stuffing) with a sequence header.
+// What a file holds: an elementary stream's first start code is one of the video layer's
+// (a sequence header after zero stuffing, or a GOP or picture of a cut stream); a program
+// stream begins with a pack header, a transport stream with no start code at all.
 bool iselementary(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   uint8_t b[4096];
   size_t n = std::fread(b, 1, sizeof b, f);
   std::fclose(f);
-  size_t i = 0;
-  while (i < n && b[i] == 0) i++;
-  return i >= 2 && i + 1 < n && b[i] == 1 && b[i + 1] == 0xB3;
+  for (size_t i = 0; i + 3 < n; i++) {
+    if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
+    uint8_t code = b[i + 3];
+    return code == 0xB3 || code == 0xB8 || code == 0x00 || code == 0xB5 || code == 0xB2;
+  }
+  return false;
 }
 
 bool openfile(esreader& r, int file) {
