@@ -76,6 +76,9 @@ struct scanner {
   bool capturing = false;
   std::vector<uint8_t> capture;
   int seqwidth = 0, seqheight = 0, seqrate = 0;
+  int hdrfile = -1;  // file of the header being collected
+  int seqfile = -1;  // file of the last sequence header
+  bool sizewarned = false;
 
   explicit scanner(picindex& i, std::string& w) : idx(i), why(w) {}
 
@@ -168,22 +171,35 @@ struct scanner {
     }
   }
 
-  // The picture size of every sequence header must be the first one's: the files play as
-  // one video of one size.
+  // The files play as one video of one size: a file whose first sequence header gives
+  // another size cannot join it. Within a file another size is damage (or an insert the
+  // video cannot show): its pictures come out as undecodable frames, the index goes on.
   void setsize(int w, int h) {
+    if (failed) return;
+    bool firstinfile = hdrfile != seqfile;
+    seqfile = hdrfile;
     if (idx.width == 0) {
       idx.width = w;
       idx.height = h;
-    } else if ((w != idx.width && w != (idx.width & 0xFFF)) ||
-               (h != idx.height && h != (idx.height & 0xFFF))) {
-      if (!failed) why = "picture size changes from " + std::to_string(idx.width) + "x" +
-                         std::to_string(idx.height) + " to " + std::to_string(w) + "x" +
-                         std::to_string(h);
-      failed = true;
-    } else {
+      return;
+    }
+    bool same = (w == idx.width || w == (idx.width & 0xFFF)) &&
+                (h == idx.height || h == (idx.height & 0xFFF));
+    if (same) {
       // a sequence extension widens the size the header gave
       idx.width = std::max(idx.width, w);
       idx.height = std::max(idx.height, h);
+      return;
+    }
+    std::string change = std::to_string(idx.width) + "x" + std::to_string(idx.height) + " to " +
+                         std::to_string(w) + "x" + std::to_string(h);
+    if (firstinfile) {
+      why = "picture size changes from " + change + " between files";
+      failed = true;
+    } else if (!sizewarned) {
+      dglog("picture size changes from %s inside a file; those pictures can't be shown",
+            change.c_str());
+      sizewarned = true;
     }
   }
 
@@ -209,6 +225,7 @@ struct scanner {
     }
     if (code == sequencecode || code == groupcode || code == picturecode || code == extensioncode) {
       hdrcode = code;
+      hdrfile = at.file;
       hdrlen = 0;
     }
   }

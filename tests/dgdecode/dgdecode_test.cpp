@@ -131,6 +131,11 @@ std::string mpeg1ps() {
                  "12", "-bf", "2", "-b:v", "2M", "-f", "mpeg"});
 }
 std::string mpeg2ts() { return material::get().clip("a.ts", mpeg2args(pattern(), 250, "mpegts")); }
+std::string ntscclip() {
+  return material::get().clip(
+      "ntsc.m2v", {"-f", "lavfi", "-i", "testsrc2=size=352x240:rate=30000/1001", "-frames:v",
+                   "30", "-c:v", "mpeg2video", "-g", "12", "-bf", "2"});
+}
 std::string otherps() {
   return material::get().clip("b.mpg", mpeg2args(pattern("testsrc"), 60, "vob"));
 }
@@ -252,9 +257,7 @@ TEST_F(DGDecodeTest, TwoFilesPlayAsOneVideo) {
 // The frame rate comes from Frame_Rate in either of its forms, else from the video.
 TEST_F(DGDecodeTest, FrameRateFromProjectOrVideo) {
   std::string pal = mpeg2es();
-  std::string ntsc = material::get().clip(
-      "ntsc.m2v", {"-f", "lavfi", "-i", "testsrc2=size=352x240:rate=30000/1001", "-frames:v",
-                   "30", "-c:v", "mpeg2video", "-g", "12", "-bf", "2"});
+  std::string ntsc = ntscclip();
   struct ratecase {
     std::string clip;
     int version;
@@ -353,6 +356,7 @@ TEST_F(DGDecodeTest, UnreadableProjectsGiveNull) {
       {"file of random bytes", projecttext(16, {junk})},
       {"empty video file", projecttext(16, {m.path("empty.m2v")})},
       {"a directory", projecttext(16, {m.dir()})},
+      {"files of two picture sizes", projecttext(16, {clip, ntscclip()})},
   };
   for (const badcase& c : cases) {
     std::string proj = m.path("bad.d2v");
