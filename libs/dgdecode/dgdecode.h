@@ -34,43 +34,44 @@ bool parseframerate(const std::string& text, int& num, int& den);
 bool parsepicturesize(const std::string& text, int& width, int& height);
 
 // ---- the video bytes of the files, one continuous elementary stream (stream.cpp) ----
+//
+// The files of a project are parts of one stream (a DVD title cut into VOB files, at any
+// byte): they are joined into one byte stream first, and that is demuxed as a whole. Every
+// file must therefore hold the same kind of stream as the first.
 
-// Where a byte of the elementary stream lies: in file `file`, reached by seeking to
-// `seekpos` (a byte offset in an elementary-stream file, or the offset of the PES packet in a
-// program stream) and skipping `skip` bytes of what is read from there.
+// Where a byte of the elementary stream lies: reached by seeking to `seekpos` in the joined
+// files (the byte itself in an elementary stream, the start of its PES packet in a program
+// or transport stream) and skipping `skip` bytes of what is read from there.
 struct eslocation {
-  int file = 0;
   int64_t seekpos = 0;
   int32_t skip = 0;
 };
 
-struct esinput;  // an open file (opaque)
+struct esinput;  // the joined files and their demuxer (opaque)
 
 struct esreader {
   std::vector<std::string> files;
-  std::vector<bool> program;    // per file: read through the demuxer (false: raw bytes)
-  int current = -1;             // open file, -1 none
+  std::vector<int64_t> starts;  // offset of each file in the joined stream, then the total
+  bool program = false;         // demuxed (false: the joined bytes are the elementary stream)
   esinput* in = nullptr;
   std::vector<uint8_t> chunk;   // the bytes read last
   int64_t chunkpos = 0;         // seekpos of chunk[0]
   size_t chunkused = 0;         // bytes of chunk already taken
-  bool rawchunks = true;        // seekpos advances by bytes within a chunk (raw files)
 };
 
-// Prepares a reader over the files; false (with why) when a file is neither a program stream
-// nor an elementary stream with MPEG video.
+// Prepares a reader over the files; false (with why) when they hold no MPEG-1/2 video.
 bool esopen(esreader& r, const std::vector<std::string>& files, std::string& why);
 void esclose(esreader& r);
+// Starts again at the first byte.
+bool esrewind(esreader& r);
 // Positions the reader at loc; false when that place cannot be reached.
 bool esseek(esreader& r, const eslocation& loc);
-// The location of the next byte that esread would give.
-eslocation eshere(const esreader& r);
-// Makes the current chunk hold unread bytes, crossing into the next file at the end of one;
-// false at the end of the last file. The bytes are chunk[chunkused...].
+// Makes the current chunk hold unread bytes, chunk[chunkused...]; false at the end.
 bool esfill(esreader& r);
-// Reads up to n bytes, crossing into the next file at the end of one; returns the count
-// (less than n only at the end of the last file or on a read failure).
+// Reads up to n bytes; fewer only at the end of the stream or on a read failure.
 size_t esread(esreader& r, uint8_t* dst, size_t n);
+// The file (index into files) a joined-stream offset lies in.
+int esfileof(const esreader& r, int64_t pos);
 
 // ---- the picture index (index.cpp) ----
 

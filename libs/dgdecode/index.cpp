@@ -41,14 +41,13 @@ struct bitpeek {
 
 // Where a recently read byte lies: the chunks the last few bytes came from.
 struct chunkref {
-  int file;
   int64_t pos;
   size_t size;
-  bool raw;
 };
 
 struct scanner {
   picindex& idx;
+  const esreader& reader;
   std::string& why;
   bool failed = false;
 
@@ -80,7 +79,7 @@ struct scanner {
   int seqfile = -1;  // file of the last sequence header
   bool sizewarned = false;
 
-  explicit scanner(picindex& i, std::string& w) : idx(i), why(w) {}
+  scanner(picindex& i, const esreader& r, std::string& w) : idx(i), reader(r), why(w) {}
 
   void closeunit(int64_t endoffset) {
     if (!unitopen) return;
@@ -225,7 +224,7 @@ struct scanner {
     }
     if (code == sequencecode || code == groupcode || code == picturecode || code == extensioncode) {
       hdrcode = code;
-      hdrfile = at.file;
+      hdrfile = esfileof(reader, at.seekpos);
       hdrlen = 0;
     }
   }
@@ -235,15 +234,18 @@ struct scanner {
 
 bool buildindex(esreader& r, picindex& idx, std::string& why) {
   idx = picindex{};
-  scanner sc(idx, why);
+  scanner sc(idx, r, why);
   chunkref recent[4] = {};
   int nrecent = 0;
   uint32_t window = 0xFFFFFFFF;
   int64_t offset = 0;  // ES bytes before the current chunk
-  esclose(r);  // from the start of the first file
+  if (!esrewind(r)) {
+    why = "can't read " + r.files[0];
+    return false;
+  }
   while (!sc.failed && esfill(r)) {
     for (int k = 3; k > 0; k--) recent[k] = recent[k - 1];
-    recent[0] = chunkref{r.current, r.chunkpos, r.chunk.size(), r.rawchunks};
+    recent[0] = chunkref{r.chunkpos, r.chunk.size()};
     nrecent = std::min(nrecent + 1, 4);
     const uint8_t* p = r.chunk.data();
     size_t n = r.chunk.size();
@@ -265,8 +267,7 @@ bool buildindex(esreader& r, picindex& idx, std::string& why) {
       }
       if (back < 0) back = 0;  // before the first chunk: cannot happen for a full prefix
       eslocation at;
-      at.file = recent[ci].file;
-      if (recent[ci].raw) {
+      if (!r.program) {
         at.seekpos = recent[ci].pos + back;
       } else {
         at.seekpos = recent[ci].pos;

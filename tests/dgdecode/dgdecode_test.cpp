@@ -235,22 +235,42 @@ INSTANTIATE_TEST_SUITE_P(
                       streamcase{"mpeg2_transport_v13", mpeg2ts, 13}),
     [](const ::testing::TestParamInfo<streamcase>& i) { return std::string(i.param.name); });
 
-// Two files play as one video: an elementary stream and then a program stream of another
-// pattern, with the frames on both sides of the join.
-TEST_F(DGDecodeTest, TwoFilesPlayAsOneVideo) {
-  std::string a = mpeg2es(), b = otherps();
-  std::string ref = material::get().reference(a) + material::get().reference(b);
-  for (int version : {6, 16}) {
-    std::string proj =
-        material::get().project("two" + std::to_string(version) + ".d2v", projecttext(version, {a, b}));
-    const int32_t* rec = lib().open(proj.c_str());
-    ASSERT_TRUE(rec) << "version " << version;
-    ASSERT_EQ(rec[4], 310);
-    for (int n : {249, 250, 251, 309, 10, 300, 248, 250, 0})
-      ASSERT_TRUE(sameframe(lib().frame(n), ref, n, clipw, cliph, n));
-    for (int n = 240; n < 310; n++)
-      ASSERT_TRUE(sameframe(lib().frame(n), ref, n, clipw, cliph, n));
-    lib().close();
+// The files of a project play as one video: two clips one after the other (program
+// streams, elementary streams), and one program stream cut into three files at odd bytes as
+// DVD titles are cut into VOB files, named relative to the project.
+TEST_F(DGDecodeTest, FilesPlayAsOneVideo) {
+  material& m = material::get();
+  std::string otheres = m.clip("b.m2v", mpeg2args(pattern("testsrc"), 60, ""));
+  std::string whole = readfile(mpeg2ps());
+  size_t cut1 = whole.size() / 3 + 1001, cut2 = whole.size() * 2 / 3 + 77;
+  writefile(m.path("VTS_01_1.VOB"), whole.substr(0, cut1));
+  writefile(m.path("VTS_01_2.VOB"), whole.substr(cut1, cut2 - cut1));
+  writefile(m.path("VTS_01_3.VOB"), whole.substr(cut2));
+  std::string twops = m.reference(mpeg2ps()) + m.reference(otherps());
+  std::string twoes = m.reference(mpeg2es()) + m.reference(otheres);
+  std::string one = m.reference(mpeg2ps());
+  struct joincase {
+    const char* what;
+    int version;
+    std::vector<std::string> files;
+    const std::string* ref;
+    std::vector<int> frames;  // visited first, then every frame around the joins
+  } cases[] = {
+      {"two program streams", 16, {mpeg2ps(), otherps()}, &twops, {249, 250, 251, 309, 10, 300, 248, 250, 0}},
+      {"two elementary streams", 6, {mpeg2es(), otheres}, &twoes, {250, 249, 309, 251, 0}},
+      {"one title in three VOB files", 16, {"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB"}, &one,
+       {200, 3, 201, 83, 84, 166, 167, 249}},
+      {"three VOB files, version 6", 6, {m.path("VTS_01_1.VOB"), m.path("VTS_01_2.VOB"), m.path("VTS_01_3.VOB")},
+       &one, {0, 249, 100}},
+  };
+  for (const joincase& c : cases) {
+    SCOPED_TRACE(c.what);
+    int count = static_cast<int>(c.ref->size() / framesize(clipw, cliph));
+    const int32_t* rec = lib().open(m.project("join.d2v", projecttext(c.version, c.files)).c_str());
+    ASSERT_TRUE(rec);
+    ASSERT_EQ(rec[4], count);
+    for (int n : c.frames) ASSERT_TRUE(sameframe(lib().frame(n), *c.ref, n, clipw, cliph, n));
+    for (int n = 0; n < count; n++) ASSERT_TRUE(sameframe(lib().frame(n), *c.ref, n, clipw, cliph, n));
   }
 }
 
