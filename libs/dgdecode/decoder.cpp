@@ -42,6 +42,11 @@ struct decoderstate {
   std::vector<uint8_t> block;  // the frame block getFrame returns
   int blockframe = -1;         // frame number the block holds, -1 none or a stand-in
   bool blockgood = false;      // the block holds a decoded frame
+  int shown = 0;               // frames the video shows
+  // The last two coded frames decoded (4:2:0 blocks); a shown frame of a pulldown video
+  // weaves the fields of two neighbours.
+  std::vector<uint8_t> slot[2];
+  int slotframe[2] = {-1, -1};
 };
 
 decoderstate dg;
@@ -79,9 +84,9 @@ bool opendecoder() {
   return true;
 }
 
-// Copies a decoded picture into the block as 8-bit 4:2:0. Chroma of 4:2:2 pictures is the
+// Copies a decoded picture into dst as 8-bit 4:2:0. Chroma of 4:2:2 pictures is the
 // rounded mean of each pair of rows, of 4:4:4 pictures the mean of each 2x2 square.
-bool convert(const AVFrame* f) {
+bool convert(const AVFrame* f, uint8_t* out) {
   int w = dg.idx.width, h = dg.idx.height;
   if (f->width != w || f->height != h) {
     dglog("picture of %dx%d in a video of %dx%d", f->width, f->height, w, h);
@@ -94,10 +99,10 @@ bool convert(const AVFrame* f) {
   }
   int cw = w / 2, ch = h / 2;
   size_t lumasize = static_cast<size_t>(w) * h, chromasize = lumasize / 4;
-  uint8_t* y = dg.block.data();
+  uint8_t* y = out;
   for (int r = 0; r < h; r++) std::memcpy(y + static_cast<size_t>(r) * w, f->data[0] + static_cast<ptrdiff_t>(r) * f->linesize[0], w);
   for (int plane = 1; plane <= 2; plane++) {
-    uint8_t* dst = dg.block.data() + lumasize + (plane - 1) * chromasize;
+    uint8_t* dst = out + lumasize + (plane - 1) * chromasize;
     const uint8_t* src = f->data[plane];
     ptrdiff_t ls = f->linesize[plane];
     for (int r = 0; r < ch; r++) {
@@ -182,8 +187,8 @@ bool feedunit() {
   return true;
 }
 
-// Decodes until frame n is in the block; false when it does not come out.
-bool decodeto(int n) {
+// Decodes until coded frame n is in out; false when it does not come out.
+bool decodeto(int n, uint8_t* out) {
   int s = seekunit(dg.idx, n);
   int u = dg.idx.frames[n];
   bool carryon = dg.runstart >= 0 && dg.runstart <= s && s <= dg.nextunit && n > dg.lastout &&
@@ -205,7 +210,7 @@ bool decodeto(int n) {
       }
       dg.lastout = pts;
       if (pts == n) {
-        bool ok = convert(dg.frame);
+        bool ok = convert(dg.frame, out);
         av_frame_unref(dg.frame);
         return ok;
       }
@@ -229,6 +234,55 @@ void fillblack() {
   size_t lumasize = static_cast<size_t>(dg.idx.width) * dg.idx.height;
   std::fill(dg.block.begin(), dg.block.begin() + lumasize, 16);
   std::fill(dg.block.begin() + lumasize, dg.block.end(), 128);
+}
+
+// Coded frame n in a slot, decoding it when neither slot holds it; the slot `keep` is not
+// overwritten. The slot's number, or -1 when the frame does not decode.
+int codedframe(int n, int keep) {
+  for (int i = 0; i < 2; i++)
+    if (dg.slotframe[i] == n) return i;
+  int i = keep == 0 ? 1 : 0;
+  dg.slotframe[i] = -1;
+  if (!decodeto(n, dg.slot[i].data())) {
+    dg.runstart = -1;  // start afresh next time
+    return -1;
+  }
+  dg.slotframe[i] = n;
+  return i;
+}
+
+// Shown frame k into the block: one coded frame, or the top field of one woven with the
+// bottom field of its neighbour (luma and chroma rows alike: even rows top, odd rows bottom).
+bool showframe(int k) {
+  int top = k, bottom = k;
+  if (!dg.idx.showtop.empty()) {
+    top = dg.idx.showtop[k];
+    bottom = dg.idx.showbottom[k];
+  }
+  int first = std::min(top, bottom), second = std::max(top, bottom);
+  int a = codedframe(first, -1);
+  if (a < 0) return false;
+  int b = second == first ? a : codedframe(second, a);
+  if (b < 0) return false;
+  if (top == bottom) {
+    dg.block = dg.slot[a];
+    return true;
+  }
+  const uint8_t* t = dg.slot[top == first ? a : b].data();
+  const uint8_t* m = dg.slot[top == first ? b : a].data();
+  int w = dg.idx.width, h = dg.idx.height;
+  size_t lumasize = static_cast<size_t>(w) * h, chromasize = lumasize / 4;
+  auto weave = [](uint8_t* dst, const uint8_t* ts, const uint8_t* bs, int width, int rows) {
+    for (int r = 0; r < rows; r++) {
+      size_t o = static_cast<size_t>(r) * width;
+      std::memcpy(dst + o, (r & 1 ? bs : ts) + o, width);
+    }
+  };
+  weave(dg.block.data(), t, m, w, h);
+  weave(dg.block.data() + lumasize, t + lumasize, m + lumasize, w / 2, h / 2);
+  weave(dg.block.data() + lumasize + chromasize, t + lumasize + chromasize,
+        m + lumasize + chromasize, w / 2, h / 2);
+  return true;
 }
 
 }  // namespace
@@ -265,15 +319,20 @@ DGEXPORT const int32_t* openMPEG2Source(const char* project) {
     closeall();
     return nullptr;
   }
+  std::string fieldop = proj.fieldoperation;
+  if (fieldop.empty() || fieldop == "0") buildfieldmap(dg.idx);
+  dg.shown = dg.idx.showtop.empty() ? static_cast<int>(dg.idx.frames.size())
+                                    : static_cast<int>(dg.idx.showtop.size());
   size_t lumasize = static_cast<size_t>(dg.idx.width) * dg.idx.height;
   dg.block.assign(lumasize + 2 * (lumasize / 4), 0);
   fillblack();
+  dg.slot[0] = dg.slot[1] = dg.block;
   dg.open = true;
   videorecord[0] = dg.idx.width;
   videorecord[1] = dg.idx.height;
   videorecord[2] = num;
   videorecord[3] = den;
-  videorecord[4] = static_cast<int32_t>(dg.idx.frames.size());
+  videorecord[4] = dg.shown;
   videorecord[5] = 0;
   return videorecord;
 }
@@ -281,10 +340,9 @@ DGEXPORT const int32_t* openMPEG2Source(const char* project) {
 DGEXPORT const uint8_t* getFrame(int n) {
   std::lock_guard<std::mutex> hold(dglock);
   if (!dg.open) return nullptr;
-  int count = static_cast<int>(dg.idx.frames.size());
-  n = std::clamp(n, 0, count - 1);
+  n = std::clamp(n, 0, dg.shown - 1);
   if (dg.blockframe == n) return dg.block.data();
-  if (decodeto(n)) {
+  if (showframe(n)) {
     dg.blockframe = n;
     dg.blockgood = true;
   } else {

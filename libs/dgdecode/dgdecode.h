@@ -19,6 +19,8 @@ struct d2vproject {
   std::vector<std::string> files;  // the video files, in play order, as resolved on disk
   std::string picturesize;         // the value of Picture_Size, "" when absent
   std::string framerate;           // the value of Frame_Rate, "" when absent
+  std::string fieldoperation;      // Field_Operation: 0 (or absent) show the fields as the
+                                   // stream's repeat flags say, 1 and 2 the coded frames
 };
 
 // Reads a project. false (with the reason in why) when the file cannot be read, the first
@@ -83,6 +85,8 @@ struct picunit {
   int8_t type = 0;         // picture_coding_type: 1 I, 2 P, 3 B (4 D counts as I)
   bool closedgop = false;  // closed_gop of the GOP header in force
   bool ownseq = false;     // the unit begins with its own sequence header
+  bool tff = true;         // top_field_first (a field pair: its first field is the top one)
+  bool rff = false;        // repeat_first_field of a frame picture
   int32_t seqid = -1;      // the sequence header in force (index into seqheaders)
   int32_t display = -1;    // frame number, -1 when the decoder never shows the unit
 };
@@ -95,11 +99,19 @@ struct picindex {
   int width = 0, height = 0;                  // from the first sequence header
   int ratenum = 0, rateden = 0;               // its frame rate, 0 when the code is unknown
   int chroma = 1;                             // chroma_format: 1 4:2:0, 2 4:2:2, 3 4:4:4
+  bool progressive = false;                   // progressive_sequence
+  // With repeat fields applied: shown frame k is the top field of coded frame showtop[k]
+  // woven with the bottom field of showbottom[k]; both empty when frames show as coded.
+  std::vector<int32_t> showtop, showbottom;
 };
 
 // Scans every byte of the reader's files. false (with why) when no picture can be decoded or
 // the files disagree in picture size.
 bool buildindex(esreader& r, picindex& idx, std::string& why);
+
+// Applies the repeat_first_field flags of an interlaced sequence (soft 3:2 pulldown): the
+// shown frames become pairs of fields; nothing changes when no frame repeats a field.
+void buildfieldmap(picindex& idx);
 
 // The unit to start decoding at so that frame n comes out right: an I picture with a
 // sequence header in force, one GOP earlier when n is shown before that I picture.

@@ -138,22 +138,31 @@ struct scanner {
       int id = static_cast<int>(b.get(4));
       if (id == 1 && hdrlen >= 6 && seqseen) {  // sequence extension
         b.get(8);                             // profile_and_level_indication
-        b.get(1);                             // progressive_sequence
+        bool progressive = b.get(1) != 0;
         int chroma = static_cast<int>(b.get(2));
         int hext = static_cast<int>(b.get(2)), vext = static_cast<int>(b.get(2));
         b.get(12 + 1 + 8 + 1);  // bit_rate_extension, marker, vbv_buffer_size_extension, low_delay
         int fn = static_cast<int>(b.get(2)), fd = static_cast<int>(b.get(5));
         if (idx.units.empty() && !sawpicture) {
           idx.chroma = chroma ? chroma : 1;
+          idx.progressive = progressive;
           if (ratenums[seqrate]) {
             idx.ratenum = ratenums[seqrate] * (fn + 1);
             idx.rateden = ratedens[seqrate] * (fd + 1);
           }
         }
         setsize(seqwidth | (hext << 12), seqheight | (vext << 12));
-      } else if (id == 8 && hdrlen >= 3) {  // picture coding extension
+      } else if (id == 8 && hdrlen >= 4) {  // picture coding extension
         b.get(16 + 2);                       // f_codes, intra_dc_precision
         int structure = static_cast<int>(b.get(2));
+        bool topfirst = b.get(1) != 0;
+        b.get(5);  // frame_pred_frame_dct ... alternate_scan
+        bool repeat = b.get(1) != 0;
+        if (fieldstate == 0) {
+          // the frame's first (or only) picture says how it is shown
+          unit.tff = structure == 3 ? topfirst : structure == 1;
+          unit.rff = structure == 3 && repeat;
+        }
         if (structure == 3 || fieldstate == 2)
           fieldstate = 0;
         else
@@ -313,4 +322,41 @@ int seekunit(const picindex& idx, int n) {
       idx.lastintra[s - 1] >= 0)
     s = idx.lastintra[s - 1];
   return s;
+}
+
+void buildfieldmap(picindex& idx) {
+  idx.showtop.clear();
+  idx.showbottom.clear();
+  if (idx.progressive) return;  // there a repeat flag repeats whole frames: not applied
+  bool repeats = false;
+  for (int32_t u : idx.frames) repeats = repeats || idx.units[u].rff;
+  if (!repeats) return;
+  // The fields in the order they are shown: each frame gives its first field (top when
+  // top_field_first), the other, and the first again when repeat_first_field is set.
+  struct field {
+    int32_t frame;
+    bool top;
+  };
+  std::vector<field> fields;
+  fields.reserve(idx.frames.size() * 5 / 2 + 2);
+  for (size_t n = 0; n < idx.frames.size(); n++) {
+    const picunit& pu = idx.units[idx.frames[n]];
+    int32_t f = static_cast<int32_t>(n);
+    fields.push_back({f, pu.tff});
+    fields.push_back({f, !pu.tff});
+    if (pu.rff) fields.push_back({f, pu.tff});
+  }
+  // Every two fields make one frame; where the parity breaks (an edit), the first field's
+  // frame gives both.
+  for (size_t k = 0; k + 1 < fields.size(); k += 2) {
+    const field& a = fields[k];
+    const field& b = fields[k + 1];
+    if (a.top == b.top) {
+      idx.showtop.push_back(a.frame);
+      idx.showbottom.push_back(a.frame);
+    } else {
+      idx.showtop.push_back(a.top ? a.frame : b.frame);
+      idx.showbottom.push_back(a.top ? b.frame : a.frame);
+    }
+  }
 }

@@ -7,7 +7,7 @@
 //              blank of the line; version 10 and above: the whole line is the name
 //   a blank line, then the settings "Key=Value" (Picture_Size=720x576,
 //   Frame_Rate=25000 (25/1) ...), a blank line, the index lines and the final line.
-// Only the version, the files, Picture_Size and Frame_Rate are used here: the index lines
+// Only the version, the files, Picture_Size, Field_Operation and Frame_Rate are used here: the index lines
 // are rebuilt from the video itself, so a project only has to name its files correctly.
 #include "dgdecode.h"
 
@@ -134,6 +134,7 @@ bool readproject(const std::string& path, d2vproject& proj, std::string& why) {
     std::string key = trim(l.substr(0, eq)), value = trim(l.substr(eq + 1));
     if (key == "Picture_Size") proj.picturesize = value;
     if (key == "Frame_Rate") proj.framerate = value;
+    if (key == "Field_Operation") proj.fieldoperation = value;
   }
   return true;
 }

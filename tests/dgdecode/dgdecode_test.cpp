@@ -274,6 +274,87 @@ TEST_F(DGDecodeTest, FilesPlayAsOneVideo) {
   }
 }
 
+// Soft 3:2 pulldown (film coded at 23.976 frames a second with repeat_first_field flags):
+// with Field_Operation 0, or none, the frames are shown as their fields say, 10 fields for
+// every 4 coded frames, each shown frame weaving a top and a bottom field; with 1 (and 2)
+// the coded frames come as they are.
+TEST_F(DGDecodeTest, PulldownFlagsWeaveFields) {
+  material& m = material::get();
+  const int w = 352, h = 480, coded = 48;
+  std::string film = m.path("film.m2v");
+  runresult r = runcommand(
+      {"sh", "-c",
+       "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x480:rate=24000/1001 -frames:v 48 "
+       "-pix_fmt yuv420p -f yuv4mpegpipe - | mpeg2enc -v 0 -f 3 -b 3000 -a 2 -p -o " + film});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string why;
+  ASSERT_TRUE(decodesclean(film, &why)) << why;
+  std::string raw = m.path("film.yuv");
+  r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", film, "-fps_mode", "passthrough",
+                  "-f", "rawvideo", "-pix_fmt", "yuv420p", raw});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string ref = readfile(raw);
+  size_t fs = framesize(w, h);
+  ASSERT_EQ(ref.size(), coded * fs);
+  // The shown order of the fields from the coded frames' flags.
+  r = runcommand({"ffprobe", "-v", "error", "-show_entries", "frame=top_field_first,repeat_pict",
+                  film});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::pair<int, bool>> fields;  // coded frame, top field
+  {
+    std::vector<int> tff, rff;
+    size_t at = 0;
+    while ((at = r.out.find("top_field_first=", at)) != std::string::npos)
+      tff.push_back(std::atoi(r.out.c_str() + (at += 16)));
+    at = 0;
+    while ((at = r.out.find("repeat_pict=", at)) != std::string::npos)
+      rff.push_back(std::atoi(r.out.c_str() + (at += 12)));
+    ASSERT_EQ(tff.size(), static_cast<size_t>(coded));
+    ASSERT_EQ(rff.size(), static_cast<size_t>(coded));
+    for (int n = 0; n < coded; n++) {
+      fields.push_back({n, tff[n] != 0});
+      fields.push_back({n, tff[n] == 0});
+      if (rff[n]) fields.push_back({n, tff[n] != 0});
+    }
+  }
+  ASSERT_EQ(fields.size(), 120u);
+  std::string shown;
+  for (size_t k = 0; k + 1 < fields.size(); k += 2) {
+    int top = fields[k].second ? fields[k].first : fields[k + 1].first;
+    int bottom = fields[k].second ? fields[k + 1].first : fields[k].first;
+    ASSERT_NE(fields[k].second, fields[k + 1].second);
+    const char* t = ref.data() + top * fs;
+    const char* b = ref.data() + bottom * fs;
+    size_t off = 0;
+    for (int plane = 0; plane < 3; plane++) {
+      int pw = plane ? w / 2 : w, ph = plane ? h / 2 : h;
+      for (int y = 0; y < ph; y++, off += pw) shown.append((y & 1 ? b : t) + off, pw);
+    }
+  }
+  for (const char* op : {"0", ""}) {
+    SCOPED_TRACE(std::string("Field_Operation=") + op);
+    std::string text = projecttext(16, {film}, "29970 (30000/1001)", "352x480");
+    if (!*op) text.erase(text.find("Field_Operation=0\n"), 18);
+    const int32_t* rec = lib().open(m.project("film.d2v", text).c_str());
+    ASSERT_TRUE(rec);
+    ASSERT_EQ(rec[4], 60);
+    EXPECT_EQ(rec[2], 30000);
+    EXPECT_EQ(rec[3], 1001);
+    for (int n = 0; n < 60; n++) ASSERT_TRUE(sameframe(lib().frame(n), shown, n, w, h, n));
+    for (int n : {45, 2, 46, 59, 1, 0, 31}) ASSERT_TRUE(sameframe(lib().frame(n), shown, n, w, h, n));
+  }
+  for (const char* op : {"1", "2"}) {
+    SCOPED_TRACE(std::string("Field_Operation=") + op);
+    std::string text = projecttext(16, {film}, "23976 (24000/1001)", "352x480");
+    text.replace(text.find("Field_Operation=0"), 17, std::string("Field_Operation=") + op);
+    const int32_t* rec = lib().open(m.project("film.d2v", text).c_str());
+    ASSERT_TRUE(rec);
+    ASSERT_EQ(rec[4], coded);
+    EXPECT_EQ(rec[2], 24000);
+    for (int n : {0, 47, 20, 3, 21}) ASSERT_TRUE(sameframe(lib().frame(n), ref, n, w, h, n));
+  }
+}
+
 // The frame rate comes from Frame_Rate in either of its forms, else from the video.
 TEST_F(DGDecodeTest, FrameRateFromProjectOrVideo) {
   std::string pal = mpeg2es();
