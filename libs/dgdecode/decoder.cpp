@@ -1,11 +1,13 @@
 // The library's exports: openMPEG2Source, getFrame, closeVideo.
 //
-// One video is open at a time. getFrame(n) hands back the library's own frame block (valid
-// until the next getFrame, openMPEG2Source or closeVideo): width x height luma bytes, then
-// (width/2) x (height/2) Cb bytes, then as many Cr bytes, rows tightly packed. Frame numbers
-// below 0 give frame 0, numbers past the end the last frame. A frame that cannot be decoded
-// is reported on stderr and the block keeps the last frame delivered (black, Y 16 and Cb, Cr
-// 128, when there was none yet); getFrame never returns null while a video is open.
+// One video is open at a time. Its frames are numbered as they are shown: the coded frames
+// in display order, or, where soft pulldown is applied, pairs of fields. getFrame(n) hands
+// back the library's own frame block (valid until the next getFrame, openMPEG2Source or
+// closeVideo): width x height luma bytes, then (width/2) x (height/2) Cb bytes, then as many
+// Cr bytes, rows tightly packed. Frame numbers below 0 give frame 0, numbers past the end the
+// last frame. A frame that cannot be decoded is reported on stderr and the block keeps the
+// last frame delivered (black, Y 16 and Cb, Cr 128, when there was none yet); getFrame never
+// returns null while a video is open, and always null when none is.
 #include "dgdecode.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 // DGDecode.dll, our D2V decoder library: the pieces behind its three exports.
 //
-// A D2V project names one or more MPEG-1/2 video files (program streams or elementary
-// streams) that play as one video. The library reads the project, scans the video bytes of
-// the files once to index every picture, and decodes frame n through libavcodec: it seeks to
-// the nearest usable I picture before n and decodes forward, keeping the decoder running so
-// that frames asked in order cost one picture each.
+// A D2V project names one or more MPEG-1/2 video files (parts of one program, transport or
+// elementary stream) that play as one video. The library reads the project, scans the video
+// bytes of the files once to index every picture (no decoding), and decodes frame n through
+// libavcodec: it seeks to the nearest usable I picture before n and decodes forward, keeping
+// the decoder running so that frames asked in order cost one picture each.
 #pragma once
 
 #include <cstdint>
@@ -98,7 +98,6 @@ struct picindex {
   std::vector<std::vector<uint8_t>> seqheaders;  // sequence header with its extensions
   int width = 0, height = 0;                  // from the first sequence header
   int ratenum = 0, rateden = 0;               // its frame rate, 0 when the code is unknown
-  int chroma = 1;                             // chroma_format: 1 4:2:0, 2 4:2:2, 3 4:4:4
   bool progressive = false;                   // progressive_sequence
   // With repeat fields applied: shown frame k is the top field of coded frame showtop[k]
   // woven with the bottom field of showbottom[k]; both empty when frames show as coded.

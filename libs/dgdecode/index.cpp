@@ -139,12 +139,11 @@ struct scanner {
       if (id == 1 && hdrlen >= 6 && seqseen) {  // sequence extension
         b.get(8);                             // profile_and_level_indication
         bool progressive = b.get(1) != 0;
-        int chroma = static_cast<int>(b.get(2));
+        b.get(2);  // chroma_format: the decoder's pixel format tells it
         int hext = static_cast<int>(b.get(2)), vext = static_cast<int>(b.get(2));
         b.get(12 + 1 + 8 + 1);  // bit_rate_extension, marker, vbv_buffer_size_extension, low_delay
         int fn = static_cast<int>(b.get(2)), fd = static_cast<int>(b.get(5));
         if (idx.units.empty() && !sawpicture) {
-          idx.chroma = chroma ? chroma : 1;
           idx.progressive = progressive;
           if (ratenums[seqrate]) {
             idx.ratenum = ratenums[seqrate] * (fn + 1);
