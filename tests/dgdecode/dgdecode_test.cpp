@@ -412,6 +412,37 @@ TEST_F(DGDecodeTest, FourTwoTwoBecomesFourTwoZero) {
     ASSERT_TRUE(sameframe(lib().frame(n), ref420, n, clipw, cliph, n));
 }
 
+// Projects written on other systems: CRLF line ends, a tab after the version 6 field, and a
+// name relative to the project with a backslash between folders.
+TEST_F(DGDecodeTest, ProjectsFromOtherSystems) {
+  material& m = material::get();
+  fs::create_directories(m.path("sub"));
+  fs::copy_file(mpeg2es(), m.path("sub/clip.m2v"), fs::copy_options::overwrite_existing);
+  auto crlf = [](std::string t) {
+    for (size_t at = 0; (at = t.find('\n', at)) != std::string::npos; at += 2) t.replace(at, 1, "\r\n");
+    return t;
+  };
+  std::string v6 = crlf(projecttext(6, {"sub\\clip.m2v"}, "29970"));
+  v6.replace(v6.find("1 sub"), 2, "1\t");
+  struct systemcase {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"version 16, CRLF", crlf(projecttext(16, {"sub\\clip.m2v"}, "29970 (30000/1001)"))},
+      {"version 6, CRLF and a tab", v6},
+  };
+  std::string ref = m.reference(mpeg2es());
+  for (const systemcase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t* rec = lib().open(m.project("sys.d2v", c.text).c_str());
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec[2], 30000);
+    EXPECT_EQ(rec[3], 1001);
+    EXPECT_EQ(rec[4], 250);
+    ASSERT_TRUE(sameframe(lib().frame(120), ref, 120, clipw, cliph, 120));
+  }
+}
+
 // Frame numbers outside the video give its first or last frame; after closeVideo there is
 // no frame, and the library opens again.
 TEST_F(DGDecodeTest, OutOfRangeCloseAndReopen) {
