@@ -81,8 +81,8 @@ class material {
     auto it = refs_.find(key);
     if (it != refs_.end()) return it->second;
     std::string out = path("ref" + std::to_string(refs_.size()) + ".yuv");
-    runresult r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", file, "-f",
-                              "rawvideo", "-pix_fmt", pixfmt, out});
+    runresult r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", file, "-fps_mode",
+                              "passthrough", "-f", "rawvideo", "-pix_fmt", pixfmt, out});
     EXPECT_EQ(r.status, 0) << r.err;
     std::string data = readfile(out);
     fs::remove(out);
@@ -271,6 +271,32 @@ TEST_F(DGDecodeTest, FilesPlayAsOneVideo) {
     ASSERT_EQ(rec[4], count);
     for (int n : c.frames) ASSERT_TRUE(sameframe(lib().frame(n), *c.ref, n, clipw, cliph, n));
     for (int n = 0; n < count; n++) ASSERT_TRUE(sameframe(lib().frame(n), *c.ref, n, clipw, cliph, n));
+  }
+}
+
+// A stream that starts inside a title, as a cut VOB does: an elementary stream cut at a later
+// sequence header (an open GOP whose first B pictures lack their reference: not shown), and a
+// program stream cut at a pack in the middle of a GOP (pictures before the first sequence
+// header: not shown). Frames as ffmpeg shows them, in order and at random.
+TEST_F(DGDecodeTest, StreamsCutInsideATitle) {
+  material& m = material::get();
+  std::string es = readfile(mpeg2es()), ps = readfile(mpeg2ps());
+  size_t seq = es.find(std::string("\0\0\1\xb3", 4), 100);
+  seq = es.find(std::string("\0\0\1\xb3", 4), seq + 4);
+  ASSERT_NE(seq, std::string::npos);
+  writefile(m.path("cutopen.m2v"), es.substr(seq));
+  writefile(m.path("cutpack.mpg"), ps.substr(2048 * 75));
+  for (const char* name : {"cutopen.m2v", "cutpack.mpg"}) {
+    SCOPED_TRACE(name);
+    std::string ref = m.reference(m.path(name));
+    int count = static_cast<int>(ref.size() / framesize(clipw, cliph));
+    ASSERT_GT(count, 200);
+    const int32_t* rec = lib().open(m.project("cut.d2v", projecttext(16, {m.path(name)})).c_str());
+    ASSERT_TRUE(rec);
+    ASSERT_EQ(rec[4], count);
+    for (int n = 0; n < count; n++) ASSERT_TRUE(sameframe(lib().frame(n), ref, n, clipw, cliph, n));
+    for (int n : {count - 1, 0, 1, 2, 13, 12, 11, 10, count / 2})
+      ASSERT_TRUE(sameframe(lib().frame(n), ref, n, clipw, cliph, n));
   }
 }
 
