@@ -1,4 +1,4 @@
-// DGDecode.dll, our D2V decoder library: the pieces behind its three exports.
+// DGDecode.dll, our D2V decoder library: what lies behind its three exports.
 //
 // A D2V project names one or more MPEG-1/2 video files (parts of one program, transport or
 // elementary stream) that play as one video. The library reads the project, scans the video
