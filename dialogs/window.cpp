@@ -688,6 +688,7 @@ void makepicture(dialogwin* w) {
   into->begin();
   w->picture = new picturebox(w, w->ox + w->px, w->oy + w->py, w->pw, w->ph);
   into->end();
+  Fl_Group::current(nullptr);  // new windows are top-level
 }
 
 void onwindowclose(Fl_Widget* wd, void* p) {
@@ -767,6 +768,7 @@ struct fltkbackend : dlgbackend {
       if (c.id != -1) w->widgets[c.id] = widget;
     }
     into->end();
+    Fl_Group::current(nullptr);  // new windows are top-level
     makepicture(w);
     for (auto& c : rows)
       if (c.id != -1) applyrow(w, c.id);
@@ -889,6 +891,7 @@ int modalbox(const std::string& text, const std::string& caption, int flags) {
   int h = pad + texth + pad + bh + pad;
   boxstate state;
   state.answer = yesno ? -1 : 0;
+  Fl_Group::current(nullptr);
   Fl_Window win(w, h);
   win.copy_label(caption.c_str());
   state.win = &win;
@@ -925,6 +928,7 @@ int modalbox(const std::string& text, const std::string& caption, int flags) {
     no->callback(boxbutton, &choices[1]);
   }
   win.end();
+  Fl_Group::current(nullptr);
   win.hotspot(&win);
   win.show();
   while (win.shown()) Fl::wait();
@@ -1062,6 +1066,16 @@ std::string windowtext(dialogrecord& dlg, int id) {
   return it == w->widgets.end() ? std::string() : textof(it->second);
 }
 
+bool windowshows(dialogrecord& dlg, int id) {
+  dialogwin* w = winof(dlg, false);
+  if (!w) return false;
+  auto it = w->widgets.find(id);
+  if (it == w->widgets.end()) return false;
+  for (Fl_Widget* p = it->second; p; p = p->parent())
+    if (!p->visible() && p->parent()) return false;
+  return it->second->visible();
+}
+
 #else  // no window toolkit: always headless
 
 bool windowstart() { return false; }
@@ -1074,5 +1088,6 @@ bool windowsnapshot(dialogrecord&, std::vector<uint8_t>&, int&, int&) { return f
 long windowwakes() { return 0; }
 long windowapplied() { return 0; }
 std::string windowtext(dialogrecord&, int) { return {}; }
+bool windowshows(dialogrecord&, int) { return false; }
 
 #endif  // OSTREL_WINDOW

@@ -56,3 +56,5 @@ long windowapplied();
 // The text a widget shows now (push button caption, static text, edit text...), read on the
 // window thread; empty for an unknown control.
 std::string windowtext(dialogrecord& dlg, int id);
+// The control's widget is visible now (its page shown, the window shown or not).
+bool windowshows(dialogrecord& dlg, int id);
