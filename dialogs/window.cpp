@@ -95,6 +95,7 @@ struct dialogwin {
   int ox = 0, oy = 0;                  // origin of the dialog's controls in the window
   int clientw = 0, clienth = 0;
   std::map<int, Fl_Widget*> widgets;   // controls with an id
+  std::vector<Fl_Widget*> all;         // every control, labels too
   std::vector<dialogwin*> pages;       // page dialogs placed in this dialog's tab controls
 
   // Changes waiting for the window thread.
@@ -766,6 +767,7 @@ struct fltkbackend : dlgbackend {
       if (c.kind == ctledit) lastedit = c.id;
       else if (c.kind != ctlstatic) lastedit = 0;
       if (c.id != -1) w->widgets[c.id] = widget;
+      w->all.push_back(widget);
     }
     into->end();
     Fl_Group::current(nullptr);  // new windows are top-level
@@ -791,7 +793,7 @@ struct fltkbackend : dlgbackend {
       wins.erase(it);
     }
     if (const char* d = std::getenv("OSTREL_WINDOW_DUMP"); d && *d && w->window) writedump(w, d);
-    for (auto& [id, wd] : w->widgets) {
+    for (Fl_Widget* wd : w->all) {
       delete infoof(wd);
       wd->user_data(nullptr);
       if (auto* u = dynamic_cast<updownbox*>(wd)) Fl::remove_timeout(updownbox::repeat, u);
@@ -812,6 +814,7 @@ struct fltkbackend : dlgbackend {
     w->page = nullptr;
     w->picture = nullptr;
     w->widgets.clear();
+    w->all.clear();
     Fl::flush();
     bool pending;
     {
