@@ -1040,8 +1040,11 @@ void windowpicturearea(dialogrecord& dlg, int x, int y, int width, int height) {
 
 void windowpaint(dialogrecord& dlg,
                  const std::function<void(uint8_t* rgb, int width, int height, int pitch)>& paint) {
-  dialogwin* w = winof(dlg, false);
-  if (!w) return;
+  // Held throughout, so the dialog cannot close under a painting pass thread.
+  std::lock_guard<std::mutex> all(winslock);
+  auto it = wins.find(&dlg);
+  if (it == wins.end()) return;
+  dialogwin* w = it->second;
   {
     std::lock_guard<std::mutex> g(w->piclock);
     if (!w->hasarea) return;
