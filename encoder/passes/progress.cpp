@@ -120,6 +120,7 @@ void showpassstart() {
   if (label != "CQ, MBR") {
     dlgputflag(*maindialog, idshowbuffer, false, ixenabled);
     dlgputflag(*maindialog, idshowbuffer, false);
+    showbuffer = false;  // the box raises no event when set from here; the word follows it
   }
 }
 

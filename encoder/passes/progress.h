@@ -77,7 +77,7 @@ std::string passlabel(const settingsrec& s = settings);
 // ---- window texts (guarded by showwindow and a loaded window) ----
 
 // The start of the first (or only) pass's GOP loop: 1013, 1018, 1059; for "pass 1" and "CQ"
-// the check box 1075 disabled, then unticked.
+// the check box 1075 disabled, then unticked, and showbuffer cleared with it.
 void showpassstart();
 // After each GOP: 1019, 1020, 1027, 1061, 1028, 1029, 1030, 1031, 1062, 1063, 1064, the
 // progress bar 1008 and 1065; when the pass writes the stream also 1014, 1015, 1016, 1017 and

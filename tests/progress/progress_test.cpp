@@ -328,6 +328,7 @@ struct window : ::testing::Test {
     dlgclose(maindialog);
     settings = saved;
     showwindow = true;
+    showbuffer = false;
   }
   static std::string text(int id) { return trimmed(dlggettext(*maindialog, id, 512)); }
   static std::string trimmed(std::string s) {
@@ -354,7 +355,9 @@ TEST_F(window, afterthelastgopofaonepassrun) {
   settings.streamout = true;
   dlgputflag(*maindialog, 1075, true, ixenabled);
   dlgputflag(*maindialog, 1075, true);
+  showbuffer = true;
   showpassstart();
+  EXPECT_FALSE(showbuffer.load());
   EXPECT_EQ(text(1013), "CQ");
   EXPECT_EQ(text(1018), " encoding statistics pass 1");
   EXPECT_EQ(text(1059), "500  frames");
@@ -433,7 +436,9 @@ TEST_F(window, cqwithmaximumbitrate) {
   settings.streamout = false;  // shown in this mode whatever the flag says
   dlgputflag(*maindialog, 1075, true, ixenabled);
   dlgputflag(*maindialog, 1075, true);
+  showbuffer = true;
   showpassstart();
+  EXPECT_TRUE(showbuffer.load());
   EXPECT_EQ(text(1013), "CQ, MBR");
   EXPECT_TRUE(dlggetflag(*maindialog, 1075, ixenabled));
   EXPECT_TRUE(dlggetflag(*maindialog, 1075));
