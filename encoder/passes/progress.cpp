@@ -224,8 +224,11 @@ std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
   out.push_back("minimum bitrate:            " + fmtint(f.gopratemin / 1000, 12));
   out.push_back("maximum bitrate:            " + fmtint(f.gopratemax / 1000, 12));
   out.push_back("");
-  out.push_back("bytes in bitstream:         " + fmtint(f.totalbits / 8, 12));
-  out.push_back("bits in bitstream:          " + fmtint(f.totalbits, 12));
+  // The stream's own size: the counted header and picture bits and the sequence end code
+  // that the writer's last call adds.
+  const int64_t streambits = f.totalbits + (s.seqendcode ? 32 : 0);
+  out.push_back("bytes in bitstream:         " + fmtint(streambits / 8, 12));
+  out.push_back("bits in bitstream:          " + fmtint(streambits, 12));
   out.push_back("");
   const double q = s.framecount > 0 ? f.qsum / double(s.framecount) : 0.0;
   out.push_back("average Quantizer:          " + fmtfixed(q, 8, 3));

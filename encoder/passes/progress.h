@@ -97,7 +97,8 @@ std::vector<std::string> sourcelines(const settingsrec& s = settings);
 // The "encoding - pass 1" box, the pass time and the pass's frame rate.
 std::vector<std::string> passlines(double passtime, const settingsrec& s = settings);
 // The "encoding stats" box: the run's CPU time, the matrices, the GOP and picture counts, the
-// bitrates, the stream's size, the average quantiser and the run's wall-clock time.
+// bitrates, the stream's size (the counted bits and, unless switched off, the sequence end
+// code), the average quantiser and the run's wall-clock time.
 std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
                                     double elapsedseconds, const settingsrec& s = settings,
                                     const matrixpair& m = quantmatrices);

@@ -142,14 +142,19 @@ TEST(progresslog, statisticsblockofaonepassrun) {
       "minimum bitrate:                    1234",
       "maximum bitrate:                    5678",
       "",
-      "bytes in bitstream:              6265432",
-      "bits in bitstream:              50123456",
+      "bytes in bitstream:              6265436",  // with the sequence end code
+      "bits in bitstream:              50123488",
       "",
       "average Quantizer:             4.001",
       "",
       "total elapsed time:             0:01:10   (70.46 s)",
   };
   EXPECT_EQ(statslines(f, 65.4, 70.456, s, rampmatrices()), want);
+  s.seqendcode = false;  // "*NOSEQ_ENDCODE": the counted bits alone
+  lines noend = statslines(f, 65.4, 70.456, s, rampmatrices());
+  EXPECT_EQ(noend[33], "bytes in bitstream:              6265432");
+  EXPECT_EQ(noend[34], "bits in bitstream:              50123456");
+  s.seqendcode = true;
 
   // The adaptive matrix and the luminance gain change the matrices per GOP: no table.
   for (int variant = 0; variant < 2; ++variant) {
@@ -223,6 +228,7 @@ TEST(progresslog, widevaluesareprintedinfull) {
 
   passfigures f = run500();
   f.totalbits = 98765432109876;  // 14 digits
+  s.seqendcode = false;
   f.gopcount = 1234567890;
   s.framecount = 500;
   lines st = statslines(f, 400000.0, 360000.25, s, rampmatrices());
