@@ -707,6 +707,12 @@ TEST_F(startup, custommatrixentryzero) {
   EXPECT_TRUE(ranwell(r));
   EXPECT_NE(r.out.find(warning + "\n"), std::string::npos);
   EXPECT_EQ(pf.read("run.log"), warning + "\n");
+  // A hidden window: the warning still reaches stderr.
+  pf.write("KJ.ini", "*SILENT\n" + custommatrix(0));
+  r = run(twopass);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ostrel:" + warning + "\n");
   // In range: no warning.
   pf.write("KJ.ini", custommatrix(8));
   p = probe(twopass);
