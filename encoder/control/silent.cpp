@@ -5,6 +5,7 @@
 #include <string>
 
 #include "encoder/control/settings.h"
+#include "encoder/control/switches.h"
 #include "encoder/control/texttime.h"
 #include "platform/system.h"
 
@@ -21,7 +22,8 @@ void probeargs(int argc, char** argv) {
 }
 
 bool inisilent() {
-  std::string file = settings.inifilegiven ? settings.inifile : programdir() + "KJ.ini";
+  // The "-ini" file as given (getargs keeps its case), else KJ.ini in the program folder.
+  std::string file = switchgiven(slotini) ? switchvalue(slotini) : programdir() + "KJ.ini";
   std::ifstream f(file, std::ios::binary);
   if (!f) return true;
   std::string line;

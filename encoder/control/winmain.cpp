@@ -14,6 +14,7 @@
 #include "encoder/control/settings.h"
 #include "encoder/control/silent.h"
 #include "encoder/control/startup.h"
+#include "encoder/control/switches.h"
 #include "encoder/control/texttime.h"
 #include "encoder/control/units.h"
 #include "platform/clock.h"
@@ -276,9 +277,9 @@ int winmain(int argc, char** argv) {
   dlgputflag(dlg, 1075, true, ixenabled);
   dlgputflag(dlg, 1075, false);
 
-  // The command line: the switch reader proper runs in the start-up; the silent probe needs
-  // only the "-ini" word.
-  probeargs(argc, argv);
+  // The command line: its words are kept as texts here and converted in the start-up; the
+  // silent probe needs the "-ini" word.
+  getargs(argc, argv);
   showwindow = inisilent();
   // A window backend (when a display exists, dlgheadless() false) installs itself with
   // dlgsetbackend, setqueuepump and setmsgboxhook before this point; until then the layer
