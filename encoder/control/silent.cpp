@@ -9,18 +9,6 @@
 #include "encoder/control/texttime.h"
 #include "platform/system.h"
 
-void probeargs(int argc, char** argv) {
-  settings.argcount = argc;
-  for (int i = 1; i + 1 < argc; i++) {
-    std::string w = argv[i];
-    lowercase(w);
-    if (w == "-ini") {
-      settings.inifile = argv[i + 1];  // a path keeps its case
-      settings.inifilegiven = true;
-    }
-  }
-}
-
 bool inisilent() {
   // The "-ini" file as given (getargs keeps its case), else KJ.ini in the program folder.
   std::string file = switchgiven(slotini) ? switchvalue(slotini) : programdir() + "KJ.ini";

@@ -30,6 +30,13 @@ bool reopenscript(int pass);
 // called once after the message loop ended, after the run's files were closed.
 void closeencoder();
 
+// What the step machine calls for the three above; they default to initencoder, reopenscript
+// and closeencoder. Tests of the step machine set stand-ins here before winmain runs (and put
+// the defaults back after).
+extern void (*startuphook)(statusrec& status);
+extern bool (*reopenhook)(int pass);
+extern void (*closehook)();
+
 // ---- the small routines of the sequence ----
 
 // exedir := the program folder with its '/'; inifile := the "-ini" path as given (then

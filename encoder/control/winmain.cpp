@@ -26,6 +26,10 @@
 
 void clearpreview();
 
+void (*startuphook)(statusrec& status) = initencoder;
+bool (*reopenhook)(int pass) = reopenscript;
+void (*closehook)() = closeencoder;
+
 namespace {
 std::atomic<bool> cleanedup{false};      // files of the run closed, scratch file deleted
 std::atomic<bool> finishstarted{false};  // step 98 or 99 reached: the run came to its end
@@ -76,7 +80,7 @@ std::string trimmed(const std::string& s) {
 void runstep(int step) {
   switch (step) {
     case stepstartup:
-      initencoder(statusblock);
+      startuphook(statusblock);
       startworker([] { reportinit(&statusblock); });
       clocksleep(100);
       break;
@@ -85,7 +89,7 @@ void runstep(int step) {
       if (runstate != 0) break;
       joinworker();
       int pass = step == steppass1 ? 1 : 2;
-      if (settings.avsinput && !reopenscript(pass)) {
+      if (settings.avsinput && !reopenhook(pass)) {
         // The pass is not started: the run ends as after a fatal error.
         std::string text = "Avisynth message: invoke environment error - pass " + std::to_string(pass);
         errorout(text);
@@ -317,7 +321,7 @@ int winmain(int argc, char** argv) {
   stopworker();
   cleanuprun();
   dlgclose(maindialog);
-  closeencoder();
+  closehook();
 
   int status = exitok;
   if (statusblock.code != 0) status = exitstartup;
