@@ -85,16 +85,15 @@ void mepred1(int curslot, int fwdslot, int i, int x, int y, mvcands& list) {
   mean(list);
 }
 
-void mepred2(int fwdslot, int bwdslot, int curslot, int i, int x, int y, mvcands& f,
-             mvcands& b) {
+void mepred2(int fwdslot, int bwdslot, int curslot, int i, int x, int y, mvcands& f, mvcands& b) {
   start(f, x, y);
   start(b, x, y);
   const picslot& cur = picslots[curslot];
   neighbours(cur, i, x, y, 0, f);
   neighbours(cur, i, x, y, 2, b);
-  const int d = bwdslot - fwdslot;    // distance between the references, in pictures
-  const int df = curslot - fwdslot;   // from the forward reference to this picture
-  const int db = bwdslot - curslot;   // from this picture to the backward reference
+  const int d = bwdslot - fwdslot;   // distance between the references, in pictures
+  const int df = curslot - fwdslot;  // from the forward reference to this picture
+  const int db = bwdslot - curslot;  // from this picture to the backward reference
   const picslot& bwd = picslots[bwdslot];
   // With both references in one slot there is no distance to scale by.
   if (bwd.pictype == 2 && d != 0) {

@@ -1,6 +1,8 @@
 // Motion estimation of whole P and B pictures: a full-pel phase in the first pass (search of
 // every macroblock, the forced-intra decision) and a half-pel phase with the f_codes in every
 // pass. Macroblocks go in raster order: index 1..mbcount, x by 16 along a row.
+#include "encoder/motion/motionest.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
@@ -8,13 +10,12 @@
 #include "encoder/coding/picslot.h"
 #include "encoder/control/settings.h"
 #include "encoder/motion/kernels.h"
-#include "encoder/motion/motionest.h"
 #include "encoder/motion/search.h"
 
 namespace {
 
-using searchfunc = int32_t (*)(const uint8_t*, int, const uint8_t*, int, const mvcands&, int&,
-                               int&, int32_t, int32_t, int32_t);
+using searchfunc = int32_t (*)(const uint8_t*, int, const uint8_t*, int, const mvcands&, int&, int&,
+                               int32_t, int32_t, int32_t);
 inline searchfunc searchvariant() { return settings.profile == 1 ? mesearch1 : mesearch2; }
 
 // Calls f(i, x, y) for every macroblock in raster order.
@@ -54,8 +55,8 @@ void picmotionest(const pictargs& args) {
       copy16blk(args.cury, x, y, args.ypitch, args.mescratch);
       mepred1(args.curslot, args.fwdslot, i, x, y, pcands);
       int bx = x, by = y;
-      sum += search(args.fwdy, args.ypitch, args.mescratch, i, pcands, bx, by, pthresh0,
-                    pthresh1, pthresh7);
+      sum += search(args.fwdy, args.ypitch, args.mescratch, i, pcands, bx, by, pthresh0, pthresh1,
+                    pthresh7);
       storefull(slot.mbs[i].fullmv, bx, by, x, y);
     });
     slot.mecostflag = costflag(sum);
@@ -94,11 +95,11 @@ void bmotionest(const pictargs& args) {
       copy16blk(args.cury, x, y, args.ypitch, args.mescratch);
       mepred2(args.fwdslot, args.bwdslot, args.curslot, i, x, y, fcands, bcands);
       int fx = x, fy = y, bx = x, by = y;
-      const int32_t sf = search(args.fwdy, args.ypitch, args.mescratch, i, fcands, fx, fy,
-                                bthresh0, bthresh1, bthresh7);
+      const int32_t sf = search(args.fwdy, args.ypitch, args.mescratch, i, fcands, fx, fy, bthresh0,
+                                bthresh1, bthresh7);
       storefull(slot.mbs[i].fullmv, fx, fy, x, y);
-      const int32_t sb = search(args.bwdy, args.ypitch, args.mescratch, i, bcands, bx, by,
-                                bthresh0, bthresh1, bthresh7);
+      const int32_t sb = search(args.bwdy, args.ypitch, args.mescratch, i, bcands, bx, by, bthresh0,
+                                bthresh1, bthresh7);
       storefull(slot.mbs[i].fullmv + 2, bx, by, x, y);
       sum += std::min(sf, sb);
     });

@@ -32,7 +32,7 @@ struct mcread {
 mcread readof(const int16_t* v, int x, int y) {
   const int vx = v[0], vy = v[1];
   const int cvx = vx / 2, cvy = vy / 2;
-  return {x + (vx >> 1), y + (vy >> 1), (vx & 1) + 2 * (vy & 1),
+  return {x + (vx >> 1),      y + (vy >> 1),      (vx & 1) + 2 * (vy & 1),
           x / 2 + (cvx >> 1), y / 2 + (cvy >> 1), (cvx & 1) + 2 * (cvy & 1)};
 }
 
@@ -54,7 +54,8 @@ void predictblocks(const pictargs& a, const refplanes& r, const int16_t* v, int 
 }
 
 void zeromb(const pictargs& a, int x, int y) {
-  for (int r = 0; r < 16; ++r) std::memset(a.predy + (y + r) * static_cast<ptrdiff_t>(a.ypitch) + x, 0, 16);
+  for (int r = 0; r < 16; ++r)
+    std::memset(a.predy + (y + r) * static_cast<ptrdiff_t>(a.ypitch) + x, 0, 16);
   for (int r = 0; r < 8; ++r) {
     const ptrdiff_t at = (y / 2 + r) * static_cast<ptrdiff_t>(a.cpitch) + x / 2;
     std::memset(a.predu + at, 0, 8);

@@ -7,8 +7,8 @@
 #include "encoder/motion/kernels.h"
 #include "encoder/motion/search.h"
 
-const int16_t hpeldelta[10][2] = {{0, 0},  {-1, -1}, {0, -1}, {1, -1}, {-1, 0},
-                                  {1, 0},  {-1, 1},  {0, 1},  {1, 1},  {0, 0}};
+const int16_t hpeldelta[10][2] = {{0, 0}, {-1, -1}, {0, -1}, {1, -1}, {-1, 0},
+                                  {1, 0}, {-1, 1},  {0, 1},  {1, 1},  {0, 0}};
 
 int32_t gridfwd[9];
 int32_t gridbwd[9];
@@ -19,7 +19,9 @@ namespace {
 alignas(16) uint8_t blocksfwd[9 * 256];
 alignas(16) uint8_t blocksbwd[9 * 256];
 
-inline const uint8_t* blockof(const uint8_t* store, int k) { return store + 256 * (k == 9 ? 0 : k); }
+inline const uint8_t* blockof(const uint8_t* store, int k) {
+  return store + 256 * (k == 9 ? 0 : k);
+}
 
 // The nine costs at full-pel position (px, py) of ref; with blocks, an interior position also
 // stores its nine candidate blocks. The source macroblock is in block.
@@ -130,8 +132,10 @@ void mehalfpel2(const pictargs& args, int x, int y, int i) {
   const int pbx = x + mb.fullmv[2], pby = y + mb.fullmv[3];
   const bool withblocks = settings.profile >= 2;
   copy16blk(args.cury, x, y, args.ypitch, args.mescratch);
-  measure(args.fwdy, args.ypitch, pfx, pfy, args.mescratch, gridfwd, withblocks ? blocksfwd : nullptr);
-  measure(args.bwdy, args.ypitch, pbx, pby, args.mescratch, gridbwd, withblocks ? blocksbwd : nullptr);
+  measure(args.fwdy, args.ypitch, pfx, pfy, args.mescratch, gridfwd,
+          withblocks ? blocksfwd : nullptr);
+  measure(args.bwdy, args.ypitch, pbx, pby, args.mescratch, gridbwd,
+          withblocks ? blocksbwd : nullptr);
   int32_t sf, sb;
   int kf = gridchoice(gridfwd, sf);
   int kb = gridchoice(gridbwd, sb);
@@ -167,10 +171,8 @@ void mehalfpel2(const pictargs& args, int x, int y, int i) {
   if (first && settings.profile < 4)
     for (int d : {0, 2}) setmv(mb.statmv + d, mb.halfmv[d], mb.halfmv[d + 1]);
 
-  int8_t* fl = mb.mbdirflags;
-  switch (bdirection(sf, sb, interp, settings.bppclass)) {
-    case dirbackward: fl[0] = 0; fl[1] = -1; fl[2] = 0; break;
-    case dirforward: fl[0] = -1; fl[1] = 0; fl[2] = 0; break;
-    default: fl[0] = -1; fl[1] = -1; fl[2] = -1; break;
-  }
+  // Forward, backward, interpolated flags by direction.
+  static constexpr int8_t dirflags[3][3] = {{-1, 0, 0}, {0, -1, 0}, {-1, -1, -1}};
+  const bdir d = bdirection(sf, sb, interp, settings.bppclass);
+  std::copy(dirflags[d], dirflags[d] + 3, mb.mbdirflags);
 }

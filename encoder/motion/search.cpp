@@ -1,11 +1,12 @@
 // Full-pel search of one macroblock: the candidates in their fixed order with early exits,
 // then a diamond walk from the best one. The order of evaluation decides the vector, so it
 // follows the stated order exactly.
+#include "encoder/motion/search.h"
+
 #include <cstdlib>
 
 #include "encoder/control/settings.h"
 #include "encoder/motion/kernels.h"
-#include "encoder/motion/search.h"
 
 int32_t mecostsad(const uint8_t* ref, int px, int py, int pitch, const uint8_t* block) {
   uint32_t r = 0;
@@ -29,9 +30,9 @@ struct searchstate {
   const uint8_t* ref;
   int pitch;
   const uint8_t* block;
-  int ox, oy;      // origin: the macroblock's own position (entry 0)
-  int bx, by;      // best position so far
-  int32_t best;    // its cost
+  int ox, oy;    // origin: the macroblock's own position (entry 0)
+  int bx, by;    // best position so far
+  int32_t best;  // its cost
 };
 
 inline bool inside(int px, int py) {
@@ -114,8 +115,8 @@ searchstate begin(const uint8_t* ref, int pitch, const uint8_t* block, const mvc
 
 }  // namespace
 
-int32_t mesearch1(const uint8_t* ref, int pitch, const uint8_t* block, int /*i*/,
-                  const mvcands& c, int& bx, int& by, int32_t t0, int32_t t1, int32_t t7) {
+int32_t mesearch1(const uint8_t* ref, int pitch, const uint8_t* block, int /*i*/, const mvcands& c,
+                  int& bx, int& by, int32_t t0, int32_t t1, int32_t t7) {
   searchstate s = begin(ref, pitch, block, c);
   if (!candidates(s, c, t0, t1, t7)) walk(s, smalldiamond, t7);
   bx = s.bx;
@@ -123,8 +124,8 @@ int32_t mesearch1(const uint8_t* ref, int pitch, const uint8_t* block, int /*i*/
   return s.best;
 }
 
-int32_t mesearch2(const uint8_t* ref, int pitch, const uint8_t* block, int /*i*/,
-                  const mvcands& c, int& bx, int& by, int32_t t0, int32_t t1, int32_t t7) {
+int32_t mesearch2(const uint8_t* ref, int pitch, const uint8_t* block, int /*i*/, const mvcands& c,
+                  int& bx, int& by, int32_t t0, int32_t t1, int32_t t7) {
   searchstate s = begin(ref, pitch, block, c);
   if (!candidates(s, c, t0, t1, t7)) {
     walk(s, largediamond, t7);

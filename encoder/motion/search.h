@@ -32,16 +32,14 @@ void mepred1(int curslot, int fwdslot, int i, int x, int y, mvcands& list);
 // Fills the forward and backward lists of B macroblock i at (x, y). Entry 5 scales the
 // backward reference's co-located forward vector by the temporal distances (slot numbers are
 // display positions); it is left out when both references are the same slot.
-void mepred2(int fwdslot, int bwdslot, int curslot, int i, int x, int y, mvcands& f,
-             mvcands& b);
+void mepred2(int fwdslot, int bwdslot, int curslot, int i, int x, int y, mvcands& f, mvcands& b);
 
 // ---- full-pel search ----
 
 // The cost of one position: the SAD of the reference plane's 16x16 area at (px, py) against
 // the source block. A seam: tests put a cost landscape here. Callers never pass a position
 // outside the picture.
-using mecostfunc = int32_t (*)(const uint8_t* ref, int px, int py, int pitch,
-                               const uint8_t* block);
+using mecostfunc = int32_t (*)(const uint8_t* ref, int px, int py, int pitch, const uint8_t* block);
 int32_t mecostsad(const uint8_t* ref, int px, int py, int pitch, const uint8_t* block);
 extern mecostfunc mecost;  // mecostsad unless a test replaced it
 

@@ -149,8 +149,12 @@ TEST(bmotion, shiftedreferencesoneitherside) {
       settings.profile = profile;
       seq q(128, 96);
       q.src.fill([](int p, int x, int y) { return p ? 128 : smoothtexture(x, y); });
-      q.fwd.fill([&](int p, int x, int y) { return p ? 128 : clampbyte(smoothtexture(x - 2, y + 1) + c.foff); });
-      q.bwd.fill([&](int p, int x, int y) { return p ? 128 : clampbyte(smoothtexture(x + 4, y - 2) + c.boff); });
+      q.fwd.fill([&](int p, int x, int y) {
+        return p ? 128 : clampbyte(smoothtexture(x - 2, y + 1) + c.foff);
+      });
+      q.bwd.fill([&](int p, int x, int y) {
+        return p ? 128 : clampbyte(smoothtexture(x + 4, y - 2) + c.boff);
+      });
       picslots[1].pictype = 1;
       picslots[3].pictype = 2;
       bmotionest(q.b());

@@ -78,8 +78,8 @@ struct scratchblocks {
 };
 
 // The arguments of one picture.
-inline pictargs argsfor(int cur, int fwd, int bwd, yuvpic& src, yuvpic* f, yuvpic* b,
-                        yuvpic& pred, residualplanes& res, scratchblocks& s) {
+inline pictargs argsfor(int cur, int fwd, int bwd, yuvpic& src, yuvpic* f, yuvpic* b, yuvpic& pred,
+                        residualplanes& res, scratchblocks& s) {
   pictargs a;
   a.curframe = 1;
   a.curslot = cur;

@@ -48,7 +48,12 @@ int16_t drawcomponent(std::mt19937& rng, int at, int max) {
   const int lo = -2 * at, hi = 2 * (max - at);
   std::uniform_int_distribution<int> pick(0, 7), any(lo, hi);
   const int r = pick(rng);
-  const int v = r == 0 ? lo : r == 1 ? lo + 1 : r == 2 ? hi : r == 3 ? hi - 1 : r == 4 ? 0 : any(rng);
+  const int v = r == 0   ? lo
+                : r == 1 ? lo + 1
+                : r == 2 ? hi
+                : r == 3 ? hi - 1
+                : r == 4 ? 0
+                         : any(rng);
   return static_cast<int16_t>(std::clamp(v, lo, hi));
 }
 
@@ -98,10 +103,13 @@ TEST(predict, pmatchesthestandardsrules) {
           picslots[2].mbs[i].halfmv[1] = drawcomponent(rng, y, settings.searchymax);
         }
         predictpic(argsfor(2, 1, 0, src, &ref, nullptr, pred, res, s));
-        checkplanes(src, pred, res, [&](int i, int p, int x, int y) {
-          const int16_t* v = picslots[2].mbs[i].halfmv;
-          return isosample(ref, p, x, y, v[0], v[1]);
-        }, "P");
+        checkplanes(
+            src, pred, res,
+            [&](int i, int p, int x, int y) {
+              const int16_t* v = picslots[2].mbs[i].halfmv;
+              return isosample(ref, p, x, y, v[0], v[1]);
+            },
+            "P");
       }
     }
 }
@@ -121,10 +129,12 @@ TEST(predict, examplevectors) {
     picslots[2].mbs[i].halfmv[1] = static_cast<int16_t>(vy);
     predictpic(argsfor(2, 1, 0, src, &ref, nullptr, pred, res, s));
     if (vx == -3) {
-      EXPECT_EQ(pred.at(0, 16, 16), (R(0, 14, 18) + R(0, 15, 18) + R(0, 14, 19) + R(0, 15, 19) + 2) >> 2);
+      EXPECT_EQ(pred.at(0, 16, 16),
+                (R(0, 14, 18) + R(0, 15, 18) + R(0, 14, 19) + R(0, 15, 19) + 2) >> 2);
       EXPECT_EQ(pred.at(1, 8, 8), (R(1, 7, 9) + R(1, 8, 9) + 1) >> 1);
     } else {
-      EXPECT_EQ(pred.at(0, 16, 16), (R(0, 16, 16) + R(0, 17, 16) + R(0, 16, 17) + R(0, 17, 17) + 2) >> 2);
+      EXPECT_EQ(pred.at(0, 16, 16),
+                (R(0, 16, 16) + R(0, 17, 16) + R(0, 16, 17) + R(0, 17, 17) + 2) >> 2);
       EXPECT_EQ(pred.at(2, 8, 8), R(2, 8, 8));
     }
   }
@@ -160,15 +170,18 @@ TEST(predict, bmatchesthestandardsrules) {
           mb.blockclass = k == 3 ? 1 : 2;
         }
         predictbpic(argsfor(2, 1, 3, src, &fwd, &bwd, pred, res, s));
-        checkplanes(src, pred, res, [&](int i, int p, int x, int y) {
-          const mbrecord& mb = picslots[2].mbs[i];
-          const int f = isosample(fwd, p, x, y, mb.halfmv[0], mb.halfmv[1]);
-          const int b = isosample(bwd, p, x, y, mb.halfmv[2], mb.halfmv[3]);
-          if (mb.mbdirflags[2]) return (f + b + 1) / 2;
-          if (mb.mbdirflags[0]) return f;
-          if (mb.mbdirflags[1]) return b;
-          return 0;
-        }, "B");
+        checkplanes(
+            src, pred, res,
+            [&](int i, int p, int x, int y) {
+              const mbrecord& mb = picslots[2].mbs[i];
+              const int f = isosample(fwd, p, x, y, mb.halfmv[0], mb.halfmv[1]);
+              const int b = isosample(bwd, p, x, y, mb.halfmv[2], mb.halfmv[3]);
+              if (mb.mbdirflags[2]) return (f + b + 1) / 2;
+              if (mb.mbdirflags[0]) return f;
+              if (mb.mbdirflags[1]) return b;
+              return 0;
+            },
+            "B");
       }
     }
 }
@@ -202,7 +215,8 @@ struct snapshot {
   std::vector<int16_t> res;
 };
 bool operator==(const mbrecord& a, const mbrecord& b) {
-  return std::equal(a.fullmv, a.fullmv + 4, b.fullmv) && std::equal(a.halfmv, a.halfmv + 4, b.halfmv) &&
+  return std::equal(a.fullmv, a.fullmv + 4, b.fullmv) &&
+         std::equal(a.halfmv, a.halfmv + 4, b.halfmv) &&
          std::equal(a.statmv, a.statmv + 4, b.statmv) &&
          std::equal(a.mbdirflags, a.mbdirflags + 3, b.mbdirflags);
 }
@@ -224,7 +238,8 @@ std::vector<snapshot> runsequence(int level, int profile, uint32_t seed) {
   // Moving texture with noise: picture n shows the texture moved by n * (2, -1) plus drift.
   auto frame = [&](yuvpic& pic, int n) {
     pic.fill([&](int p, int x, int y) {
-      const int base = p ? 128 + ((x * 3 + y * 5 + n) % 9) : smoothtexture(x + 2 * n + (n == 3), y - n);
+      const int base =
+          p ? 128 + ((x * 3 + y * 5 + n) % 9) : smoothtexture(x + 2 * n + (n == 3), y - n);
       return clampbyte(base + noise(rng));
     });
   };
@@ -294,7 +309,8 @@ TEST(predict, everylevelgivesthesamevectorsandpredictions) {
     const std::vector<snapshot> ref = runsequence(0, profile, seed);
     for (int level = 1; level <= 4; ++level) {
       if (!hostruns(std::min(level, 3))) continue;
-      SCOPED_TRACE(testing::Message() << "profile " << profile << " level " << level << " seed " << seed);
+      SCOPED_TRACE(testing::Message()
+                   << "profile " << profile << " level " << level << " seed " << seed);
       const std::vector<snapshot> got = runsequence(level, profile, seed);
       ASSERT_EQ(got.size(), ref.size());
       for (size_t n = 0; n < ref.size(); ++n) {

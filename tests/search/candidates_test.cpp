@@ -89,7 +89,7 @@ TEST(candidates, aneighbourpointingoutsideisdroppedandleavesthemean) {
   EXPECT_EQ(pcands.y[7], 17);
 
   // Exactly on the border is inside.
-  setfull(1, i - 1, -16, 16);   // (0, 32)
+  setfull(1, i - 1, -16, 16);  // (0, 32)
   mepred1(1, 2, i, 16, 16, pcands);
   EXPECT_EQ(pcands.valid[1], 1);
 }
@@ -139,12 +139,12 @@ TEST(candidates, bscalingbytemporaldistance) {
     bool entry5;
     int fx, fy, bx, by;  // entry 5 of each list, relative to (x, y)
   } cases[] = {
-      {1, 4, 2, 4, -5, true, 1, -2, -3, 3},   // rf 1/3, rb 2/3
-      {1, 4, 3, 4, -5, true, 3, -3, -1, 2},   // rf 2/3, rb 1/3
-      {1, 3, 2, 3, -3, true, 2, -2, -2, 2},   // halves: 1.5 -> 2, -1.5 -> -2
-      {1, 3, 2, -1, 1, true, -1, 1, 1, -1},   // -0.5 -> -1
-      {1, 1, 2, 4, 4, false, 0, 0, 0, 0},     // both references in one slot: no distance
-      {1, 5, 3, 6, 0, true, 3, 0, -3, 0},     // D 4: rf 2/4, rb 2/4
+      {1, 4, 2, 4, -5, true, 1, -2, -3, 3},  // rf 1/3, rb 2/3
+      {1, 4, 3, 4, -5, true, 3, -3, -1, 2},  // rf 2/3, rb 1/3
+      {1, 3, 2, 3, -3, true, 2, -2, -2, 2},  // halves: 1.5 -> 2, -1.5 -> -2
+      {1, 3, 2, -1, 1, true, -1, 1, 1, -1},  // -0.5 -> -1
+      {1, 1, 2, 4, 4, false, 0, 0, 0, 0},    // both references in one slot: no distance
+      {1, 5, 3, 6, 0, true, 3, 0, -3, 0},    // D 4: rf 2/4, rb 2/4
   };
   for (const auto& c : cases) {
     setpicture(96, 80, 3);
@@ -176,8 +176,8 @@ TEST(candidates, previousbpicturevector) {
   const struct {
     int fwd, bwd, cur;
     bool entry6;
-  } cases[] = {{1, 4, 3, true}, {1, 4, 2, false}, {1, 3, 2, false}, {1, 5, 4, true},
-               {1, 5, 3, false}};
+  } cases[] = {
+      {1, 4, 3, true}, {1, 4, 2, false}, {1, 3, 2, false}, {1, 5, 4, true}, {1, 5, 3, false}};
   for (const auto& c : cases) {
     setpicture(96, 80, 3);
     const int i = mbindex(2, 2);

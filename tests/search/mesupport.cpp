@@ -41,8 +41,8 @@ testplane::testplane(int w, int h)
 
 uint8_t smoothtexture(int x, int y) {
   // Mostly separable, so a block's cost grows along both axes away from its match.
-  const double v = 128 + 55 * std::sin(x * 0.19) + 55 * std::sin(y * 0.23 + 1.0) +
-                   10 * std::sin((x - y) * 0.11);
+  const double v =
+      128 + 55 * std::sin(x * 0.19) + 55 * std::sin(y * 0.23 + 1.0) + 10 * std::sin((x - y) * 0.11);
   return static_cast<uint8_t>(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
 }
 

@@ -133,17 +133,15 @@ TEST(refine, directionrule) {
     int bpp;
     bdir want;
   } cases[] = {
-      {1000, 1010, 980, 1, dirforward},   // J = 1019
-      {1000, 1010, 980, 3, dirinterp},    // J = 980
-      {1000, 1010, 990, 2, dirinterp},    // J = 999.9 truncated to 999 < 1000
-      {1000, 1010, 991, 2, dirforward},   // J = 1000.9 truncated to 1000, equal to forward
-      {700, 700, 100, 3, dirinterp},
-      {700, 700, 700, 3, dirbackward},    // all equal: backward
-      {500, 500, nocost, 1, dirbackward}, // equal forward and backward
-      {499, 500, nocost, 1, dirforward},
-      {500, 499, nocost, 1, dirbackward},
-      {600, 400, 400, 3, dirbackward},    // J equal to the backward cost
-      {400, 600, 400, 3, dirforward},     // J equal to the forward cost
+      {1000, 1010, 980, 1, dirforward},  // J = 1019
+      {1000, 1010, 980, 3, dirinterp},   // J = 980
+      {1000, 1010, 990, 2, dirinterp},   // J = 999.9 truncated to 999 < 1000
+      {1000, 1010, 991, 2, dirforward},  // J = 1000.9 truncated to 1000, equal to forward
+      {700, 700, 100, 3, dirinterp},      {700, 700, 700, 3, dirbackward},  // all equal: backward
+      {500, 500, nocost, 1, dirbackward},  // equal forward and backward
+      {499, 500, nocost, 1, dirforward},  {500, 499, nocost, 1, dirbackward},
+      {600, 400, 400, 3, dirbackward},  // J equal to the backward cost
+      {400, 600, 400, 3, dirforward},   // J equal to the forward cost
       {600, 500, 400, 6, dirinterp},
   };
   for (const auto& c : cases)
@@ -155,9 +153,9 @@ TEST(refine, directionrule) {
 }
 
 TEST(refine, fcodeforrange) {
-  const int cases[][2] = {{0, 1},   {8, 1},    {9, 2},    {16, 2},  {17, 3},   {32, 3},
-                          {33, 4},  {64, 4},   {65, 5},   {128, 5}, {129, 6},  {256, 6},
-                          {257, 7}, {505, 7},  {512, 7},  {513, 8}, {1024, 8}, {1025, 9},
+  const int cases[][2] = {{0, 1},    {8, 1},    {9, 2},     {16, 2},  {17, 3},   {32, 3},
+                          {33, 4},   {64, 4},   {65, 5},    {128, 5}, {129, 6},  {256, 6},
+                          {257, 7},  {505, 7},  {512, 7},   {513, 8}, {1024, 8}, {1025, 9},
                           {2048, 9}, {2049, 0}, {100000, 0}};
   for (const auto& c : cases) EXPECT_EQ(fcodeforrange(c[0]), c[1]) << c[0];
 }
@@ -171,7 +169,8 @@ TEST(refine, pchoosesthematchinghalfpelposition) {
   const int x = 32, y = 32, i = 1 + 2 + 2 * settings.mbcols;
   for (int profile : {1, 2, 4})
     for (int k = 1; k <= 9; ++k) {
-      SCOPED_TRACE(testing::Message() << "seed " << testseed() << " profile " << profile << " k " << k);
+      SCOPED_TRACE(testing::Message()
+                   << "seed " << testseed() << " profile " << profile << " k " << k);
       settings.profile = profile;
       // The source macroblock is candidate k around full-pel (34, 31).
       uint8_t src[256];
@@ -207,13 +206,15 @@ TEST(refine, matchesthemodelateveryposition) {
             settings.passno = pass;
             settings.profile = profile;
             settings.bppclass = bpp(rng);
-            SCOPED_TRACE(testing::Message() << "seed " << testseed() << " round " << round << " pass "
-                                            << pass << " profile " << profile << " mb " << i);
+            SCOPED_TRACE(testing::Message()
+                         << "seed " << testseed() << " round " << round << " pass " << pass
+                         << " profile " << profile << " mb " << i);
             // Full-pel vectors inside the picture (first pass) or statistics vectors that
             // fit it (second pass).
             int16_t v[4];
             for (int d = 0; d < 4; ++d) {
-              const int lo = d % 2 ? -y : -x, hi = d % 2 ? settings.searchymax - y : settings.searchxmax - x;
+              const int lo = d % 2 ? -y : -x,
+                        hi = d % 2 ? settings.searchymax - y : settings.searchxmax - x;
               v[d] = static_cast<int16_t>(pass == 1 ? std::clamp(vec(rng), lo, hi)
                                                     : std::clamp(vec(rng), 2 * lo, 2 * hi));
             }
@@ -296,15 +297,19 @@ TEST(refine, matchesthemodelateveryposition) {
             ASSERT_EQ(mb.halfmv[1], half[1] + offy[kf]);
             ASSERT_EQ(mb.halfmv[2], half[2] + offx[kb]);
             ASSERT_EQ(mb.halfmv[3], half[3] + offy[kb]);
-            const int32_t j = static_cast<int32_t>(static_cast<float>(in) *
-                                                   (settings.bppclass == 1   ? 1.04f
-                                                    : settings.bppclass == 2 ? 1.01f
-                                                                             : 1.0f));
+            const int32_t j =
+                static_cast<int32_t>(static_cast<float>(in) * (settings.bppclass == 1   ? 1.04f
+                                                               : settings.bppclass == 2 ? 1.01f
+                                                                                        : 1.0f));
             int8_t want[3];
             if (std::min({sf, sb, j}) == sb) {
-              want[0] = 0; want[1] = -1; want[2] = 0;
+              want[0] = 0;
+              want[1] = -1;
+              want[2] = 0;
             } else if (std::min(sf, j) == sf) {
-              want[0] = -1; want[1] = 0; want[2] = 0;
+              want[0] = -1;
+              want[1] = 0;
+              want[2] = 0;
             } else {
               want[0] = want[1] = want[2] = -1;
             }
@@ -331,10 +336,10 @@ TEST(refine, bflatreferencesoneitherside) {
     int profile, mbx, mby, fx, fy;
     bool interp;
   } cases[] = {
-      {2, 32, 32, 1, 1, true},    {4, 32, 32, -2, 3, true}, {1, 32, 32, 1, 1, false},
-      {2, 32, 32, -32, 0, false},  // forward position on the left border
-      {2, 0, 32, 0, 0, false},     // macroblock on the border
-      {2, 80, 64, -1, -1, true},   // corner macroblock, positions inside
+      {2, 32, 32, 1, 1, true},   {4, 32, 32, -2, 3, true},
+      {1, 32, 32, 1, 1, false},  {2, 32, 32, -32, 0, false},  // forward position on the left border
+      {2, 0, 32, 0, 0, false},                                // macroblock on the border
+      {2, 80, 64, -1, -1, true},                              // corner macroblock, positions inside
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "profile " << c.profile << " at " << c.mbx << "," << c.mby);
@@ -422,8 +427,10 @@ TEST(refine, secondpassvectorsstayinsidethepicture) {
   // A damaged vector far outside is brought back to the nearest one that fits.
   const struct {
     int profile, x, y, vx, vy, wx, wy;
-  } cases[] = {{2, 16, 16, -40, 0, -32, 0}, {2, 16, 16, 100, -99, 64, -32},
-               {1, 48, 32, 3, 3, 0, 0},     {3, 0, 0, -1, -1, 0, 0}};
+  } cases[] = {{2, 16, 16, -40, 0, -32, 0},
+               {2, 16, 16, 100, -99, 64, -32},
+               {1, 48, 32, 3, 3, 0, 0},
+               {3, 0, 0, -1, -1, 0, 0}};
   for (const auto& c : cases) {
     settings.profile = c.profile;
     const int i = 1 + c.x / 16 + (c.y / 16) * settings.mbcols;

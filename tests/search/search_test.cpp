@@ -1,6 +1,8 @@
 // The full-pel search on made-up cost landscapes: the order in which positions are asked for,
 // the early exits at each threshold, the tie rules, the walks' stops and reach, and that every
 // position asked for lies inside the picture.
+#include "encoder/motion/search.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,9 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "encoder/control/settings.h"
-#include "encoder/motion/search.h"
 #include "encoder/coding/picslot.h"
+#include "encoder/control/settings.h"
 #include "encoder/motion/kernels.h"
 #include "tests/motion/harness.h"
 #include "tests/search/mesupport.h"
@@ -20,8 +21,8 @@
 namespace {
 
 using pos = costlandscape::pos;
-using searchfn = int32_t (*)(const uint8_t*, int, const uint8_t*, int, const mvcands&, int&,
-                             int&, int32_t, int32_t, int32_t);
+using searchfn = int32_t (*)(const uint8_t*, int, const uint8_t*, int, const mvcands&, int&, int&,
+                             int32_t, int32_t, int32_t);
 const struct variant {
   const char* name;
   searchfn fn;
@@ -80,14 +81,24 @@ TEST(search, candidateorderandexits) {
       {"P: entry 0 below 328", 2, {{0, 327}}, {}, {0}, 0},
       {"P: entry 0 at 328, entry 1 below 272", 2, {{0, 328}, {1, 271}}, {}, {0, 1}, 1},
       {"P: entry 1 at 272, entry 7 below 256", 2, {{0, 328}, {1, 272}, {7, 255}}, {}, {0, 1, 7}, 7},
-      {"P: all, best entry 7 at 256 ends without walk", 2,
+      {"P: all, best entry 7 at 256 ends without walk",
+       2,
        {{0, 328}, {1, 272}, {7, 256}, {2, 300}, {3, 290}, {4, 280}, {5, 270}, {6, 260}},
-       {}, {0, 1, 7, 2, 3, 4, 5, 6}, 7},
-      {"P: best at or below 256 among 2..6", 2,
+       {},
+       {0, 1, 7, 2, 3, 4, 5, 6},
+       7},
+      {"P: best at or below 256 among 2..6",
+       2,
        {{0, 400}, {1, 400}, {7, 400}, {2, 300}, {3, 256}, {4, 256}, {5, 900}, {6, 257}},
-       {}, {0, 1, 7, 2, 3, 4, 5, 6}, 3},
-      {"P: invalid entries are not asked for; entry 0 always", 2, {{0, 500}, {3, 100}},
-       {0, 1, 4, 7}, {0, 2, 3, 5, 6}, 3},
+       {},
+       {0, 1, 7, 2, 3, 4, 5, 6},
+       3},
+      {"P: invalid entries are not asked for; entry 0 always",
+       2,
+       {{0, 500}, {3, 100}},
+       {0, 1, 4, 7},
+       {0, 2, 3, 5, 6},
+       3},
       {"B: entry 1 first, below 328", 3, {{1, 327}}, {}, {1}, 1},
       {"B: entry 1 at 328, entry 0 below 272", 3, {{1, 328}, {0, 271}}, {}, {1, 0}, 0},
       {"B: entry 0 at 272 goes on", 3, {{1, 328}, {0, 272}, {7, 255}}, {}, {1, 0, 7}, 7},
@@ -123,8 +134,8 @@ TEST(search, tiesgotothelowerentryandthewalkstartsthere) {
   settings.curpictype = 2;
   for (const variant& v : variants) {
     SCOPED_TRACE(v.name);
-    costlandscape land(bycandidate({{0, 900}, {1, 900}, {7, 900}, {2, 400}, {3, 300},
-                                    {4, 300}, {5, 300}, {6, 301}}));
+    costlandscape land(bycandidate(
+        {{0, 900}, {1, 900}, {7, 900}, {2, 400}, {3, 300}, {4, 300}, {5, 300}, {6, 301}}));
     const result r = run(v.fn, spreadlist(), 328, 272, 256);
     EXPECT_EQ((pos{r.bx, r.by}), candpos(3));
     EXPECT_EQ(r.cost, 300);
@@ -132,8 +143,8 @@ TEST(search, tiesgotothelowerentryandthewalkstartsthere) {
     const pos c = candpos(3);
     std::vector<pos> want = candseq({0, 1, 7, 2, 3, 4, 5, 6});
     if (v.fn == mesearch2)
-      for (auto [dx, dy] : {std::pair{0, -2}, {-1, -1}, {1, -1}, {-2, 0}, {2, 0}, {-1, 1},
-                            {1, 1}, {0, 2}})
+      for (auto [dx, dy] :
+           {std::pair{0, -2}, {-1, -1}, {1, -1}, {-2, 0}, {2, 0}, {-1, 1}, {1, 1}, {0, 2}})
         want.push_back({c.x + dx, c.y + dy});
     for (auto [dx, dy] : {std::pair{0, -1}, {-1, 0}, {1, 0}, {0, 1}})
       want.push_back({c.x + dx, c.y + dy});
@@ -201,16 +212,19 @@ TEST(search, walkreach) {
   // Costs fall without end in one direction; the walk stops once more than 252 columns or
   // 62 rows from the origin. mesearch2's final small step goes one further.
   const struct {
-    int dx, dy;  // direction of the slope
-    int ox, oy;  // origin
+    int dx, dy;        // direction of the slope
+    int ox, oy;        // origin
     int want1, want2;  // distance reached by mesearch1, mesearch2
-  } cases[] = {{1, 0, 16, 16, 253, 255}, {-1, 0, 600, 16, 253, 255},
-               {0, 1, 16, 16, 63, 65},   {0, -1, 16, 170, 63, 65}};
+  } cases[] = {{1, 0, 16, 16, 253, 255},
+               {-1, 0, 600, 16, 253, 255},
+               {0, 1, 16, 16, 63, 65},
+               {0, -1, 16, 170, 63, 65}};
   for (const auto& c : cases)
     for (const variant& v : variants) {
       SCOPED_TRACE(testing::Message() << v.name << " slope " << c.dx << "," << c.dy);
       costlandscape land([&](int px, int py) {
-        return 100000 - c.dx * px - c.dy * py + 50 * (c.dx ? std::abs(py - c.oy) : std::abs(px - c.ox));
+        return 100000 - c.dx * px - c.dy * py +
+               50 * (c.dx ? std::abs(py - c.oy) : std::abs(px - c.ox));
       });
       const result r = run(v.fn, single(c.ox, c.oy), 328, 272, 256);
       const int want = v.fn == mesearch1 ? c.want1 : c.want2;
@@ -225,14 +239,13 @@ TEST(search, everypositionisinsidethepicturenexttoeachborder) {
   const int ox = 112, oy = 48;
   // Costs grow with the distance to a target outside the picture (or on its edge): the walk
   // runs into the border, along it, and ends at the nearest inside position.
-  const pos targets[] = {{-50, 48}, {300, 48}, {112, -30}, {112, 150}, {-50, -30},
-                         {300, -30}, {-50, 150}, {300, 150}, {0, 10},   {240, 96}};
+  const pos targets[] = {{-50, 48},  {300, 48},  {112, -30}, {112, 150}, {-50, -30},
+                         {300, -30}, {-50, 150}, {300, 150}, {0, 10},    {240, 96}};
   for (const pos& t : targets)
     for (const variant& v : variants) {
       SCOPED_TRACE(testing::Message() << v.name << " target " << t.x << "," << t.y);
-      costlandscape land([&](int px, int py) {
-        return 1000 + std::abs(px - t.x) + 3 * std::abs(py - t.y);
-      });
+      costlandscape land(
+          [&](int px, int py) { return 1000 + std::abs(px - t.x) + 3 * std::abs(py - t.y); });
       const result r = run(v.fn, single(ox, oy), 328, 272, 256);
       EXPECT_EQ(r.bx, std::clamp(t.x, 0, settings.searchxmax));
       EXPECT_EQ(r.by, std::clamp(t.y, 0, settings.searchymax));
@@ -291,8 +304,8 @@ TEST(search, realplanescandidatesattheedges) {
           picslots[2].pictype = 2;
           picslots[2].mbs[i].fullmv[0] = static_cast<int16_t>(vx);
           picslots[2].mbs[i].fullmv[1] = static_cast<int16_t>(vy);
-          SCOPED_TRACE(testing::Message() << "seed " << testseed() << " mb " << i << " vector "
-                                          << vx << "," << vy);
+          SCOPED_TRACE(testing::Message()
+                       << "seed " << testseed() << " mb " << i << " vector " << vx << "," << vy);
           mepred1(1, 2, i, x, y, pcands);
           const bool exists[5] = {false, x > 0, x > 0 && y > 0, y > 0,
                                   x < settings.searchxmax && y > 0};
@@ -307,12 +320,14 @@ TEST(search, realplanescandidatesattheedges) {
             int bx = -1, by = -1;
             settings.curpictype = 2;
             v.fn(ref.origin(), ref.stride(), block, i, pcands, bx, by, 328, 272, 256);
-            EXPECT_TRUE(bx >= 0 && bx <= settings.searchxmax && by >= 0 && by <= settings.searchymax);
+            EXPECT_TRUE(bx >= 0 && bx <= settings.searchxmax && by >= 0 &&
+                        by <= settings.searchymax);
             settings.curpictype = 3;
             mepred2(1, 3, 2, i, x, y, fcands, bcands);
             v.fn(ref.origin(), ref.stride(), block, i, fcands, bx, by, 272, 328, 256);
             v.fn(ref.origin(), ref.stride(), block, i, bcands, bx, by, 272, 328, 256);
-            EXPECT_TRUE(bx >= 0 && bx <= settings.searchxmax && by >= 0 && by <= settings.searchymax);
+            EXPECT_TRUE(bx >= 0 && bx <= settings.searchxmax && by >= 0 &&
+                        by <= settings.searchymax);
           }
         }
       }
