@@ -1,6 +1,10 @@
-// The per-picture argument record of motion estimation and prediction. The pass loop fills it
-// for every picture; the picture coders hand it on unchanged. It carries plain addresses and
-// pitches, so motion estimation does not depend on where the frame store keeps its planes.
+// The per-picture argument record: the pass loop fills it for each picture and hands it to the
+// picture coder of the picture's type, which passes it on unchanged to motion estimation and
+// prediction. The slot numbers say which picture slots take part (the I coder reads only
+// curframe and curslot); the plain addresses and pitches below let motion estimation work
+// without knowing where the frame store keeps its planes. The pass loop fills both from the
+// frame store (the planes of curframe, fwdslot and bwdslot, the prediction and residual
+// planes, and scratch blocks fixed for the run).
 #pragma once
 
 #include <cstdint>
