@@ -7,7 +7,6 @@
 #include "encoder/coding/goppattern.h"
 #include "encoder/coding/headers.h"
 #include "encoder/coding/ipicture.h"
-#include "encoder/coding/pictargs.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
@@ -87,7 +86,6 @@ bool codepass(int pass) {
   int newest = 0;    // slot of the most recent reference picture
   int previewcount = 0;
   pictargs args;
-  for (int i = 0; i < 3; ++i) args.mescratch[i] = int32_t(scratchoffsets[i]);
 
   while (coded < total) {
     // The GOP: g frames, ended early before a chapter frame (which starts a closed GOP).
@@ -127,10 +125,7 @@ bool codepass(int pass) {
       if (!keeprunning) return false;
       pichdrfields[slot].temporal_reference = tr;
       st.curpictype = goptypes[goporder[k]];
-      args.curframe = ringentryof(ringbase, tr);
-      args.curslot = slot;
-      args.fwdslot = newest;
-      args.bwdslot = 0;
+      args = standinargs(ringentryof(ringbase, tr), slot, newest, 0);
       float q = st.cqvalue;
       newest = slot;  // an I picture becomes the newest reference
       codeipicture(args, q);
@@ -161,6 +156,39 @@ bool runpass(int pass) {
 }
 
 }  // namespace
+
+pictargs standinargs(int curframe, int curslot, int fwdslot, int bwdslot) {
+  const settingsrec& st = settings;
+  pictargs a;
+  a.curframe = curframe;
+  a.curslot = curslot;
+  a.fwdslot = fwdslot;
+  a.bwdslot = bwdslot;
+  a.ypitch = st.width;
+  a.cpitch = st.chromawidth;
+  a.cury = ringplane(curframe, 0);
+  a.curu = ringplane(curframe, 1);
+  a.curv = ringplane(curframe, 2);
+  if (fwdslot > 0) {
+    a.fwdy = reconplane(fwdslot, 0);
+    a.fwdu = reconplane(fwdslot, 1);
+    a.fwdv = reconplane(fwdslot, 2);
+  }
+  if (bwdslot > 0) {
+    a.bwdy = reconplane(bwdslot, 0);
+    a.bwdu = reconplane(bwdslot, 1);
+    a.bwdv = reconplane(bwdslot, 2);
+  }
+  a.predy = predplane(0);
+  a.predu = predplane(1);
+  a.predv = predplane(2);
+  a.resy = residplane(0, 0);
+  a.resu = residplane(0, 1);
+  a.resv = residplane(0, 2);
+  a.mescratch = scratchblock(0);
+  a.predscratch = scratchblock(1);  // blocks 1, 2 and 3 follow each other
+  return a;
+}
 
 int standingoplength() {
   int g = settings.autogop ? settings.autogopmax : settings.goplength;
