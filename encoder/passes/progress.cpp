@@ -160,11 +160,11 @@ void showtotaltime(double cpuseconds) {
 }
 
 std::vector<std::string> titlelines() {
-  const std::string rule(39, '-');
-  return {"",
-          boxindent + rule,
-          boxindent + "|  Ostrel 0.21, MPEG-2 video encoder  |",
-          boxindent + rule,
+  // It opens the run's part of the log (the start-up has written its separator and warnings
+  // before it), so no empty line goes ahead of it.
+  return {" +------------------------------------------+",
+          " |  Ostrel 0.21, MPEG-2 video encoder        |",
+          " +------------------------------------------+",
           ""};
 }
 

@@ -90,7 +90,7 @@ void showtotaltime(double cpuseconds);
 
 // ---- log blocks (lines without line ends) ----
 
-// The three-line identification box naming the encoder and its release.
+// The three-line identification box naming the encoder and its release, and an empty line.
 std::vector<std::string> titlelines();
 // The "source stats" box and its five lines.
 std::vector<std::string> sourcelines(const settingsrec& s = settings);
@@ -105,7 +105,7 @@ std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
 
 // ---- log writers (guarded by settings.logfileon; through logsink when one is installed) ----
 
-// The opening of the log: an empty line, the title box, the settings echo, the source block.
+// The opening of the run's log: the title box, the settings echo, the source block.
 void logopening();
 // The end of the first (or only) pass in the log: the pass block and, when the pass wrote the
 // stream, the statistics block with the run's CPU seconds and its wall-clock seconds.

@@ -17,6 +17,7 @@
 #include "encoder/control/settings.h"
 #include "encoder/control/units.h"
 #include "encoder/motion/kernels.h"
+#include "encoder/passes/progress.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "videosource/bridge.h"
@@ -29,18 +30,6 @@ namespace {
 
 constexpr int placeholderlength = 5;  // pictures of a pass without a frame store
 constexpr int previewevery = 30;      // pictures between two preview drawings
-
-// A line of the log, through the log owner's sink when one is installed.
-void logtext(const std::string& line) {
-  if (logsink) logsink(line);
-  else logline(line);
-}
-
-void titlebox() {
-  logtext(" +------------------------------------------+");
-  logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
-  logtext(" +------------------------------------------+");
-}
 
 bool placeholderpass(int pass) {
   for (int k = 1; k <= placeholderlength; k++) {
@@ -239,10 +228,7 @@ void standinfetch(int pass, int frame, int entry) {
 
 void pass1thread(statusrec*) {
   settingsrec& st = settings;
-  if (st.logfileon) {
-    titlebox();
-    echosettings();
-  }
+  logopening();
   startstream();
   for (int s = 1; s <= maxslots; ++s) {
     picslots[s].picstructure = 3;

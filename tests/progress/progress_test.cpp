@@ -260,11 +260,11 @@ TEST(progresslog, openingthroughthelogsink) {
   const lines source = sourcelines();
   const lines title = titlelines();
   ASSERT_EQ(got.size(), title.size() + echo.size() + source.size());
-  EXPECT_EQ(lines(got.begin(), got.begin() + 5),
-            (lines{"", "              ---------------------------------------",
-                   "              |  Ostrel 0.21, MPEG-2 video encoder  |",
-                   "              ---------------------------------------", ""}));
-  EXPECT_EQ(lines(got.begin() + 5, got.begin() + 5 + long(echo.size())), echo);
+  EXPECT_EQ(lines(got.begin(), got.begin() + 4),
+            (lines{" +------------------------------------------+",
+                   " |  Ostrel 0.21, MPEG-2 video encoder        |",
+                   " +------------------------------------------+", ""}));
+  EXPECT_EQ(lines(got.begin() + 4, got.begin() + 4 + long(echo.size())), echo);
   EXPECT_EQ(lines(got.end() - long(source.size()), got.end()), source);
 
   // The end of the pass: the pass block, and the statistics only when the stream was written.
