@@ -87,6 +87,10 @@ int64_t averagekbits(int64_t ratesum, double framerate, int frames) {
   return nint(double(ratesum) * framerate / (double(frames) * 1000.0));
 }
 
+int64_t lowestkbits(const passfigures& f) {
+  return f.gopratemin > f.gopratemax ? 0 : f.gopratemin / 1000;
+}
+
 std::string i8text(int64_t v) { return trimright(adjustleft(fmtint(v, 8))); }
 
 std::string hmstext(int64_t seconds) {
@@ -143,7 +147,7 @@ void showgopprogress(const passfigures& f) {
   puttext(idpercent, percenttext(p));
   if (!s.streamout && !s.cqmbrmode) return;
   puttext(idratenow, i8text(f.gopbitrate / 1000));
-  puttext(idratemin, i8text(f.gopratemin / 1000));
+  puttext(idratemin, i8text(lowestkbits(f)));
   puttext(idratemax, i8text(f.gopratemax / 1000));
   puttext(idrateavg, i8text(averagekbits(f.gopratesum, s.framerate, f.gopframe)));
   puttext(idquants, quantisertext(f.qi, f.qp, f.qb));
@@ -221,7 +225,7 @@ std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
   out.push_back("nr. of B-frames:            " + fmtint(f.bcount, 12));
   out.push_back("average bitrate:            " +
                 fmtint(averagekbits(f.gopratesum, s.framerate, s.framecount), 12));
-  out.push_back("minimum bitrate:            " + fmtint(f.gopratemin / 1000, 12));
+  out.push_back("minimum bitrate:            " + fmtint(lowestkbits(f), 12));
   out.push_back("maximum bitrate:            " + fmtint(f.gopratemax / 1000, 12));
   out.push_back("");
   // The stream's own size: the counted header and picture bits and the sequence end code

@@ -37,7 +37,7 @@ struct passfigures {
   int gopbpics = 0;           // B pictures coded in the GOP just coded
   int gopcount = 0;           // GOPs coded in the pass
   int gopbitrate = 0;         // bitrate of the GOP just coded, bit/s
-  int gopratemin = 16777215;  // smallest and largest GOP bitrate so far, bit/s
+  int gopratemin = INT32_MAX;  // smallest and largest GOP bitrate so far, bit/s
   int gopratemax = 0;
   int64_t gopratesum = 0;     // sum of the GOPs' picture bits
   int64_t totalbits = 0;      // header and picture bits of the stream so far
@@ -56,6 +56,10 @@ int progresspercent(int framecount, int framesleft);
 int64_t averagefps(int frames, double seconds);
 // nint(ratesum x framerate / (frames x 1000)): the average bitrate in kbit/s.
 int64_t averagekbits(int64_t ratesum, double framerate, int frames);
+
+// gopratemin / 1000, the smallest GOP bitrate in kbit/s; 0 while no GOP has been counted (the
+// minimum still above the maximum).
+int64_t lowestkbits(const passfigures& f);
 
 // ---- text pieces ----
 
