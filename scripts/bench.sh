@@ -11,6 +11,7 @@
 # number N and at N/2, the same step size.
 #
 #   bash scripts/bench.sh [frames [cq [gop [bframes]]]]     (defaults 100 4 12 2)
+#   SOURCE=mandelbrot bash scripts/bench.sh                  (any ffmpeg lavfi video source)
 # Needs a build in build/ (cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo).
 set -euo pipefail
 frames=${1:-100}
@@ -25,7 +26,8 @@ trap 'rm -rf "$work"' EXIT
 cp "$bin/ostrel" "$bin"/*.dll "$work/"
 cd "$work"
 
-ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=720x576:rate=25" -frames:v "$frames" \
+source=${SOURCE:-testsrc2}
+ffmpeg -nostdin -v error -f lavfi -i "$source=size=720x576:rate=25" -frames:v "$frames" \
   -pix_fmt yuv420p clip.y4m
 echo 'Y4MSource("clip.y4m")' > clip.avs
 
@@ -44,7 +46,7 @@ row() {  # name seconds stream
     ${p% *} ${p#* }
 }
 
-echo "clip: testsrc2 720x576, $frames frames, constant quantiser $cq, GOP $gop with $bf B pictures"
+echo "clip: $source 720x576, $frames frames, constant quantiser $cq, GOP $gop with $bf B pictures"
 for profile in fast normal best; do
   t0=$(now)
   OSTREL_HEADLESS=1 OSTREL_TIMESCALE=0 ./ostrel -i clip.avs -o "$profile.m2v" -cq "$cq" \
