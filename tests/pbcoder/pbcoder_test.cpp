@@ -564,3 +564,59 @@ TEST_F(pbcoder, statisticsrecordsreadback) {
     SetUp();
   }
 }
+
+// The second pass codes from the first pass's decisions. A non-intra B macroblock that has lost
+// its direction there (a damaged decision: its prediction was never formed) is coded intra, so
+// every non-intra B macroblock of the stream has a direction and the stream stays sound.
+TEST_F(pbcoder, bmacroblockwithoutdirectioniscodedintra) {
+  for (int profile : {1, 2}) {
+    SCOPED_TRACE(profile);
+    runsetup r;
+    r.width = 352;
+    r.height = 288;
+    r.frames = 4;
+    r.goplength = 4;
+    prepare(r);
+    settings.passmode = 2;
+    settings.bframes = 2;
+    settings.profile = profile;
+    settings.bppclass = 3;
+    standinsource = panning();
+    pass1thread(&statusblock);
+    std::vector<std::pair<int, int>> damaged;  // slot, macroblock
+    for (int s = 1; s <= 4; ++s) {
+      if (picslots[s].pictype != 3) continue;
+      for (int m = 3; m <= settings.mbcount; m += 7) {
+        mbrecord& mb = picslots[s].mbs[m];
+        if (mb.blockclass == 1) continue;
+        mb.mbdirflags[0] = mb.mbdirflags[1] = mb.mbdirflags[2] = 0;
+        mb.intraflag = 0;
+        damaged.push_back({s, m});
+      }
+    }
+    ASSERT_FALSE(damaged.empty());
+    std::map<int, std::vector<mbrecord>> bpictures;
+    standinafter = [&](int, int, const pictargs& a) {
+      const picslot& sl = picslots[a.curslot];
+      if (sl.pictype == 3) bpictures[a.curslot].assign(sl.mbs, sl.mbs + 1 + settings.mbcount);
+    };
+    pass2thread(&statusblock);
+    standinsource = nullptr;
+    standinafter = nullptr;
+    unitclose(unitstream);
+    std::string why;
+    ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+    ASSERT_EQ(bpictures.size(), 2u);
+    for (auto [s, m] : damaged) {
+      EXPECT_EQ(bpictures[s][m].blockclass, 1) << s << " " << m;
+      EXPECT_EQ(bpictures[s][m].mbtype, mbintra) << s << " " << m;
+    }
+    for (auto& [s, mbs] : bpictures)
+      for (int m = 1; m <= settings.mbcount; ++m) {
+        if (mbs[m].blockclass == 1) continue;
+        EXPECT_TRUE(mbs[m].mbdirflags[0] || mbs[m].mbdirflags[1]) << s << " " << m;
+      }
+    TearDown();
+    SetUp();
+  }
+}
