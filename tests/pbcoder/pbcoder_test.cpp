@@ -228,6 +228,7 @@ TEST_F(pbcoder, decodesasreconstructed) {
       {"gop 2 1 (open)", 2, 1, 2, 9, false},
       {"gop 2 1 (open), profile 1, interlaced", 2, 1, 1, 9, true},
       {"gop 4 2 closed", 4, 2, 2, 9, false, true},
+      {"gop 15 0: 14 P pictures in a row", 15, 0, 4, 15, false},
   };
   for (const gopsetup& g : cases) {
     SCOPED_TRACE(g.what);
@@ -251,6 +252,12 @@ TEST_F(pbcoder, decodesasreconstructed) {
       const double db = psnr(recon[p.frame].data(), yuv.data() + p.frame * fsize, fsize);
       EXPECT_GE(db, 45.0) << "frame " << p.frame << " type " << p.type;
       lowest = std::min(lowest, db);
+      // And near the source (luma).
+      picture src(fsize);
+      panning()(p.frame, src.data(), src.data() + settings.lumasize,
+                src.data() + settings.lumasize + settings.chromasize);
+      EXPECT_GT(psnr(src.data(), yuv.data() + p.frame * fsize, size_t(settings.lumasize)), 38.0)
+          << "frame " << p.frame << " type " << p.type;
     }
     std::printf("%s: %d I, %d P, %d B, %zu bytes, lowest %.1f dB\n", g.what, types[1], types[2],
                 types[3], readbytes(m2v).size(), lowest);
