@@ -572,11 +572,13 @@ TEST_F(pbcoder, statisticsrecordsreadback) {
   }
 }
 
-// The second pass codes from the first pass's decisions. A non-intra B macroblock that has lost
-// its direction there (a damaged decision: its prediction was never formed) is coded intra, so
-// every non-intra B macroblock of the stream has a direction and the stream stays sound.
+// The second pass codes from the first pass's decisions. A B macroblock that has lost its
+// direction there while its class still says non-intra (a damaged decision: its prediction was
+// never formed) is coded intra, so every non-intra B macroblock of the stream has a direction
+// and the stream stays sound. (The prediction accepts a macroblock without a direction only
+// when it is marked intra, so the damage keeps the intra flag.)
 TEST_F(pbcoder, bmacroblockwithoutdirectioniscodedintra) {
-  for (int profile : {1, 2}) {
+  for (int profile : {1, 2}) {  // 2: the coder that decides by the restored class
     SCOPED_TRACE(profile);
     runsetup r;
     r.width = 352;
@@ -597,7 +599,7 @@ TEST_F(pbcoder, bmacroblockwithoutdirectioniscodedintra) {
         mbrecord& mb = picslots[s].mbs[m];
         if (mb.blockclass == 1) continue;
         mb.mbdirflags[0] = mb.mbdirflags[1] = mb.mbdirflags[2] = 0;
-        mb.intraflag = 0;
+        mb.intraflag = -1;
         damaged.push_back({s, m});
       }
     }
