@@ -1,9 +1,11 @@
-// Stand-in pass loop until the encoding passes exist: every frame of the clip coded as an I
-// picture at the constant quantiser settings.cqvalue, in GOPs of the GOP length in use (each
-// GOP's order from goppattern with no B pictures, every position coded I), written as a
-// playable stream. It keeps the passes' protocol: pass words, the pause gate once per frame
-// read and per picture, keeprunning, and the next step at the end (pass 1: 12 in a two-pass
-// run, else 99; pass 2: 99); a stopped pass ends without a step.
+// Stand-in pass loop until the encoding passes exist: every frame of the clip coded at the
+// constant quantiser settings.cqvalue, in GOPs of the GOP length in use with settings.bframes B
+// pictures between references (each GOP's order from goppattern; a GOP is closed at the start,
+// at a chapter frame or with closed GOPs set), each picture by its type with the I, P or B
+// picture coder, written as a playable stream. It keeps the passes' protocol: pass words, the
+// pause gate once per frame read and per picture, keeprunning, and the next step at the end
+// (pass 1: 12 in a two-pass run, else 99; pass 2: 99); a stopped pass ends without a step. It
+// carries no statistics stream: a second pass reuses whatever decisions the slots still hold.
 //
 // Without a frame store (a start-up that opened no source) a pass only walks through five
 // placeholder pictures with the same protocol.
@@ -17,6 +19,9 @@
 
 // Called before each picture with the pass and the picture number (from 1), on the pass thread.
 extern std::function<void(int pass, int picture)> standinprobe;
+// Called after each picture is coded with the pass, the picture number (from 1) and the
+// picture's argument record, on the pass thread (tests read the slot and the planes there).
+extern std::function<void(int pass, int picture, const pictargs& args)> standinafter;
 // Pictures the passes have gone through in this process.
 extern std::atomic<int> standinpictures;
 // When set, frames come from here instead of the video source bridge: frame number (0-based
