@@ -11,7 +11,6 @@
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
-#include "encoder/control/echo.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/preview.h"
 #include "encoder/control/report.h"
@@ -31,19 +30,9 @@ namespace {
 constexpr int placeholderlength = 5;  // pictures of a pass without a frame store
 constexpr int previewevery = 30;      // pictures between two preview drawings
 
-// A line of the log, through the log owner's sink when one is installed.
-void logtext(const std::string& line) {
-  if (logsink) logsink(line);
-  else logline(line);
-}
+}  // namespace
 
-void titlebox() {
-  logtext(" +------------------------------------------+");
-  logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
-  logtext(" +------------------------------------------+");
-}
-
-bool placeholderpass(int pass) {
+bool standinplaceholder(int pass) {
   for (int k = 1; k <= placeholderlength; k++) {
     workergate();
     if (!keeprunning) return false;
@@ -58,6 +47,8 @@ bool placeholderpass(int pass) {
   }
   return true;
 }
+
+namespace {
 
 // Ring entry of display position t of a GOP whose frames start after ring position base.
 int ringentryof(int base, int t) { return (base + t) % settings.ringsize + 1; }
@@ -156,7 +147,7 @@ bool codepass(int pass) {
 }
 
 bool runpass(int pass) {
-  if (!framesallocated || settings.framecount <= 0) return placeholderpass(pass);
+  if (!framesallocated || settings.framecount <= 0) return standinplaceholder(pass);
   return codepass(pass);
 }
 
@@ -207,24 +198,6 @@ void standinfetch(int pass, int frame, int entry) {
     d2vgetframe(frame, y, u, v);
   }
   standinanalyse(entry);
-}
-
-void pass1thread(statusrec*) {
-  settingsrec& st = settings;
-  if (st.logfileon) {
-    titlebox();
-    echosettings();
-  }
-  startstream();
-  for (int s = 1; s <= maxslots; ++s) {
-    picslots[s].picstructure = 3;
-    picslots[s].motiontype = 2;
-  }
-  st.passno = 1;
-  st.streamout = st.passmode == 1;
-  st.writestats = st.passmode == 2;
-  if (!runpass(1)) return;
-  poststep(st.streamout ? stepdone : steppass2);
 }
 
 void pass2thread(statusrec*) {

@@ -1,9 +1,9 @@
-// Stand-in pass loop until the encoding passes exist: every frame of the clip coded as an I
+// Stand-in second pass until the second pass exists: every frame of the clip coded as an I
 // picture at the constant quantiser settings.cqvalue, in GOPs of the GOP length in use (each
 // GOP's order from goppattern with no B pictures, every position coded I), written as a
 // playable stream. It keeps the passes' protocol: pass words, the pause gate once per frame
-// read and per picture, keeprunning, and the next step at the end (pass 1: 12 in a two-pass
-// run, else 99; pass 2: 99); a stopped pass ends without a step.
+// read and per picture, keeprunning, and step 99 at the end; a stopped pass ends without a
+// step. The first pass is the real one (pass1.h); the hooks below serve both.
 //
 // Without a frame store (a start-up that opened no source) a pass only walks through five
 // placeholder pictures with the same protocol.
@@ -14,12 +14,16 @@
 #include <functional>
 
 // Called before each picture with the pass and the picture number (from 1), on the pass thread.
+// Both passes call it.
 extern std::function<void(int pass, int picture)> standinprobe;
 // Pictures the passes have gone through in this process.
 extern std::atomic<int> standinpictures;
 // When set, frames come from here instead of the video source bridge: frame number (0-based
 // source frame), then the Y, U and V planes of the ring entry (pitches width and chromawidth).
 extern std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standinsource;
+
+// The five placeholder pictures of a pass without a frame store: false when it was stopped.
+bool standinplaceholder(int pass);
 
 // The GOP length the passes use: settings.autogopmax with automatic GOPs, else
 // settings.goplength, within 1..36 and within the slots of the frame store (slotcount - 1).

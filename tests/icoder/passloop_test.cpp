@@ -216,8 +216,8 @@ TEST_F(passloop, stoppedpassendswithoutastep) {
   EXPECT_EQ(settings.gopnumber, 2);
 }
 
-// A full disk in the middle of a run: the error line, errorflag and step 98; the pass never
-// asks for step 99, so the run cannot end as if the stream were complete.
+// A full disk in the middle of a run: the error line, errorflag and step 98; the pass ends at
+// once and never asks for step 99, so the run cannot end as if the stream were complete.
 TEST_F(passloop, writefailureendstherunwithstep98) {
   runsetup r;
   r.frames = 3;
@@ -225,14 +225,14 @@ TEST_F(passloop, writefailureendstherunwithstep98) {
   r.logfile = true;
   prepare(r, "/dev/full");
   showwindow = true;
-  std::string status;  // as the first GOP's write left it (the pass goes on until stopped)
-  standinprobe = [&](int pass, int k) {
-    if (k == 2) status = getstatusline();
-  };
+  int last = 0;  // the pass ends after the failed write of the first GOP
+  standinprobe = [&](int pass, int k) { last = k; };
   testing::internal::CaptureStderr();
   encode(naturalpicture());
   std::string err = testing::internal::GetCapturedStderr();
   standinprobe = nullptr;
+  const std::string status = getstatusline();
+  EXPECT_EQ(last, 1);
   EXPECT_EQ(err, "ostrel: ERROR, can't write to output file, aborting...\n");
   EXPECT_TRUE(errorflag);
   EXPECT_EQ(nextstep.load(), steperror);

@@ -1,0 +1,286 @@
+#include "encoder/passes/pass1.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "encoder/coding/codingerror.h"
+#include "encoder/coding/goppattern.h"
+#include "encoder/coding/headers.h"
+#include "encoder/coding/ipicture.h"
+#include "encoder/coding/picslot.h"
+#include "encoder/coding/streamwriter.h"
+#include "encoder/control/control.h"
+#include "encoder/control/echo.h"
+#include "encoder/control/framestore.h"
+#include "encoder/control/preview.h"
+#include "encoder/control/report.h"
+#include "encoder/control/texttime.h"
+#include "encoder/control/units.h"
+#include "encoder/passes/framering.h"
+#include "encoder/passes/standin.h"
+#include "platform/thread.h"
+
+int32_t gopcount = 0, gopsdone = 0;
+int32_t icount = 0, pcount = 0, bcount = 0;
+int32_t gopbits = 0, gopbytes = 0, gopbpics = 0, previewcount = 0;
+int64_t totalbits = 0;
+double qsum = 0.0;
+int32_t gopratemin = 16777215, gopratemax = 0;
+int64_t gopratesum = 0;
+int32_t gopbitrate = 0;
+int32_t oldref = 0, newref = 0;
+float picq[maxgoplength + 1];
+gopstatsrec gopstats;
+pictargs picjob;
+passclockrec passclock;
+
+namespace {
+
+// P and B pictures need their coders; until those are built every GOP is coded with I
+// pictures only, in GOPs without B pictures (a B count of 0 keeps display order = coding
+// order, so every picture may be coded intra).
+constexpr bool pbcoders = false;
+
+constexpr int previewevery = 30;  // pictures between two preview drawings (at GOP ends)
+
+void logtext(const std::string& line) {
+  if (logsink) logsink(line);
+  else logline(line);
+}
+
+// The log's identification box, then the settings echo.
+void openinglog() {
+  logtext("");
+  logtext(" +------------------------------------------+");
+  logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
+  logtext(" +------------------------------------------+");
+  if (logsink) echosettings();
+  else if (std::FILE* f = unitfile(unitlog)) echosettings(f);
+}
+
+// The statistics stream of the first of two passes. Its writer belongs to the bitstream
+// layer; these three are the only places the loop reaches it.
+void statsstart() {}
+void statsgoprecord(int n, int nb) {
+  (void)n;
+  (void)nb;
+}
+void statswrite(int n, bool final) {
+  (void)n;
+  (void)final;
+}
+
+// A coding error ends the run like a failed write: log line, error line, step 98.
+bool checkcoding() {
+  if (!codingfailed()) return true;
+  std::string text = codingerrortext();
+  if (settings.logfileon) logline(text);
+  errorout(text);
+  errorline(text);
+  abortrun();
+  return false;
+}
+
+// The pass must end now: stopped from outside, or a fatal error raised (its step stands).
+bool mustend() { return !keeprunning || errorflag || abortlatched; }
+
+// Ring entry of display position d of the GOP after ring offset `offset`.
+int ringslotof(int offset, int d) {
+  int s = offset + d + 1;
+  return s > settings.ringsize ? s - settings.ringsize : s;
+}
+
+// Codes the picture of picjob as type (1 I, 2 P, 3 B) at quantiser q.
+void codepicture(int type, float& q) {
+  switch (type) {
+    case 1:
+      codeipicture(picjob, q);
+      break;
+    default:
+      // Unreachable while pbcoders is false: every type is 1.
+      codeipicture(picjob, q);
+      break;
+  }
+}
+
+// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out.
+void closestoppedstream() {
+  if (framesallocated && settings.streamout && !errorflag && !abortlatched)
+    writestream(0, goporder, goptrefs, true);
+}
+
+}  // namespace
+
+bool pass1loop() {
+  settingsrec& st = settings;
+  st.gopframe = 0;
+  st.gopnumber = 0;
+  gopcount = gopsdone = newref = oldref = 0;
+  icount = pcount = bcount = previewcount = 0;
+  totalbits = 0;
+  qsum = 0.0;
+  gopratesum = 0;
+  gopratemin = 16777215;
+  gopratemax = 0;
+  streambitcount = 0;
+  int nb = st.bframes;
+  double t0 = cputime(), last = t0;
+  initpass();
+  const float qI = std::clamp(st.cqvalue, 1.0f, 31.0f);
+  const float qP = std::clamp(st.cqvalue * st.cqpfactor, 1.0f, 31.0f);
+  const float qB = std::clamp(st.cqvalue * st.cqbfactor, 1.0f, 31.0f);
+  float qi = qI, qp = qP, qb = qB;  // the coders may change them by reference
+  for (int i = 0; i < 3; ++i) picjob.mescratch[i] = int32_t(scratchoffsets[i]);
+  ringcountersrec& rc = ringcounters;
+  int firstofgop = st.firstframe;
+  int ringoffset = 0;
+  int n = 0;
+
+  do {
+    fetchpass1(n, nb);
+    if (mustend()) return false;
+    if (!pbcoders) nb = 0;
+    gopbytes = gopbits = gopbpics = 0;
+    gopcount += 1;
+    st.gopnumber = gopcount;
+    if (gopcount > maxgopcount) {  // cannot happen: every GOP holds a frame
+      abortrun();
+      return false;
+    }
+    // (the matrix step of the GOP goes here)
+    firstofgop += n;
+
+    const double now = cputime();
+    passclock.passtime = now - t0;
+    passclock.currentfps = now - last > 0 ? int(std::lround(n / (now - last))) : 0;
+    last = now;
+    passclock.timeleft =
+        st.framecount != rc.framesleft
+            ? int(std::lround((st.framecount - st.gopframe) * passclock.passtime /
+                              (st.framecount - rc.framesleft)))
+            : 0;
+
+    goppattern(nb, n, rc.closedflag, goporder, goptypes, goptrefs);
+    if (!pbcoders)
+      for (int j = 1; j <= n; ++j) goptypes[j] = 1;
+    if (st.pulldown) pulldownflags(n);
+    seqfields.closed_gop = rc.closedflag ? 1 : 0;
+    if (st.writestats) statsgoprecord(n, nb);
+
+    float zonesum = 0.0f;
+    int lastslot = 0;
+    for (int i = 1; i <= n; ++i) {
+      workergate();
+      if (mustend()) return false;
+      if (standinprobe) standinprobe(1, st.gopframe + 1);
+      workergate();
+      if (mustend()) return false;
+      const int k = goporder[i];
+      const int type = goptypes[k];
+      const int d = goptrefs[k];
+      const int ring = ringslotof(ringoffset, d);
+      const int slot = d + 1;
+      st.curpictype = type;
+      pichdrfields[slot].temporal_reference = d;
+      if (i == 1) {
+        headercursor = {};
+        putseqheaders(headerbuf, headercursor);
+        totalbits += 8 * int64_t(headercursor.bytepos);
+        if (st.streamout) streambitcount += 8 * int64_t(headercursor.bytepos);
+      }
+      picjob.curframe = ring;
+      picjob.curslot = slot;
+      picjob.fwdslot = 0;
+      picjob.bwdslot = 0;
+      float* q = &qi;
+      if (type == 1) {
+        oldref = newref;
+        newref = slot;
+        icount += 1;
+        rc.consumer = ring;
+      } else if (type == 2) {
+        picjob.fwdslot = newref;
+        oldref = newref;
+        newref = slot;
+        q = &qp;
+        pcount += 1;
+        rc.consumer = ring;
+      } else {
+        picjob.fwdslot = oldref;
+        picjob.bwdslot = newref;
+        q = &qb;
+        bcount += 1;
+        gopbpics += 1;
+      }
+      codepicture(type, *q);
+      if (!checkcoding()) return false;
+      picq[i] = *q;
+      previewcount += 1;
+      gopbytes += picslots[slot].picbytes;
+      gopbits += picslots[slot].picbits;
+      totalbits += picslots[slot].picbits;
+      if (st.streamout) streambitcount += picslots[slot].picbits;
+      const int f = framering[ring].framenumber;
+      if (f >= 0 && f < maxframes) zonesum += zonefactors[f];
+      lastslot = ring;
+    }
+    if (st.streamout) gopbitrate = int32_t(double(gopbits) * st.framerate / n);
+    rc.nextcode += n;
+    rc.framesleft -= n;
+    ringoffset += n;
+    if (ringoffset > st.ringsize) ringoffset -= st.ringsize;
+    gopstats.frames[gopcount] = uint8_t(n);
+    gopstats.bits[gopcount] = 8 * gopbytes;
+    gopstats.zone[gopcount] = zonesum / float(n);
+    gopsdone += 1;
+    if (st.streamout) writestream(n, goporder, goptrefs, false);
+    if (st.writestats) statswrite(n, false);
+    if (mustend()) return false;
+    if (st.streamout) {
+      gopratemin = std::min(gopratemin, gopbitrate);
+      gopratemax = std::max(gopratemax, gopbitrate);
+      gopratesum += gopbits;
+    }
+    // (the per-GOP window texts go here)
+    if (previewon && previewcount >= previewevery) {
+      if (yuvtobmp(ringplane(lastslot, 0), ringplane(lastslot, 1), ringplane(lastslot, 2),
+                   st.width, st.height, previewimage))
+        drawpreview();
+      previewcount = 0;
+    }
+    for (int i = 1; i <= n; ++i) qsum += picq[i];
+    if (!st.closedgops) rc.closedflag = 0;
+  } while (rc.framesleft > 0);
+
+  if (st.streamout) writestream(n, goporder, goptrefs, true);
+  if (st.writestats) statswrite(n, true);
+  return true;
+}
+
+void pass1thread(statusrec*) {
+  settingsrec& st = settings;
+  const double start = cputime();
+  st.passno = 1;
+  st.streamout = st.passmode == 1;
+  st.writestats = st.passmode >= 2;
+  for (int s = 1; s <= st.slotcount && s <= maxslots; ++s) {
+    picslots[s].picstructure = 3;
+    picslots[s].motiontype = 2;
+  }
+  if (st.logfileon) openinglog();
+  startstream();
+  statsstart();
+  firstfetch = true;
+  // Until the start-up lays out a frame store, a pass only walks through placeholder pictures.
+  bool ended;
+  if (!framesallocated || st.framecount <= 0) ended = standinplaceholder(1);
+  else ended = pass1loop();  // (the CQ with maximum bitrate loop takes this place in its mode)
+  if (!ended) {
+    closestoppedstream();
+    return;
+  }
+  passclock.passtime = cputime() - start;
+  // (the pass block and, for a one-pass run, the statistics block of the log go here)
+  poststep(st.streamout ? stepdone : steppass2);
+}
