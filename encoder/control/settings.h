@@ -93,6 +93,7 @@ struct settingsrec {
   int gopnumber = 0;             // the GOP being coded in the pass, from 1 (user data in GOP 1)
   int passno = 0;                // 1 or 2
   int curpictype = 0;            // 1 I, 2 P, 3 B
+  int gopclass = 0;              // change class of the current GOP, 1..32 (first-pass fetch)
   bool writestats = false;       // the coders also write the statistics bits
   bool streamout = false;        // the coders write stream bits (else they only count)
 };

@@ -1,0 +1,281 @@
+#include "encoder/passes/sceneanalysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "encoder/control/control.h"
+#include "encoder/control/units.h"
+
+scenerec scenestate;
+int32_t gopclass[maxgops];
+
+namespace {
+
+// Run lengths 1..72 to GOP lengths, rows by B count 0..2, entry 0 unused.
+// The split table covers runs 1..36; the limit table runs 1..72 and differs from the split
+// table below 37 only for one B picture at runs 31..34.
+constexpr int8_t splittable[3][37] = {
+    {0, 1, 2, 3, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12,
+     13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18},
+    {0, 1, 2, 3, 2, 4, 4, 4, 4, 6, 6, 6, 6, 8, 8, 8, 8, 10, 10, 10, 10, 12, 12, 12, 12,
+     14, 14, 14, 14, 14, 14, 18, 18, 18, 18, 18, 18},
+    {0, 1, 2, 3, 3, 3, 3, 3, 3, 6, 6, 6, 6, 9, 9, 9, 9, 9, 9, 12, 12, 12, 12, 12, 12,
+     15, 15, 15, 15, 15, 15, 18, 18, 18, 18, 18, 18},
+};
+constexpr int8_t limittable[3][73] = {
+    {0, 1, 2, 3, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12,
+     13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18,
+     19, 19, 20, 20, 21, 21, 22, 22, 23, 23, 24, 24, 25, 25, 26, 26, 27, 27, 28, 28, 29, 29, 30, 30,
+     31, 31, 32, 32, 33, 33, 34, 34, 35, 35, 36, 36},
+    {0, 1, 2, 3, 2, 4, 4, 4, 4, 6, 6, 6, 6, 8, 8, 8, 8, 10, 10, 10, 10, 12, 12, 12, 12,
+     14, 14, 14, 14, 14, 14, 16, 16, 16, 16, 18, 18,
+     18, 18, 20, 20, 20, 20, 22, 22, 22, 22, 24, 24, 24, 24, 26, 26, 26, 26, 28, 28, 28, 28, 30, 30,
+     30, 30, 32, 32, 32, 32, 34, 34, 34, 34, 36, 36},
+    {0, 1, 2, 3, 3, 3, 3, 3, 3, 6, 6, 6, 6, 9, 9, 9, 9, 9, 9, 12, 12, 12, 12, 12, 12,
+     15, 15, 15, 15, 15, 15, 18, 18, 18, 18, 18, 18,
+     21, 21, 21, 21, 21, 21, 24, 24, 24, 24, 24, 24, 27, 27, 27, 27, 27, 27, 30, 30, 30, 30, 30, 30,
+     33, 33, 33, 33, 33, 33, 36, 36, 36, 36, 36, 36},
+};
+
+// The pair rule by previous length 9, 8, 7, 6: the shortest new length it applies to and the
+// shortened length for B = 0, B = 1 closed / open, B = 2 closed / open.
+struct pairrow {
+  int previous, from, b0, b1closed, b1open, b2closed, b2open;
+};
+constexpr pairrow pairrules[] = {
+    {9, 15, 14, 13, 14, 13, 12},
+    {8, 16, 15, 15, 14, 13, 15},
+    {7, 17, 16, 15, 16, 16, 15},
+    {6, 18, 17, 17, 16, 16, 15},
+};
+
+int wrap(int slot, int ringsize) {
+  while (slot > ringsize) slot -= ringsize;
+  return slot;
+}
+
+bool chapterat(int frame) {
+  return frame >= 0 && frame < maxframes && chapterflags[frame] == 1;
+}
+
+// Normalised differences of a slot's frame to the frame before it: luma per sample, chroma per
+// four samples (truncating divisions).
+struct diffs {
+  int32_t y, u, v;
+};
+diffs normalised(const sceneslot& q) {
+  int64_t lumasize = std::max(settings.lumasize, 1);
+  int64_t chromasize = std::max(settings.chromasize, 1);
+  return {static_cast<int32_t>(q.lumasad / lumasize),
+          static_cast<int32_t>(4 * static_cast<int64_t>(q.usad) / chromasize),
+          static_cast<int32_t>(4 * static_cast<int64_t>(q.vsad) / chromasize)};
+}
+
+// Shifts a history by one place (floor 1) and returns its two relative changes around the
+// middle entry, in single precision: |h2 - h1| / h1 and |h2 - h3| / h3.
+void shift(int32_t* h, int32_t d) {
+  h[0] = std::max(h[1], 1);
+  h[1] = std::max(h[2], 1);
+  h[2] = std::max(d, 1);
+}
+float before(const int32_t* h) {
+  return static_cast<float>(std::abs(h[1] - h[0])) / static_cast<float>(h[0]);
+}
+float after(const int32_t* h) {
+  return static_cast<float>(std::abs(h[1] - h[2])) / static_cast<float>(h[2]);
+}
+
+// The last frame of the run has no successor: its metric comes from the change into it, and
+// so does its class (the class sum of the last GOP may read it; a value left from the frame
+// the slot held before must not move that GOP's class).
+void finishlast(scenerec& s) {
+  sceneslot& last = s.slots[s.analysisslot];
+  diffs d = normalised(last);
+  int32_t sum = d.y + d.u + d.v;
+  last.scenemetric = settings.noscd ? 0 : sum - 3;
+  if (chapterat(s.analysisframe)) last.scenemetric = chaptermetric;
+  last.changeclass = std::min(sum, 32);
+  s.framestoanalyse = 0;
+  s.readyframes += 1;
+}
+
+}  // namespace
+
+std::string scdline(int frame) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%8d\n", frame);
+  return text;
+}
+
+bool scdunitline(const std::string& line) {
+  std::FILE* f = unitfile(unitscd);
+  if (!f) return false;
+  return std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
+}
+
+void scdwritefailed() {
+  if (settings.logfileon) logline(" *** ERROR, can't write to scd file, aborting...");
+  putstatus(" can't write to scd file, aborting...");
+  abortrun();
+}
+
+void sceneinit(scenerec& s) {
+  s.ringsize = std::clamp(settings.ringsize, 1, maxringsize);
+  s.analysisslot = 1;
+  s.readnotanalysed = 0;
+  s.analysisframe = settings.firstframe;
+  s.framestoanalyse = std::max(settings.lastframe - settings.firstframe + 1, 0);
+  s.readyframes = 0;
+  s.gopstartslot = 1;
+  s.prevgoplength = 0;
+  std::fill(s.yhist, s.yhist + 3, 0);
+  std::fill(s.uhist, s.uhist + 3, 0);
+  std::fill(s.vhist, s.vhist + 3, 0);
+  s.closedflag = 1;
+  s.scdfailed = false;
+}
+
+void scenemeasured(scenerec& s, int slot, int32_t lumasad, int32_t usad, int32_t vsad) {
+  if (slot < 1 || slot > s.ringsize) return;
+  sceneslot& q = s.slots[slot];
+  q.lumasad = lumasad;
+  q.usad = usad;
+  q.vsad = vsad;
+  s.readnotanalysed += 1;
+}
+
+bool sceneanalyse(scenerec& s, const scdsink& sink) {
+  bool written = true;
+  // Every frame with a successor that has been read; the newest frame waits for the next fill.
+  while (s.readnotanalysed > 1 && s.framestoanalyse > 1) {
+    int a = s.analysisslot;
+    int next = wrap(a + 1, s.ringsize);
+    sceneslot& cur = s.slots[a];
+    diffs d = normalised(s.slots[next]);  // the change out of frame a
+
+    if (settings.noscd) {
+      cur.scenemetric = 0;
+    } else {
+      shift(s.yhist, d.y);
+      shift(s.uhist, d.u);
+      shift(s.vhist, d.v);
+      float sum = before(s.yhist) + after(s.yhist) + before(s.uhist) + after(s.uhist) +
+                  before(s.vhist) + after(s.vhist);
+      cur.scenemetric = static_cast<int32_t>(std::lround(sum));
+    }
+    int f = s.analysisframe;
+    if (chapterat(f)) cur.scenemetric = chaptermetric;
+
+    if (settings.scdfile && cur.scenemetric >= cutthreshold && !s.scdfailed) {
+      if (!sink(scdline(f))) {
+        s.scdfailed = true;
+        written = false;
+      }
+    }
+
+    s.analysisframe = f + 1;
+    cur.changeclass = std::min(d.y + d.u + d.v, 32);
+    s.readnotanalysed -= 1;
+    s.analysisslot = next;
+    s.framestoanalyse -= 1;
+    s.readyframes += 1;
+  }
+  // The last frame of the run (also the only frame of a one-frame run) once it is read.
+  if (s.framestoanalyse == 1 && s.readnotanalysed >= 1) finishlast(s);
+  return written;
+}
+
+void gopclassvalue(int run, int& length, int bcount) {
+  length = splittable[std::clamp(bcount, 0, 2)][std::clamp(run, 1, 36)];
+}
+
+void gopclasslimit(int run, int& length, int bcount) {
+  length = std::min<int>(limittable[std::clamp(bcount, 0, 2)][std::clamp(run, 1, 72)],
+                         settings.goplength);
+}
+
+void gopclassadjust(int& length, int closed, int bcount, int& previous) {
+  for (const pairrow& r : pairrules) {
+    if (previous != r.previous || length < r.from) continue;
+    if (bcount <= 0)
+      length = r.b0;
+    else if (bcount == 1)
+      length = closed ? r.b1closed : r.b1open;
+    else
+      length = closed ? r.b2closed : r.b2open;
+    break;
+  }
+  previous = length;
+}
+
+void gopdecide(scenerec& s, int framesleft, int gopindex, int& n, int& nb) {
+  const bool autogop = settings.autogop;
+  const int L = std::max(autogop ? settings.autogopmax : settings.goplength, 1);
+  const int ring = s.ringsize;
+  const int s0 = s.gopstartslot;
+  auto slot = [&](int e) -> const sceneslot& { return s.slots[wrap(s0 + e, ring)]; };
+
+  // The window: frames left, but only those the analysis has finished.
+  int m = std::min({2 * L, framesleft, s.readyframes});
+
+  // Run scan: frames up to the next cut, at most the window; the class sum covers the frames
+  // after the GOP's first, up to L of them.
+  int g = 1, classsum = 0;
+  if (m > 1) {
+    for (int e = 1;; ++e) {
+      if (slot(e).scenemetric >= cutthreshold) {
+        g = e;
+        break;
+      }
+      if (e <= L) classsum += slot(e).changeclass;
+      if (e + 1 >= m) {
+        g = e + 1;
+        break;
+      }
+    }
+  }
+
+  // Closed at a cut and at a chapter frame (also without scene detection); never opened here.
+  if (m >= 1) {
+    int32_t first = slot(0).scenemetric;
+    if ((first >= cutthreshold && !settings.noscd) || first == chaptermetric) s.closedflag = 1;
+  }
+  if (settings.closedgops) s.closedflag = 1;
+
+  int length, bcount, cls;
+  if (autogop) {
+    cls = std::clamp(classsum / std::min(g, L), 1, 32);
+    bcount = cls == 32 ? 0 : cls >= 12 ? 1 : 2;
+    if (g <= L) {
+      length = g;
+    } else {
+      gopclassvalue(g, length, bcount);
+      if (bcount == 1) {
+        // One B picture: an odd length closed (I B P ... P), an even one open.
+        if (s.closedflag ? length % 2 == 0 : length % 2 == 1) length += 1;
+        while (length > L) length -= 2;
+      }
+      length = std::max(std::min(length, L), 1);
+    }
+  } else {
+    bcount = std::clamp(settings.bframes, 0, 2);
+    if (g <= settings.goplength)
+      length = g;
+    else
+      gopclasslimit(g, length, bcount);
+    length = std::max(length, 1);
+    cls = std::clamp(classsum / length, 1, 32);
+  }
+  settings.gopclass = cls;
+  if (gopindex >= 0 && gopindex < maxgops) gopclass[gopindex] = cls;
+
+  if (autogop || settings.goplength <= 18)
+    gopclassadjust(length, s.closedflag, bcount, s.prevgoplength);
+
+  s.gopstartslot = wrap(s0 + length, ring);
+  s.readyframes = std::max(s.readyframes - length, 0);
+  n = length;
+  nb = bcount;
+}
