@@ -73,14 +73,8 @@ void initpass() {
   rc.nextframe = st.firstframe;
   rc.producer = 1;
   rc.consumer = st.ringsize;
-  rc.analysisslot = 1;
-  rc.readnotanalysed = 0;
-  rc.analysisframe = st.firstframe;
-  rc.framestoanalyse = st.lastframe - st.firstframe + 1;
-  rc.gopstartslot = 1;
   rc.framesleft = st.lastframe - st.firstframe + 1;
   rc.nextcode = st.firstframe;
-  rc.prevgoplength = 0;
   rc.closedflag = 1;
   initgopdecision();
 }
@@ -150,9 +144,8 @@ int fillpass1() {
     measureframe(p, q);
     if (rc.nextframe >= 0 && rc.nextframe < maxframes)
       framelumasum[rc.nextframe] = int32_t(framering[p].lumasum);
-    gopframemeasured(p);
+    gopframemeasured(p, framering[p].lumasad, framering[p].usad, framering[p].vsad);
     rc.nextframe += 1;
-    rc.readnotanalysed += 1;
     rc.producer = nextentry(p);
     ++read;
   }
@@ -161,7 +154,7 @@ int fillpass1() {
 
 void fetchpass1(int& n, int& nb) {
   fillpass1();
-  decidegop(n, nb);
+  decidegop(ringcounters.framesleft, gopcount, ringcounters.closedflag, n, nb);
 }
 
 void fetchpass2() {

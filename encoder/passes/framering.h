@@ -17,21 +17,16 @@
 #include "encoder/control/framestore.h"
 #include "encoder/control/settings.h"
 
-// The read-ahead counters, reset by initpass at the start of every pass.
+// The read-ahead counters, reset by initpass at the start of every pass. The scene analysis
+// keeps its positions, histories, GOP start slot and previous GOP length in its own state
+// (sceneanalysis.h), which initpass resets with these.
 struct ringcountersrec {
   int32_t lastframe = 0;        // last source frame to read
   int32_t nextframe = 0;        // next source frame to read
   int32_t producer = 1;         // next entry to fill
   int32_t consumer = 1;         // entry of the last frame handed to the coder; never filled
-  int32_t analysisslot = 1;     // next entry to pass through the scene analysis
-  int32_t readnotanalysed = 0;  // frames read and not yet analysed
-  int32_t analysisframe = 0;    // source frame at analysisslot
-  int32_t framestoanalyse = 0;  // count-down of frames not yet analysed
-  int32_t gopstartslot = 1;     // entry of the first frame of the next GOP to decide
   int32_t framesleft = 0;       // frames not yet coded (the GOP loops count it down)
   int32_t nextcode = 0;         // first source frame of the next GOP (the GOP loops advance it)
-  int32_t prevgoplength = 0;    // length of the GOP decided last
-  int32_t sadhistory[9] = {};   // last three normalised luma, U and V differences
   int32_t closedflag = 1;       // closed_gop of the next GOP: 1 closed, 0 open
 };
 extern ringcountersrec ringcounters;
@@ -61,13 +56,14 @@ extern framesourcefn ringsource;
 // within 1..36 and within the picture slots of the frame store (slotcount - 1).
 int goplengthinuse();
 
-// Resets ringcounters for a pass (the table in ringcountersrec: last frame, next frame and
-// next frame to code from the settings' range, producer 1, consumer ringsize, frames left and
-// frames to analyse framecount, closed). firstfetch is left alone.
+// Resets ringcounters for a pass (last frame, next frame and next frame to code from the
+// settings' range, producer 1, consumer ringsize, frames left framecount, closed) and the
+// scene analysis. firstfetch is left alone.
 void initpass();
 
-// First (or only) pass: fills the ring and measures the new frames, then decides the next
-// GOP: n (1..L) and nb (0..2) out; ringcounters.closedflag set when the GOP must be closed.
+// First (or only) pass: fills the ring and measures the new frames, then runs the scene
+// analysis and decides the next GOP: n (1..L) and nb (0..2) out; ringcounters.closedflag set
+// when the GOP must be closed; the GOP's class in settings.gopclass and gopclass[gopcount].
 void fetchpass1(int& n, int& nb);
 // Second pass: fills the ring only (no frame numbers, no figures).
 void fetchpass2();

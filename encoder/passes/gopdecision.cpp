@@ -1,30 +1,16 @@
 #include "encoder/passes/gopdecision.h"
 
-#include <algorithm>
+#include "encoder/passes/sceneanalysis.h"
 
-#include "encoder/passes/framering.h"
+void initgopdecision() { sceneinit(scenestate); }
 
-void initgopdecision() {}
+void gopframemeasured(int p, uint32_t lumasad, uint32_t usad, uint32_t vsad) {
+  scenemeasured(scenestate, p, int32_t(lumasad), int32_t(usad), int32_t(vsad));
+}
 
-void gopframemeasured(int) {}
-
-void decidegop(int& n, int& nb) {
-  const settingsrec& st = settings;
-  ringcountersrec& rc = ringcounters;
-  const int s0 = rc.gopstartslot;
-  auto slotat = [&](int t) { return (s0 - 1 + t) % st.ringsize + 1; };
-  auto chapter = [&](int t) {
-    const int f = framering[slotat(t)].framenumber;
-    return f >= 0 && f < maxframes && chapterflags[f] == 1;
-  };
-  n = std::max(1, std::min(goplengthinuse(), rc.framesleft));
-  for (int t = 1; t < n; ++t)
-    if (chapter(t)) {
-      n = t;
-      break;
-    }
-  if (chapter(0) || st.closedgops) rc.closedflag = 1;
-  nb = 0;
-  rc.prevgoplength = n;
-  rc.gopstartslot = slotat(n);
+void decidegop(int framesleft, int gopindex, int32_t& closedflag, int& n, int& nb) {
+  if (!sceneanalyse(scenestate)) scdwritefailed();
+  scenestate.closedflag = closedflag ? 1 : 0;
+  gopdecide(scenestate, framesleft, gopindex, n, nb);
+  closedflag = scenestate.closedflag;
 }

@@ -9,6 +9,7 @@
 #include "encoder/coding/headers.h"
 #include "encoder/coding/ipicture.h"
 #include "encoder/coding/picslot.h"
+#include "encoder/coding/statstream.h"
 #include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
 #include "encoder/control/echo.h"
@@ -59,16 +60,24 @@ void openinglog() {
   else if (std::FILE* f = unitfile(unitlog)) echosettings(f);
 }
 
-// The statistics stream of the first of two passes. Its writer belongs to the bitstream
-// layer; these three are the only places the loop reaches it.
-void statsstart() {}
-void statsgoprecord(int n, int nb) {
-  (void)n;
-  (void)nb;
+// Ring entry of display position d of the GOP after ring offset `offset`.
+int ringslotof(int offset, int d) {
+  int s = offset + d + 1;
+  return s > settings.ringsize ? s - settings.ringsize : s;
 }
-void statswrite(int n, bool final) {
-  (void)n;
-  (void)final;
+
+// The statistics stream of the first of two passes: the GOP record (the row words of each
+// picture in coding order from its ring entry) ahead of the pictures' own records.
+gopstatrecord goprecord;
+
+void statsgoprecord(int n, int nb, int ringoffset) {
+  fillgopstats(goprecord, n, nb, ringcounters.closedflag ? 1 : 0, settings.gopclass);
+  const int rows = std::min({settings.mbrows, maxmbrows, maxrowactivity});
+  for (int i = 1; i <= n; ++i) {
+    const ringentry& e = framering[ringslotof(ringoffset, goptrefs[goporder[i]])];
+    for (int r = 0; r < rows; ++r) goprecord.rowactivity[i][r] = int32_t(e.rowactivity[r]);
+  }
+  putgopstats(goprecord);
 }
 
 // A coding error ends the run like a failed write: log line, error line, step 98.
@@ -84,12 +93,6 @@ bool checkcoding() {
 
 // The pass must end now: stopped from outside, or a fatal error raised (its step stands).
 bool mustend() { return !keeprunning || errorflag || abortlatched; }
-
-// Ring entry of display position d of the GOP after ring offset `offset`.
-int ringslotof(int offset, int d) {
-  int s = offset + d + 1;
-  return s > settings.ringsize ? s - settings.ringsize : s;
-}
 
 // Codes the picture of picjob as type (1 I, 2 P, 3 B) at quantiser q.
 void codepicture(int type, float& q) {
@@ -166,7 +169,7 @@ bool pass1loop() {
       for (int j = 1; j <= n; ++j) goptypes[j] = 1;
     if (st.pulldown) pulldownflags(n);
     seqfields.closed_gop = rc.closedflag ? 1 : 0;
-    if (st.writestats) statsgoprecord(n, nb);
+    if (st.writestats) statsgoprecord(n, nb, ringoffset);
 
     float zonesum = 0.0f;
     int lastslot = 0;
@@ -235,7 +238,7 @@ bool pass1loop() {
     gopstats.zone[gopcount] = zonesum / float(n);
     gopsdone += 1;
     if (st.streamout) writestream(n, goporder, goptrefs, false);
-    if (st.writestats) statswrite(n, false);
+    if (st.writestats) writedbs(n, goporder, goptrefs, false);
     if (mustend()) return false;
     if (st.streamout) {
       gopratemin = std::min(gopratemin, gopbitrate);
@@ -254,7 +257,7 @@ bool pass1loop() {
   } while (rc.framesleft > 0);
 
   if (st.streamout) writestream(n, goporder, goptrefs, true);
-  if (st.writestats) statswrite(n, true);
+  if (st.writestats) writedbs(n, goporder, goptrefs, true);
   return true;
 }
 
@@ -270,7 +273,7 @@ void pass1thread(statusrec*) {
   }
   if (st.logfileon) openinglog();
   startstream();
-  statsstart();
+  dbswriterstart();
   firstfetch = true;
   // Until the start-up lays out a frame store, a pass only walks through placeholder pictures.
   bool ended;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "encoder/coding/codingerror.h"
+#include "encoder/coding/statstream.h"
 #include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
 #include "encoder/control/framestore.h"
@@ -71,7 +72,7 @@ TEST_F(loop, wholeclipsofeverysize) {
     std::vector<int> gops;
   } cases[] = {
       {720, 576, 3, false, 17, 6, {6, 6, 5}},
-      {720, 480, 1, true, 12, 5, {5, 5, 2}},
+      {720, 480, 1, true, 12, 5, {5, 4, 3}},
       {1920, 1080, 4, false, 4, 2, {2, 2}},
   };
   for (const c& t : cases) {
@@ -131,8 +132,8 @@ TEST_F(loop, cliplengthsandclosedgops) {
       {"one frame", 1, 15, false, -1, {1}, {1}},
       {"ten frames", 10, 15, false, -1, {10}, {1}},
       {"whole GOPs", 12, 6, false, -1, {6, 6}, {1, 0}},
-      {"closed GOPs", 12, 5, true, -1, {5, 5, 2}, {1, 1, 1}},
-      {"chapter", 14, 6, false, 8, {6, 2, 6}, {1, 0, 1}},
+      {"closed GOPs", 12, 5, true, -1, {5, 4, 3}, {1, 1, 1}},
+      {"chapter", 14, 6, false, 8, {4, 4, 6}, {1, 0, 1}},
   };
   for (const c& t : cases) {
     runsetup r;
@@ -154,6 +155,37 @@ TEST_F(loop, cliplengthsandclosedgops) {
     TearDown();
     SetUp();
   }
+}
+
+// A hard cut with the scene analysis on: the GOP before it ends on the frame before the cut,
+// the GOP at the cut is closed, the cut is listed, and every GOP has its class.
+TEST_F(loop, scenecutstartsaclosedgop) {
+  runsetup r;
+  r.width = 176;
+  r.height = 144;
+  r.frames = 20;
+  r.goplength = 12;
+  r.noscd = false;
+  prepare(r);
+  settings.scdfile = true;
+  ASSERT_TRUE(unitopen(unitscd, dir + "/out_scd.txt", unitnew));
+  encode([](int f, uint8_t* y, uint8_t* u, uint8_t* v) {
+    const int w = 176, h = 144;
+    for (int row = 0; row < h; ++row)
+      for (int c = 0; c < w; ++c)
+        y[row * w + c] = uint8_t(f < 10 ? 40 + (c + f) % 64 + row / 4 : 220 - (row * 3 + c) % 90);
+    std::memset(u, f < 10 ? 110 : 150, w * h / 4);
+    std::memset(v, f < 10 ? 140 : 100, w * h / 4);
+  });
+  unitclose(unitstream);
+  unitclose(unitscd);
+  expectwhole(20, "cut");
+  EXPECT_EQ(gopclosedflags(readbytes(m2v)), (std::vector<int>{1, 1}));
+  ASSERT_EQ(gopcount, 2);
+  EXPECT_EQ(gopstats.frames[1], 10);
+  EXPECT_EQ(gopstats.frames[2], 10);
+  EXPECT_EQ(readfile(dir + "/out_scd.txt"), "      10\n");
+  EXPECT_GE(settings.gopclass, 1);
 }
 
 // The quantisers: every slice of every picture at the I quantiser of -cq 4 with the P and B
@@ -187,13 +219,15 @@ TEST_F(loop, zonefactorpergop) {
   r.frames = 10;
   r.goplength = 4;
   prepare(r);
+  std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);
   for (int f = 0; f < 6; ++f) zonefactors[f] = 2.0f;
   zonefactors[9] = 0.5f;
   encode(naturalpicture());
   ASSERT_EQ(gopcount, 3);
+  ASSERT_EQ(gopstats.frames[2], 3);  // GOPs of 4, 3 and 3 frames
   EXPECT_FLOAT_EQ(gopstats.zone[1], 2.0f);
-  EXPECT_FLOAT_EQ(gopstats.zone[2], 1.5f);
-  EXPECT_FLOAT_EQ(gopstats.zone[3], 0.75f);
+  EXPECT_FLOAT_EQ(gopstats.zone[2], 5.0f / 3.0f);
+  EXPECT_FLOAT_EQ(gopstats.zone[3], 2.5f / 3.0f);
 }
 
 // Masked and shifted source frames as the decoder shows them: rows of known grey, the picture
@@ -272,7 +306,7 @@ TEST_F(loop, failedframerepeatsthepreviousone) {
 }
 
 // The preview at GOP ends, at the first GOP end after 30 or more pictures: GOPs of 12 draw
-// after the third and the sixth GOP, from the entry of the GOP's last coded picture.
+// after the third and the sixth GOP.
 TEST_F(loop, previewatgopends) {
   runsetup r;
   r.width = 176;
@@ -289,12 +323,13 @@ TEST_F(loop, previewatgopends) {
   previewwindow.draw = [&](const uint8_t*, const previewgeometry&) { drawnat.push_back(gopcount); };
   previewon = true;
   encode(flatpicture(100, 120, 140));
-  EXPECT_EQ(drawnat, (std::vector<int>{3, 6}));
-  EXPECT_EQ(previewcount, 8);
+  EXPECT_EQ(drawnat, (std::vector<int>{3, 6}));  // GOPs 12 x 5, 10, 10
+  EXPECT_EQ(previewcount, 10);
 }
 
 // Two passes: the first writes no stream, codes at the quantiser of the settings, leaves its
-// per-GOP records and asks for step 12.
+// per-GOP records and asks for step 12; the statistics file parses back GOP by GOP with the
+// GOP shapes, the row words of each picture's frame and a record for every picture.
 TEST_F(loop, firstoftwopasses) {
   runsetup r;
   r.width = 176;
@@ -303,13 +338,43 @@ TEST_F(loop, firstoftwopasses) {
   r.goplength = 4;
   prepare(r);
   settings.passmode = 2;
-  encode(naturalpicture());
+  const std::string dbs = dir + "/KJ.dbs";
+  ASSERT_TRUE(unitopen(unitstats, dbs, unitnew));
+  std::vector<std::vector<uint32_t>> rows;  // row words of each frame as the fetch left them
+  picturefn pic = naturalpicture();
+  encode([&](int f, uint8_t* y, uint8_t* u, uint8_t* v) { pic(f, y, u, v); });
+  for (int f = 0; f < 9; ++f) {
+    // Frames 0..8 sit in ring entries 1..9 (one fill of a ring of 11).
+    rows.emplace_back(framering[f + 1].rowactivity, framering[f + 1].rowactivity + 9);
+  }
+  EXPECT_GT(readbytes(dbs).size(), 0u);
+  ASSERT_TRUE(dbsreadstart());
+  const int lengths[3] = {4, 3, 2};
+  int first = 0;
+  for (int g = 0; g < 3; ++g) {
+    gopstatrecord rec;
+    ASSERT_TRUE(readgopunit(rec)) << "GOP " << g + 1;
+    EXPECT_EQ(rec.n, lengths[g]);
+    EXPECT_EQ(rec.b, 0);
+    EXPECT_EQ(rec.closed, g == 0 ? 1 : 0);
+    EXPECT_GE(rec.gopclass, 1);
+    EXPECT_LE(rec.gopclass, 32);
+    for (int k = 1; k <= rec.n; ++k) {
+      EXPECT_EQ(rec.types[k], 1);
+      EXPECT_EQ(rec.trefs[rec.order[k]], k - 1);
+      for (int row = 0; row < 9; ++row)
+        EXPECT_EQ(uint32_t(rec.rowactivity[k][row]), rows[first + k - 1][row])
+            << "GOP " << g + 1 << " picture " << k << " row " << row;
+    }
+    first += rec.n;
+  }
+  EXPECT_FALSE(dbsfailed());
   EXPECT_EQ(nextstep.load(), steppass2);
   EXPECT_FALSE(settings.streamout);
   EXPECT_TRUE(settings.writestats);
   EXPECT_TRUE(readbytes(m2v).empty());
   EXPECT_EQ(gopcount, 3);
-  EXPECT_EQ(gopstats.frames[3], 1);
+  EXPECT_EQ(gopstats.frames[3], 2);  // 4, 3, 2
   for (int g = 1; g <= 3; ++g) EXPECT_GT(gopstats.bits[g], 0) << g;
   EXPECT_EQ(gopratesum, 0);  // bitrates only in a pass that writes the stream
   EXPECT_EQ(gopratemax, 0);
