@@ -9,7 +9,9 @@
 
 #include "dialogs/dialogs.h"
 #include "dialogs/layer.h"
+#include "dialogs/window.h"
 #include "encoder/control/control.h"
+#include "encoder/control/previewwindow.h"
 #include "encoder/control/report.h"
 #include "encoder/control/settings.h"
 #include "encoder/control/silent.h"
@@ -283,6 +285,7 @@ int winmain(int argc, char** argv) {
   // A window backend (when a display exists, dlgheadless() false) installs itself with
   // dlgsetbackend, setqueuepump and setmsgboxhook before this point; until then the layer
   // runs headless.
+  if (windowstart()) previewonwindow(dlg);
   dlgshow(dlg, showwindow ? 1 : 0);
 
   statusblock = statusrec{};
