@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "encoder/coding/pictargs.h"
+#include "encoder/motion/pictargs.h"
 
 // The levels of the six blocks of the current macroblock (1..4 luma, 5 Cb, 6 Cr at index b - 1),
 // 64 each in raster order.

@@ -5,23 +5,13 @@
 #include <string>
 
 #include "encoder/control/settings.h"
+#include "encoder/control/switches.h"
 #include "encoder/control/texttime.h"
 #include "platform/system.h"
 
-void probeargs(int argc, char** argv) {
-  settings.argcount = argc;
-  for (int i = 1; i + 1 < argc; i++) {
-    std::string w = argv[i];
-    lowercase(w);
-    if (w == "-ini") {
-      settings.inifile = argv[i + 1];  // a path keeps its case
-      settings.inifilegiven = true;
-    }
-  }
-}
-
 bool inisilent() {
-  std::string file = settings.inifilegiven ? settings.inifile : programdir() + "KJ.ini";
+  // The "-ini" file as given (getargs keeps its case), else KJ.ini in the program folder.
+  std::string file = switchgiven(slotini) ? switchvalue(slotini) : programdir() + "KJ.ini";
   std::ifstream f(file, std::ios::binary);
   if (!f) return true;
   std::string line;

@@ -1,35 +1,598 @@
-// Stand-in start-up until the real sequence exists: it stores the code that the environment
-// asks for, so that the step machine, the reporter and the passes can run end to end.
-//   OSTREL_STANDIN_CODE     the start-up code (default 0)
-//   OSTREL_STANDIN_MESSAGE  the message that goes with codes 3 and 265
-//   OSTREL_STANDIN_PASSES   1 or 2 passes (default: the settings' passmode)
-//   OSTREL_STANDIN_SCRIPT   1: the source is a frame-server script (re-opened before passes)
-//   OSTREL_STANDIN_REOPEN   the pass (1 or 2) whose re-open fails
 #include "encoder/control/startup.h"
 
-#include <cstdlib>
-#include <string>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+
+#include "dialogs/dialogs.h"
+#include "encoder/coding/headers.h"
+#include "encoder/coding/transform.h"
 #include "encoder/control/control.h"
+#include "encoder/control/echo.h"
+#include "encoder/control/framestore.h"
+#include "encoder/control/inireader.h"
+#include "encoder/control/listread.h"
+#include "encoder/control/report.h"
 #include "encoder/control/settings.h"
+#include "encoder/control/switches.h"
+#include "encoder/control/texttime.h"
+#include "encoder/control/units.h"
+#include "encoder/motion/cpu.h"
+#include "platform/clock.h"
+#include "platform/dynload.h"
 #include "platform/queue.h"
+#include "platform/system.h"
+#include "videosource/bridge.h"
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> startwarnings;
+int vbvtable[4] = {0, 0, 0, 0};
+int32_t ratecarry = 0;
+double ratecarrysum = 0.0;
+
 
 namespace {
-int envint(const char* name, int preset) {
-  const char* e = std::getenv(name);
-  return e && *e ? std::atoi(e) : preset;
+
+constexpr int lastframeindex = maxframes - 1;  // 639,999: the last frame the per-frame tables hold
+constexpr int chapterlinelength = 128;         // the first line of a chapter file
+constexpr size_t listlinelength = 1 << 20;     // further lines are read whole (bounded)
+
+void* matrixmodule = nullptr;  // matrix.dll while loaded
+int scratchfd = -1;            // our lock on the scratch file, held for the run
+// What the first open of the source delivered: a re-open before a pass must give the same.
+int openwidth = 0, openheight = 0, openpixeltype = 0;
+// Files that this start-up created; removed again when it fails.
+std::vector<std::string> createdfiles;
+
+std::string trimright(const std::string& s) {
+  size_t n = s.find_last_not_of(' ');
+  return n == std::string::npos ? std::string() : s.substr(0, n + 1);
 }
+
+bool exists(const std::string& p) {
+  std::error_code ec;
+  return !p.empty() && fs::exists(fs::status(p, ec));
+}
+
+bool isdir(const std::string& p) {
+  std::error_code ec;
+  return fs::is_directory(fs::status(p, ec));
+}
+
+// Two names of one file (or, for names that do not exist yet, of one place).
+bool samefile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  if (exists(a) && exists(b)) return fs::equivalent(a, b, ec) && !ec;
+  fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
+  fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+  return ca == cb;
+}
+
+// An existing file can be written (opened for update without emptying it).
+bool canupdate(const std::string& p) {
+  if (isdir(p)) return false;
+  std::FILE* f = std::fopen(p.c_str(), "r+b");
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+void show(int id, const std::string& text) {
+  if (showwindow && maindialog) dlgputtext(*maindialog, id, text);
+}
+
+// A clamp or a skipped value that the user should know of: status line (for two seconds),
+// stderr, and the log once it is open.
+void warn(const std::string& text) {
+  startwarnings.push_back(text);
+  errorout(text.substr(text.find_first_not_of(' ')));
+  if (unitisopen(unitlog)) logline(text);
+  if (showwindow) {
+    putstatus(text);
+    clocksleep(2000);
+  }
+}
+
+std::string picturetext(int w, int h, int pixeltype) {
+  std::string t = std::to_string(w) + "x" + std::to_string(h);
+  if (pixeltype) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", (unsigned)pixeltype);
+    t += " (pixel type $" + std::string(hex) + ")";
+  }
+  return t;
+}
+
+uint16_t reciprocal(int weight) { return weight <= 1 ? 65535 : static_cast<uint16_t>(65536 / weight); }
+
+// Undoes what a failed start-up opened and created: nothing that was there before is lost.
+void undostartup() {
+  closerununits();
+  unitclose(unitchapter);
+  for (const std::string& f : createdfiles) std::remove(f.c_str());
+  createdfiles.clear();
+  releasescratch();
+  settings.dbspath.clear();
+}
+
+// The output stream, the scene-change list, the scratch file and the log. Every check that can
+// fail runs before an existing file is emptied or written.
+int openfiles(const std::string& in) {
+  const std::string out = trimright(settings.outpath);
+  const std::string log = settings.logfileon ? trimright(settings.logpath) : std::string();
+  const std::string scd = settings.scdfile ? trimright(settings.scdname) : std::string();
+  const std::string chapter = settings.chapterfilegiven ? trimright(settings.chapterpath) : std::string();
+  const std::string ini = trimright(settings.inifile);
+
+  // None of the run's files may be one it reads, or another one it writes.
+  for (const std::string& other : {in, log, chapter, ini, scd})
+    if (samefile(out, other)) return 262;
+  for (const std::string& other : {in, chapter, ini, scd})
+    if (samefile(log, other)) return 263;
+  for (const std::string& other : {in, chapter, ini})
+    if (samefile(scd, other)) return 527;
+
+  // The output: an existing one must be writable; a new one is created now.
+  const bool outexisted = exists(out);
+  if (outexisted) {
+    if (!canupdate(out)) return 262;
+  } else {
+    if (out.empty() || !unitopen(unitstream, out, unitnew)) return 262;
+    createdfiles.push_back(out);
+  }
+
+  // The scene-change list (rewritten when it exists).
+  bool scdexisted = false;
+  if (settings.scdfile) {
+    scdexisted = exists(scd);
+    if (scdexisted) {
+      if (!canupdate(scd)) return 527;
+    } else {
+      if (!unitopen(unitscd, scd, unitnew)) return 527;
+      createdfiles.push_back(scd);
+    }
+  }
+
+  // The scratch file of a two-pass run, in the program folder, locked against other encoders.
+  settings.dbspath.clear();
+  if (settings.passmode == 2) {
+    std::string dbs = choosescratch(settings.exedir);
+    if (dbs.empty()) return 268;
+    settings.dbspath = dbs;
+    createdfiles.push_back(dbs);
+    if (samefile(out, dbs)) return 262;
+    if (!unitopen(unitstats, dbs, unitnew)) return 268;
+  }
+
+  // The log: appended to when it exists.
+  bool logexisted = false;
+  if (settings.logfileon) {
+    logexisted = exists(log);
+    if (log.empty() || isdir(log) || !unitopen(unitlog, log, unitappend)) return 263;
+    if (!logexisted) createdfiles.push_back(log);
+  }
+
+  // Nothing can fail any more but the writes themselves: empty the existing files now.
+  if (outexisted && !unitopen(unitstream, out, unitnew)) return 262;
+  if (scdexisted && !unitopen(unitscd, scd, unitnew)) return 527;
+  if (settings.logfileon) {
+    if (logexisted) {
+      const std::string bar(50, '=');
+      if (!logline("") || !logline("") || !logline(bar) || !logline(bar)) return 263;
+    }
+    for (const std::string& w : startwarnings)
+      if (!logline(w)) return 263;
+    logsink = [](const std::string& line) {
+      if (!logline(line)) {
+        errorout("can't write to log file");
+        abortrun();
+      }
+    };
+  }
+  createdfiles.clear();
+  return 0;
+}
+
+// Steps of the sequence; the first failure's code is the result.
+int runstartup(statusrec& status) {
+  settingsrec& st = settings;
+  int code = 0;
+
+  // Processor level.
+  getcpulevel(code);
+  if (code != 0) return code;
+
+  // Settings file, then the switches over it.
+  inipath();
+  std::string context;
+  code = readini(context);
+  if (code == 265) status.message = context;
+  if (code != 0) return code;
+  const int rawvbvsize = inivalues.vbvsize;
+  checkini();
+  if ((code = parseargs()) != 0) return code;
+  if (inivalues.vbvsizegiven && inivalues.vbvsize != rawvbvsize)
+    warn(" WARNING, *VBVSIZE " + std::to_string(rawvbvsize) + " out of range, " +
+         std::to_string(inivalues.vbvsize) + " bits used");
+  if (st.matrixno == 0) {
+    int outside = 0;
+    for (int i = 0; i < 64; ++i) {
+      outside += inivalues.customintra[i] < 1 || inivalues.customintra[i] > 255;
+      outside += inivalues.customnonintra[i] < 1 || inivalues.customnonintra[i] > 255;
+    }
+    if (outside > 0)
+      warn(" WARNING, custom matrix: " + std::to_string(outside) +
+           (outside == 1 ? " entry" : " entries") + " outside 1..255, clamped");
+  }
+
+  makepaths();
+  if (st.lastframe < st.firstframe) return 267;
+
+  // Required inputs by mode; only a switch or a settings key counts, never a preset.
+  const bool files = st.inputgiven && st.outputgiven;
+  if (st.cqmbrmode) {
+    if (!files || !st.maxbitrategiven) return 256;
+  } else if (st.cqmode) {
+    if (!files) return 257;
+  } else if (!files || !st.bitrategiven || !st.maxbitrategiven) {
+    return 258;
+  }
+
+  // Kernel levels (the scan and quantiser_scale tables are constant).
+  setdctmode(st.simdlevel);
+  setcpumode(st.simdlevel);
+
+  // The source.
+  const std::string in = trimright(st.inpath);
+  if (!exists(in) || isdir(in)) return 259;
+  inputtype();
+  if (!st.avsinput && !st.d2vinput) return 260;
+  int w = 0, h = 0, frames = 0, num = 0, den = 0, pixeltype = 0;
+  if (st.d2vinput) {
+    if ((code = d2vload("DGDecode.dll")) != 0) return code;
+    code = d2vopen(in.c_str(), w, h, frames, num, den);
+  } else {
+    if ((code = avsload()) != 0) return code;
+    char msg[512];
+    std::fill(std::begin(msg), std::end(msg), ' ');
+    code = avsopen(in.c_str(), w, h, frames, num, den, msg, sizeof msg, &pixeltype);
+    if (code == 3) {
+      st.errtext = trimright(std::string(msg, sizeof msg));
+      status.message = st.errtext;
+    }
+  }
+  const bool opened = code == 0;
+  openwidth = w;
+  openheight = h;
+  openpixeltype = pixeltype;
+  st.displayheight = h;
+  // The picture checks run in order and the last that fires decides; 1080 lines are coded as
+  // 1088 (8 black lines below the picture).
+  int sizecode = 0;
+  if (w % 16 != 0) sizecode = 32;
+  if (h == 1080) h = 1088;
+  else if (h % 16 != 0) sizecode = 33;
+  if (w > maxwidth) sizecode = 34;
+  if (h > maxheight) return 35;
+  if (sizecode != 0) code = sizecode;
+  // A picture needs one macroblock at least (a height of 0 is a multiple of 16 too).
+  if (opened && code == 0 && w < 16) code = 32;
+  if (opened && code == 0 && h < 16) code = 33;
+  if (code != 0) return code;
+  st.width = w;
+  st.height = h;
+  st.clipframes = frames;
+
+  // The matrix library of the adaptive matrix.
+  if (st.adaptivematrix) {
+    matrixmodule = dynload("matrix.dll");
+    if (!matrixmodule) return 600;
+    void* entry = dynentry(matrixmodule, "EXTMATRIX");
+    if (!entry) return 601;
+    st.extmatrixentry = reinterpret_cast<void (*)(int32_t*, int32_t*, int16_t*, int16_t*)>(entry);
+  }
+
+  // The chapter file.
+  if (st.chapterfilegiven) {
+    const std::string cp = trimright(st.chapterpath);
+    if (!exists(cp)) return 520;
+    if (isdir(cp) || !unitopen(unitchapter, cp, unitread)) return 519;
+    int negatives = 0;
+    code = readchapters(unitfile(unitchapter), negatives);
+    unitclose(unitchapter);
+    if (code != 0) return code;
+    if (negatives > 0)
+      warn(" WARNING, chapter file: " + std::to_string(negatives) + " negative frame number" +
+           (negatives == 1 ? "" : "s") + " skipped");
+  }
+
+  // Derived sizes.
+  st.chromawidth = st.width / 2;
+  st.chromaheight = st.height / 2;
+  st.mbcols = st.width / 16;
+  st.mbrows = st.height / 16;
+  st.lumasize = st.width * st.height;
+  st.chromasize = st.lumasize / 4;
+  st.mbcount = st.lumasize / 256;
+  st.searchxmax = st.width - 16;
+  st.searchymax = st.height - 16;
+  st.lumapitch = st.width;
+  st.chromapitch = st.width / 2;
+
+  // Frame range, inside the clip and inside the per-frame tables.
+  const int usable = std::min(st.clipframes, maxframes);
+  if (st.clipframes > maxframes && st.lastframe > lastframeindex)
+    warn(" WARNING, the clip has " + std::to_string(st.clipframes) +
+         " frames, frames from 640000 on are not encoded");
+  st.firstframe = std::max(0, std::min(st.firstframe, usable - 1));
+  st.lastframe = std::min(st.lastframe, usable - 1);
+  st.framecount = st.lastframe - st.firstframe + 1;
+  if (st.framecount <= 0) return 267;
+
+  if (st.width > 1440) st.level = 3;
+  else if (st.width <= 720 && st.height <= 576) st.level = 1;
+  else if (st.height <= 1152) st.level = 2;
+  else st.level = 3;
+
+  st.chaptercount = 0;
+  for (int f = st.firstframe; f <= st.lastframe; ++f) st.chaptercount += chapterflags[f] == 1;
+  show(1069, std::to_string(st.chaptercount));
+
+  previewon = st.previewini;
+  if (showwindow && maindialog) {
+    if (previewon) dlgputflag(*maindialog, 1007, true);
+    if (shutdownflag) dlgputflag(*maindialog, 1073, true);
+  }
+  show(1080, std::to_string(st.width) + "x" + std::to_string(st.displayheight));
+
+  if (st.lastiframe) {
+    chapterflags[st.lastframe] = 1;
+    st.chaptercount++;
+  }
+
+  // Clips of 1 to 3 frames: one constant-quantiser pass; only the settings file's quantisers
+  // replace the short clip's own.
+  if (st.framecount < 4) {
+    st.passmode = 1;
+    st.cqvalue = st.framecount == 1 ? 4.0f : 5.0f;
+    if (keygiven[keycq]) {
+      st.cqmode = true;
+      st.cqvalue = inivalues.cq;
+    }
+    if (keygiven[keycqmaxbitrate]) {
+      st.cqmbrmode = true;
+      st.cqmbrvalue = inivalues.cqmaxbitrate;
+    }
+  }
+
+  st.framerate = fpstocode(num, den, st.frameratecode);
+  if (st.frameratecode == 0) return 261;
+  if (st.frameratecode != 1) st.pulldown = false;
+  show(1079, st.pulldown ? "yes" : "no");
+  // Field pictures of standard decoders need a coded height in whole macroblock pairs.
+  padcodedheight();
+  if (!keygiven[keyautogop] && st.frameratecode == 1) st.autogopmax = 12;
+  st.duration = st.framecount / st.framerate;
+
+  const float bpp = static_cast<float>(st.bitrate) / static_cast<float>(st.mbcount);
+  st.bppclass = bpp >= 3087 ? 6 : bpp >= 2161 ? 5 : bpp >= 1265 ? 4 : bpp >= 950 ? 3 : bpp >= 648 ? 2 : 1;
+
+  // Reciprocals of the working matrices.
+  for (int i = 0; i < 64; ++i) {
+    quantrecip.intra[i] = reciprocal(quantmatrices.intra[i]);
+    quantrecip.nonintra[i] = reciprocal(quantmatrices.nonintra[i]);
+  }
+
+  // VBV sizes: the level's buffer, or the settings file's for every level; the rate control
+  // works with 95 % of each (the single-precision product, rounded).
+  int full[4] = {0, 1835008, 7340032, 9781248};
+  if (inivalues.vbvsizegiven) full[1] = full[2] = full[3] = inivalues.vbvsize;
+  st.vbvsize = full[st.level];
+  for (int l = 1; l <= 3; ++l) {
+    float reduced = static_cast<float>(full[l]) * 0.95f;
+    vbvtable[l] = static_cast<int>(std::lround(reduced));
+  }
+  ratecarry = 0;
+  ratecarrysum = 0.0;
+
+  // Ring and slots for the longest GOP in use, then the frame store.
+  const int g = st.autogop ? st.autogopmax : st.goplength;
+  st.slotcount = g + 1;
+  st.ringsize = 2 * g + 3;
+  if (allocframes() != 0) return 269;
+
+  // The files last, so that a failure before leaves every existing file as it was.
+  if ((code = openfiles(in)) != 0) return code;
+
+  initheaders();
+
+  if (showwindow) {
+    std::string line;
+    if (st.argcount > 1)
+      line = st.iniused ? " input using arguments and ini file" : " input using arguments";
+    else if (st.iniused)
+      line = " input using ini file";
+    if (!line.empty()) putstatus(line);
+  }
+  return 0;
+}
+
 }  // namespace
 
-void initencoder(statusrec& status) {
-  status.code = envint("OSTREL_STANDIN_CODE", 0);
-  if (const char* m = std::getenv("OSTREL_STANDIN_MESSAGE")) status.message = m;
-  settings.passmode = envint("OSTREL_STANDIN_PASSES", settings.passmode) == 1 ? 1 : 2;
-  settings.avsinput = envint("OSTREL_STANDIN_SCRIPT", 0) == 1;
-  if (!showwindow) settings.waitsecs = 0;  // a hidden window does not wait
-  if (status.code == 0) postwake();
+void inipath() {
+  settings.exedir = programdir();
+  if (switchgiven(slotini)) {
+    settings.inifile = switchvalue(slotini);
+    settings.iniused = true;
+  } else {
+    settings.inifile = settings.exedir + "KJ.ini";
+  }
 }
 
-bool reopenscript(int pass) { return envint("OSTREL_STANDIN_REOPEN", 0) != pass; }
+void makepaths() {
+  auto folder = [](const std::string& p) {
+    size_t k = p.find_last_of('/');
+    return k == std::string::npos ? std::string() : p.substr(0, k + 1);
+  };
+  const std::string in = trimright(settings.inpath);
+  const std::string out = trimright(settings.outpath);
+  settings.inputdir = folder(in);
+  settings.outputdir = folder(out);
+  settings.scdname = (out.size() >= 5 ? out.substr(0, out.size() - 4) : std::string()) + "_scd.txt";
+}
 
-void closeencoder() {}
+void inputtype() {
+  settings.avsinput = false;
+  settings.d2vinput = false;
+  std::string p = trimright(settings.inpath);
+  lowercase(p);
+  if (p.size() < 4) return;
+  const std::string ext = p.substr(p.size() - 4);
+  if (ext == ".avs") settings.avsinput = true;
+  if (ext == ".d2v") settings.d2vinput = true;
+}
+
+double fpstocode(int numerator, int denominator, int& code) {
+  static constexpr double rates[9] = {0.0,         23.97602398, 24.0, 25.0, 29.97002997,
+                                      30.0,        50.0,        59.94005994, 60.0};
+  const double r = denominator != 0 ? static_cast<double>(numerator) / denominator : 0.0;
+  code = 0;
+  for (int c = 1; c <= 8; ++c)
+    if (std::fabs(r - rates[c]) <= 0.01) code = c;
+  return r;
+}
+
+int readchapters(std::FILE* f, int& negatives) {
+  negatives = 0;
+  if (!f) return 518;
+  std::string first;
+  int r = readline(f, first, chapterlinelength);
+  if (r < 0) return 518;
+  if (r == 0) return 0;
+  std::string head = first;
+  lowercase(head);
+  size_t a = head.find_first_not_of(' ');
+  bool keyed = a != std::string::npos && head.compare(a, 8, "*chapter") == 0;
+  // Without the key line, the first line already holds frame numbers.
+  bool pending = !keyed;
+  linesource rest = filesource(f, listlinelength);
+  listreader numbers([&](std::string& line) {
+    if (pending) {
+      pending = false;
+      line = first;
+      return 1;
+    }
+    return rest(line);
+  });
+  for (;;) {
+    int v = 0;
+    listresult res = numbers.getint(v);
+    if (res == listend) return 0;
+    if (res != listok) return 518;
+    if (v < 0) {
+      negatives++;
+      continue;
+    }
+    chapterflags[std::min(v, lastframeindex)] = 1;
+  }
+}
+
+std::string scratchname(int k) {
+  std::string name = "KJ  .dbs";
+  name[2] = static_cast<char>('0' + k / 10);
+  name[3] = static_cast<char>('0' + k % 10);
+  return name;
+}
+
+std::string choosescratch(const std::string& dir) {
+  releasescratch();
+  // Leftovers of runs that ended without removing them: nobody holds them, so they go.
+  for (int k = 8; k >= 1; --k) {
+    std::string p = dir + scratchname(k);
+    int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(p.c_str());
+    ::close(fd);
+  }
+  // The first name that nobody holds: created (or taken over) and locked for the run. After
+  // the lock the name must still lead to the locked file: another encoder may have removed it
+  // as a leftover between our open and our lock.
+  for (int k = 1, tries = 0; k <= 8 && tries < 64; ++tries) {
+    std::string p = dir + scratchname(k);
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      ++k;
+      continue;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      ++k;
+      continue;
+    }
+    struct stat held, named;
+    if (::fstat(fd, &held) != 0 || ::stat(p.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+        held.st_dev != named.st_dev) {
+      ::close(fd);
+      continue;  // the same name once more
+    }
+    scratchfd = fd;
+    return p;
+  }
+  return std::string();
+}
+
+void releasescratch() {
+  if (scratchfd >= 0) ::close(scratchfd);
+  scratchfd = -1;
+}
+
+void initencoder(statusrec& status) {
+  status = statusrec{};
+  startwarnings.clear();
+  createdfiles.clear();
+  int code = runstartup(status);
+  status.code = code;
+  if (code != 0) {
+    undostartup();
+    if (code != 3 && code != 265) status.message.clear();
+    return;
+  }
+  postwake();
+}
+
+bool reopenscript(int pass) {
+  int w = 0, h = 0, frames = 0, num = 0, den = 0, pixeltype = 0;
+  char msg[512];
+  const std::string in = trimright(settings.inpath);
+  if (avsopen(in.c_str(), w, h, frames, num, den, msg, sizeof msg, &pixeltype) != 0) return false;
+  if (w != openwidth || h != openheight || pixeltype != openpixeltype) {
+    // The ring and the tables are laid out for the first picture; a bigger one would not fit.
+    std::string why = "pass " + std::to_string(pass) + ": the script now gives " +
+                      picturetext(w, h, pixeltype) + ", at start-up " +
+                      picturetext(openwidth, openheight, openpixeltype);
+    errorout(why);
+    if (settings.logfileon) logline(" *** ERROR, " + why);
+    return false;
+  }
+  return true;
+}
+
+void closeencoder() {
+  if (settings.avsinput) avsclose();
+  if (settings.d2vinput) d2vfree();
+  if (matrixmodule) {
+    dynfree(matrixmodule);
+    matrixmodule = nullptr;
+    settings.extmatrixentry = nullptr;
+  }
+  releasescratch();
+  freeframes();
+}

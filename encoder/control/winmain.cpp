@@ -16,6 +16,7 @@
 #include "encoder/control/settings.h"
 #include "encoder/control/silent.h"
 #include "encoder/control/startup.h"
+#include "encoder/control/switches.h"
 #include "encoder/control/texttime.h"
 #include "encoder/control/units.h"
 #include "platform/clock.h"
@@ -26,6 +27,10 @@
 #include "resources/encoder.h"
 
 void clearpreview();
+
+void (*startuphook)(statusrec& status) = initencoder;
+bool (*reopenhook)(int pass) = reopenscript;
+void (*closehook)() = closeencoder;
 
 namespace {
 std::atomic<bool> cleanedup{false};      // files of the run closed, scratch file deleted
@@ -77,7 +82,7 @@ std::string trimmed(const std::string& s) {
 void runstep(int step) {
   switch (step) {
     case stepstartup:
-      initencoder(statusblock);
+      startuphook(statusblock);
       startworker([] { reportinit(&statusblock); });
       clocksleep(100);
       break;
@@ -86,7 +91,7 @@ void runstep(int step) {
       if (runstate != 0) break;
       joinworker();
       int pass = step == steppass1 ? 1 : 2;
-      if (settings.avsinput && !reopenscript(pass)) {
+      if (settings.avsinput && !reopenhook(pass)) {
         // The pass is not started: the run ends as after a fatal error.
         std::string text = "Avisynth message: invoke environment error - pass " + std::to_string(pass);
         errorout(text);
@@ -278,9 +283,9 @@ int winmain(int argc, char** argv) {
   dlgputflag(dlg, 1075, true, ixenabled);
   dlgputflag(dlg, 1075, false);
 
-  // The command line: the switch reader proper runs in the start-up; the silent probe needs
-  // only the "-ini" word.
-  probeargs(argc, argv);
+  // The command line: its words are kept as texts here and converted in the start-up; the
+  // silent probe needs the "-ini" word.
+  getargs(argc, argv);
   showwindow = inisilent();
   // A window backend (when a display exists, dlgheadless() false) installs itself with
   // dlgsetbackend, setqueuepump and setmsgboxhook before this point; until then the layer
@@ -319,7 +324,7 @@ int winmain(int argc, char** argv) {
   stopworker();
   cleanuprun();
   dlgclose(maindialog);
-  closeencoder();
+  closehook();
 
   int status = exitok;
   if (statusblock.code != 0) status = exitstartup;

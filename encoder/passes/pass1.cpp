@@ -52,7 +52,6 @@ void logtext(const std::string& line) {
 
 // The log's identification box, then the settings echo.
 void openinglog() {
-  logtext("");
   logtext(" +------------------------------------------+");
   logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
   logtext(" +------------------------------------------+");
@@ -115,6 +114,39 @@ void closestoppedstream() {
 
 }  // namespace
 
+pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot) {
+  const settingsrec& st = settings;
+  pictargs a;
+  a.curframe = curframe;
+  a.curslot = curslot;
+  a.fwdslot = fwdslot;
+  a.bwdslot = bwdslot;
+  a.ypitch = st.width;
+  a.cpitch = st.chromawidth;
+  a.cury = ringplane(curframe, 0);
+  a.curu = ringplane(curframe, 1);
+  a.curv = ringplane(curframe, 2);
+  if (fwdslot > 0) {
+    a.fwdy = reconplane(fwdslot, 0);
+    a.fwdu = reconplane(fwdslot, 1);
+    a.fwdv = reconplane(fwdslot, 2);
+  }
+  if (bwdslot > 0) {
+    a.bwdy = reconplane(bwdslot, 0);
+    a.bwdu = reconplane(bwdslot, 1);
+    a.bwdv = reconplane(bwdslot, 2);
+  }
+  a.predy = predplane(0);
+  a.predu = predplane(1);
+  a.predv = predplane(2);
+  a.resy = residplane(0, 0);
+  a.resu = residplane(0, 1);
+  a.resv = residplane(0, 2);
+  a.mescratch = scratchblock(0);
+  a.predscratch = scratchblock(1);  // blocks 1, 2 and 3 follow each other
+  return a;
+}
+
 bool pass1loop() {
   settingsrec& st = settings;
   st.gopframe = 0;
@@ -134,7 +166,6 @@ bool pass1loop() {
   const float qP = std::clamp(st.cqvalue * st.cqpfactor, 1.0f, 31.0f);
   const float qB = std::clamp(st.cqvalue * st.cqbfactor, 1.0f, 31.0f);
   float qi = qI, qp = qP, qb = qB;  // the coders may change them by reference
-  for (int i = 0; i < 3; ++i) picjob.mescratch[i] = int32_t(scratchoffsets[i]);
   ringcountersrec& rc = ringcounters;
   int firstofgop = st.firstframe;
   int ringoffset = 0;
@@ -192,32 +223,32 @@ bool pass1loop() {
         totalbits += 8 * int64_t(headercursor.bytepos);
         if (st.streamout) streambitcount += 8 * int64_t(headercursor.bytepos);
       }
-      picjob.curframe = ring;
-      picjob.curslot = slot;
-      picjob.fwdslot = 0;
-      picjob.bwdslot = 0;
       float* q = &qi;
       if (type == 1) {
+        picjob = picjobfor(ring, slot, 0, 0);
         oldref = newref;
         newref = slot;
         icount += 1;
         rc.consumer = ring;
       } else if (type == 2) {
-        picjob.fwdslot = newref;
+        picjob = picjobfor(ring, slot, newref, 0);
         oldref = newref;
         newref = slot;
         q = &qp;
         pcount += 1;
         rc.consumer = ring;
       } else {
-        picjob.fwdslot = oldref;
-        picjob.bwdslot = newref;
+        picjob = picjobfor(ring, slot, oldref, newref);
         q = &qb;
         bcount += 1;
         gopbpics += 1;
       }
       codepicture(type, *q);
       if (!checkcoding()) return false;
+      // Until the pass display is built, the status line tells the picture (as before).
+      if (showwindow)
+        putstatus(" pass 1, picture " + std::to_string(st.gopframe) + " of " +
+                  std::to_string(st.framecount));
       picq[i] = *q;
       previewcount += 1;
       gopbytes += picslots[slot].picbytes;

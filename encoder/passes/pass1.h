@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "encoder/coding/pictargs.h"
+#include "encoder/motion/pictargs.h"
 #include "encoder/control/settings.h"
 
 // Pass counters, reset by the GOP loop at its start; the intermediate and second passes and
@@ -42,8 +42,13 @@ struct gopstatsrec {
 };
 extern gopstatsrec gopstats;
 
-// The argument record of the coder calls (one per loop).
+// The argument record of the coder calls (one per loop), and how it is filled for a picture:
+// the slot numbers as given (0: no such reference), the source planes of ring entry curframe,
+// the reconstructed planes of fwdslot and bwdslot (none for slot 0), the prediction planes,
+// the first residual triple, pitches width and chromawidth, mescratch = scratch block 0 and
+// predscratch = scratch blocks 1..3 (768 contiguous bytes). Needs the frame store.
 extern pictargs picjob;
+pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot);
 
 // The loop's timing values after each GOP, for the display: seconds since the loop started
 // (CPU time), frames a second of the last GOP (nint, 0 when no time passed) and the seconds

@@ -7,9 +7,9 @@
 #include "encoder/coding/goppattern.h"
 #include "encoder/coding/headers.h"
 #include "encoder/coding/ipicture.h"
-#include "encoder/coding/pictargs.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/streamwriter.h"
+#include "encoder/passes/pass1.h"
 #include "encoder/control/control.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/preview.h"
@@ -78,7 +78,6 @@ bool codepass(int pass) {
   int newest = 0;    // slot of the most recent reference picture
   int previewcount = 0;
   pictargs args;
-  for (int i = 0; i < 3; ++i) args.mescratch[i] = int32_t(scratchoffsets[i]);
 
   while (coded < total) {
     // The GOP: g frames, ended early before a chapter frame (which starts a closed GOP).
@@ -118,10 +117,7 @@ bool codepass(int pass) {
       if (!keeprunning) return false;
       pichdrfields[slot].temporal_reference = tr;
       st.curpictype = goptypes[goporder[k]];
-      args.curframe = ringentryof(ringbase, tr);
-      args.curslot = slot;
-      args.fwdslot = newest;
-      args.bwdslot = 0;
+      args = standinargs(ringentryof(ringbase, tr), slot, newest, 0);
       float q = st.cqvalue;
       newest = slot;  // an I picture becomes the newest reference
       codeipicture(args, q);
@@ -152,6 +148,10 @@ bool runpass(int pass) {
 }
 
 }  // namespace
+
+pictargs standinargs(int curframe, int curslot, int fwdslot, int bwdslot) {
+  return picjobfor(curframe, curslot, fwdslot, bwdslot);
+}
 
 int standingoplength() {
   int g = settings.autogop ? settings.autogopmax : settings.goplength;

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "encoder/motion/pictargs.h"
+
 // Called before each picture with the pass and the picture number (from 1), on the pass thread.
 // Both passes call it.
 extern std::function<void(int pass, int picture)> standinprobe;
@@ -24,6 +26,13 @@ extern std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standi
 
 // The five placeholder pictures of a pass without a frame store: false when it was stopped.
 bool standinplaceholder(int pass);
+
+// The argument record of one picture from the frame store: the slot numbers as given (0: no
+// such reference), the source planes of ring entry curframe, the reconstructed planes of
+// fwdslot and bwdslot (null for slot 0), the prediction planes, the first residual triple,
+// pitches width and chromawidth, mescratch = scratch block 0 and predscratch = scratch blocks
+// 1..3 (768 contiguous bytes). Needs the frame store.
+pictargs standinargs(int curframe, int curslot, int fwdslot, int bwdslot);
 
 // The GOP length the passes use: settings.autogopmax with automatic GOPs, else
 // settings.goplength, within 1..36 and within the slots of the frame store (slotcount - 1).

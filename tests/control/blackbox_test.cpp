@@ -13,11 +13,16 @@ std::vector<std::string> linesof(const std::string& text) {
   for (std::string l; std::getline(s, l);) v.push_back(l);
   return v;
 }
+
+// A short clip of our frame server, coded at a constant quantiser in one pass.
+const char* clipscript = "BlankClip(length=10, width=64, height=64, fps=25)\n";
+const std::vector<std::string> cqrun = {"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"};
 }  // namespace
 
 TEST(shell, runendswiththecountdownandstatus0) {
   progfolder pf;
-  runresult r = pf.ostrel({});
+  pf.write("clip.avs", clipscript);
+  runresult r = pf.ostrel(cqrun);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   auto l = linesof(r.out);
@@ -26,11 +31,13 @@ TEST(shell, runendswiththecountdownandstatus0) {
   EXPECT_EQ(tail, std::vector<std::string>({" ( 5) encoding finished...", " ( 4) encoding finished...",
                                             " ( 3) encoding finished...", " ( 2) encoding finished...",
                                             " ( 1) encoding finished..."}));
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
 }
 
 TEST(shell, startuperrorshowsninetimesandendsnonzero) {
   progfolder pf;
-  runresult r = pf.ostrel({}, {"OSTREL_STANDIN_CODE=258"});
+  runresult r = pf.ostrel({});  // no inputs at all
   EXPECT_NE(r.status, 0);
   const std::string text = "input not complete, required input: input file, output file, bitrate, maxbitrate";
   std::vector<std::string> want;
@@ -41,21 +48,27 @@ TEST(shell, startuperrorshowsninetimesandendsnonzero) {
 
 TEST(shell, silentinthesettingsfileprintsnothing) {
   progfolder pf;
-  pf.write("KJ.ini", "*INFILE x.avs\n*SILENT\n");
+  pf.write("clip.avs", clipscript);
+  pf.write("KJ.ini", "*INFILE clip.avs\n*OUTFILE out.m2v\n*CQ 4\n*SILENT\n");
   runresult r = pf.ostrel({});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
-  r = pf.ostrel({}, {"OSTREL_STANDIN_CODE=259"});
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+  r = pf.ostrel({"-i", "missing.avs"});  // the switch overrides the file's *INFILE
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "ostrel: ERROR, can't find input file\n");
 }
 
+// Every write of the stream fails (the device is always full): the run ends on the error.
 TEST(shell, anerrorduringtheruncountsdownterminatedandendsnonzero) {
   progfolder pf;
-  runresult r = pf.ostrel({}, {"OSTREL_STANDIN_SCRIPT=1", "OSTREL_STANDIN_REOPEN=2"});
-  EXPECT_NE(r.status, 0);
+  pf.write("clip.avs", clipscript);
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "/dev/full", "-cq", "4"});
+  EXPECT_EQ(r.status, 2) << r.err;  // a run error, not a failed start-up
+  EXPECT_EQ(r.err, "ostrel: ERROR, can't write to output file, aborting...\n");
   auto l = linesof(r.out);
   ASSERT_FALSE(l.empty());
   EXPECT_EQ(l.back(), " ( 1) encoding terminated on error...");

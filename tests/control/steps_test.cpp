@@ -1,5 +1,6 @@
-// The step machine run in this process: winmain with the stand-in start-up and passes, a user
-// acting through the dialog layer's driver, the headless status lines collected.
+// The step machine run in this process: winmain with a stand-in start-up (below) and the
+// passes' placeholder pictures, a user acting through the dialog layer's driver, the headless
+// status lines collected.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 #include "encoder/control/control.h"
 #include "encoder/control/settings.h"
 #include "encoder/control/silent.h"
+#include "encoder/control/startup.h"
+#include "encoder/control/switches.h"
 #include "encoder/control/units.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
@@ -33,6 +36,31 @@ extern std::atomic<int> standinpictures;
 namespace fs = std::filesystem;
 
 namespace {
+// The start-up of these tests opens no settings file and no source: it stores the code a case
+// asks for, so that the step machine, the reporter and the passes (without a frame store, five
+// placeholder pictures each) run end to end.
+struct standinstart {
+  int code = 0;          // the start-up code
+  std::string message;   // the message that goes with codes 3 and 265
+  int passes = 0;        // 1 or 2 passes; 0: the settings' passmode
+  bool script = false;   // the source is a frame-server script (re-opened before passes)
+  int failedreopen = 0;  // the pass (1 or 2) whose re-open fails
+  bool shutdown = false; // the settings ask for the shutdown after the run
+};
+standinstart startcase;
+
+void standininit(statusrec& status) {
+  status.code = startcase.code;
+  status.message = startcase.message;
+  settings.passmode = (startcase.passes ? startcase.passes : settings.passmode) == 1 ? 1 : 2;
+  settings.avsinput = startcase.script;
+  shutdownflag = startcase.shutdown;
+  if (!showwindow) settings.waitsecs = 0;  // a hidden window does not wait
+  if (status.code == 0) postwake();
+}
+bool standinreopen(int pass) { return startcase.failedreopen != pass; }
+void standinclose() {}
+
 template <class F>
 bool waitfor(F pred, int ms = 20000) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -84,9 +112,11 @@ struct stepmachine : ::testing::Test {
   std::string dir;
 
   void SetUp() override {
-    for (const char* e : {"OSTREL_STANDIN_CODE", "OSTREL_STANDIN_MESSAGE", "OSTREL_STANDIN_PASSES",
-                          "OSTREL_STANDIN_SCRIPT", "OSTREL_STANDIN_REOPEN", "OSTREL_SHUTDOWN_CMD"})
-      unsetenv(e);
+    unsetenv("OSTREL_SHUTDOWN_CMD");
+    startcase = standinstart{};
+    startuphook = standininit;
+    reopenhook = standinreopen;
+    closehook = standinclose;
     setclockscale(0);
     settings = settingsrec{};
     shutdownflag = false;
@@ -108,6 +138,9 @@ struct stepmachine : ::testing::Test {
   }
   void TearDown() override {
     standinprobe = nullptr;
+    startuphook = initencoder;
+    reopenhook = reopenscript;
+    closehook = closeencoder;
     dlgsetheadlessout(nullptr);
     setmsgboxhook(nullptr);
     setshutdowncommand("");
@@ -145,7 +178,7 @@ TEST_F(stepmachine, twopassrungoesthroughbothpassesandcountsdown) {
 }
 
 TEST_F(stepmachine, onepassrunendsafterpass1) {
-  setenv("OSTREL_STANDIN_PASSES", "1", 1);
+  startcase.passes = 1;
   settings.waitsecs = 2;
   EXPECT_EQ(run(), exitok);
   EXPECT_EQ(got(), join({passlines(1), countdown(2, finished)}));
@@ -167,7 +200,7 @@ TEST_F(stepmachine, waittimeisclampedto0to99) {
 }
 
 TEST_F(stepmachine, startuperrorcountsdownandendsnonzero) {
-  setenv("OSTREL_STANDIN_CODE", "259", 1);
+  startcase.code = 259;
   testing::internal::CaptureStderr();
   EXPECT_EQ(run(), exitstartup);
   std::string err = testing::internal::GetCapturedStderr();
@@ -300,7 +333,7 @@ TEST_F(stepmachine, closerequestduringthecountdownquitsatonce) {
 }
 
 TEST_F(stepmachine, closerequestduringanerrorquitsatonce) {
-  setenv("OSTREL_STANDIN_CODE", "520", 1);
+  startcase.code = 520;
   online = [&](const std::string& s) {
     if (s == " (7) ERROR, can't find chapter file") {
       postclose();
@@ -349,11 +382,11 @@ TEST_F(stepmachine, errorstepwinsoverlatersteps) {
 }
 
 TEST_F(stepmachine, failedreopenbeforeapassendsasanerror) {
-  setenv("OSTREL_STANDIN_SCRIPT", "1", 1);
+  startcase.script = true;
   for (int pass : {1, 2}) {
     lines.clear();
     standinpictures = 0;
-    setenv("OSTREL_STANDIN_REOPEN", std::to_string(pass).c_str(), 1);
+    startcase.failedreopen = pass;
     testing::internal::CaptureStderr();
     EXPECT_EQ(run(), exitrunerror);
     std::string err = testing::internal::GetCapturedStderr();
@@ -379,7 +412,7 @@ std::string banner(int p, int left) {
 
 TEST_F(stepmachine, shutdownbannermovestoandfroandthenpowersoff) {
   settings.waitsecs = 0;
-  shutdownflag = true;
+  startcase.shutdown = true;
   std::string mark = dir + "/poweredoff";
   setshutdowncommand("touch '" + mark + "'");
   EXPECT_EQ(run(), exitok);
@@ -420,7 +453,7 @@ TEST_F(stepmachine, untickingshutdownstopsthecountdown) {
 
 TEST_F(stepmachine, afailedshutdownisreported) {
   settings.waitsecs = 0;
-  shutdownflag = true;
+  startcase.shutdown = true;
   setshutdowncommand("exit 5");
   testing::internal::CaptureStderr();
   EXPECT_EQ(run(), exitshutdown);
@@ -469,18 +502,18 @@ TEST_F(stepmachine, zoomeditandspin) {
 TEST_F(stepmachine, silentsettingsfileshowsnothing) {
   std::string ini = dir + "/quiet.ini";
   writefile(ini, "*BITRATE 5000\r\n*silent\r\n");
-  for (const char* code : {"0", "262"}) {
+  for (int code : {0, 262}) {
     lines.clear();
     settings = settingsrec{};
-    setenv("OSTREL_STANDIN_CODE", code, 1);
+    startcase.code = code;
     testing::internal::CaptureStderr();
     int status = run({"-ini", ini});
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(status, code[0] == '0' ? exitok : exitstartup);
+    EXPECT_EQ(status, code == 0 ? exitok : exitstartup);
     EXPECT_TRUE(got().empty()) << code;
     EXPECT_FALSE(showwindow.load());
     EXPECT_EQ(settings.waitsecs, 0);
-    if (code[0] != '0') {
+    if (code != 0) {
       EXPECT_EQ(err, "ostrel: ERROR, can't open m2v file\n");
     }
   }
@@ -495,14 +528,16 @@ TEST(silentprobe, firstsevencharactersofalineinanycase) {
   for (auto [text, shown] : cases) {
     writefile(ini, text);
     settings = settingsrec{};
-    std::string a0 = "ostrel", a1 = "-INI", a2 = ini;
-    char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
-    probeargs(3, argv);
-    EXPECT_EQ(settings.inifile, ini);
+    const char* argv[] = {"ostrel", "-INI", ini.c_str(), nullptr};
+    getargs(3, argv);
+    EXPECT_EQ(switchvalue(slotini), ini);
+    EXPECT_TRUE(settings.inifilegiven);
     EXPECT_EQ(settings.argcount, 3);
     EXPECT_EQ(inisilent(), shown) << "[" << text << "]";
   }
   fs::remove(ini);
   EXPECT_TRUE(inisilent());  // a missing file: the window is shown
+  const char* none[] = {"ostrel", nullptr};
+  getargs(1, none);
   settings = settingsrec{};
 }

@@ -3,6 +3,7 @@
 // the pass protocol (steps, stop) and a failed write in the middle of a run.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <sstream>
 
@@ -306,5 +307,49 @@ TEST_F(passloop, goplengthinuse) {
     settings.goplength = t.goplength;
     settings.slotcount = t.slotcount;
     EXPECT_EQ(standingoplength(), t.want) << t.goplength << " " << t.slotcount;
+  }
+}
+
+// The argument record of a picture points into the frame store: the source planes of its ring
+// entry, the reconstructed planes of its references (none for slot 0), the prediction and
+// residual planes, and scratch blocks that overlap none of them.
+TEST_F(passloop, pictureargumentsfromtheframestore) {
+  runsetup r;
+  r.width = 64;
+  r.height = 48;
+  r.goplength = 6;
+  prepare(r);
+  const int w = 64, cw = 32;
+  for (auto [cur, slot, fwd, bwd] : {std::array<int, 4>{3, 2, 1, 4}, {5, 1, 0, 0}, {1, 4, 1, 0}}) {
+    const pictargs a = standinargs(cur, slot, fwd, bwd);
+    SCOPED_TRACE(testing::Message() << cur << " " << slot << " " << fwd << " " << bwd);
+    EXPECT_EQ(a.curframe, cur);
+    EXPECT_EQ(a.curslot, slot);
+    EXPECT_EQ(a.fwdslot, fwd);
+    EXPECT_EQ(a.bwdslot, bwd);
+    EXPECT_EQ(a.ypitch, w);
+    EXPECT_EQ(a.cpitch, cw);
+    EXPECT_EQ(a.cury, ringplane(cur, 0));
+    EXPECT_EQ(a.curu, ringplane(cur, 1));
+    EXPECT_EQ(a.curv, ringplane(cur, 2));
+    EXPECT_EQ(a.fwdy, fwd ? reconplane(fwd, 0) : nullptr);
+    EXPECT_EQ(a.fwdu, fwd ? reconplane(fwd, 1) : nullptr);
+    EXPECT_EQ(a.fwdv, fwd ? reconplane(fwd, 2) : nullptr);
+    EXPECT_EQ(a.bwdy, bwd ? reconplane(bwd, 0) : nullptr);
+    EXPECT_EQ(a.bwdu, bwd ? reconplane(bwd, 1) : nullptr);
+    EXPECT_EQ(a.bwdv, bwd ? reconplane(bwd, 2) : nullptr);
+    EXPECT_EQ(a.predy, predplane(0));
+    EXPECT_EQ(a.predu, predplane(1));
+    EXPECT_EQ(a.predv, predplane(2));
+    EXPECT_EQ(a.resy, residplane(0, 0));
+    EXPECT_EQ(a.resu, residplane(0, 1));
+    EXPECT_EQ(a.resv, residplane(0, 2));
+    // The source macroblock block, then the 768 bytes of the B prediction blocks, 16-byte
+    // aligned, inside the scratch area after the prediction planes.
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.mescratch) % 16, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.predscratch) % 16, 0u);
+    EXPECT_GE(a.mescratch, predplane(2) + settings.chromasize);
+    EXPECT_GE(a.predscratch, a.mescratch + 256);
+    EXPECT_LE(a.predscratch + 768, assemblyarea());
   }
 }

@@ -2,9 +2,10 @@
 # Drives the encoder's window through real input under a virtual display (run by xvfb-run
 # from the window test). Environment: OSTREL the program; OUT, ERR its output files; SUSPEND,
 # EXIT, ABOUT, ON, SHUTDOWN the window coordinates "x y" of those controls. Prints the
-# program's exit status as "status N".
+# program's exit status as "status N". OSTRELARGS: the encoder's arguments (a clip long enough for
+# the clicks).
 set -eu
-"$OSTREL" >"$OUT" 2>"$ERR" &
+"$OSTREL" ${OSTRELARGS:-} >"$OUT" 2>"$ERR" &
 pid=$!
 w=$(xdotool search --sync --name '^  Ostrel 0\.21$' | head -1)
 click() {

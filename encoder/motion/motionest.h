@@ -1,0 +1,27 @@
+// Picture-level motion estimation and motion-compensated prediction of P and B pictures.
+//
+// Calling order in the P and B picture coders, every pass: reset the slot (picture type,
+// mecostflag 0, bit cursors), then picmotionest (P) or bmotionest (B), then predictpic (P) or
+// predictbpic (B), then the macroblock coding. settings.passno, curpictype (2 P, 3 B),
+// profile, bppclass, simdlevel and the picture sizes must be set; args as pictargs.h says.
+#pragma once
+
+#include "encoder/motion/pictargs.h"
+
+// Forward vectors of every macroblock of P picture args.curslot against args.fwdslot. First
+// pass: full-pel search, the forced-intra flag mecostflag (-1 when the summed best cost over
+// lumasize exceeds 35), then half-pel refinement; second pass: refinement of the vectors the
+// statistics stream gave (profile 4 only). Sets halfmv, statmv, the forward direction flag
+// (vector not zero) and the eight f_codes (backward ones 15). Returns at once when bit 0 of
+// the slot's mecostflag is set on entry.
+void picmotionest(const pictargs& args);
+// The same for B picture args.curslot between args.fwdslot (earlier) and args.bwdslot (later):
+// forward and backward vectors, the three direction flags and all eight f_codes.
+void bmotionest(const pictargs& args);
+
+// The prediction planes from the forward half-pel vectors, then the residual planes.
+void predictpic(const pictargs& args);
+// The same for a B picture by each macroblock's direction flags: interpolated (average of
+// both), forward or backward. A macroblock without a direction (coded intra) is predicted
+// as 0, so its area never carries stale data.
+void predictbpic(const pictargs& args);
