@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <sstream>
+#include <thread>
 
 #include "encoder/coding/codingerror.h"
 #include "encoder/coding/statstream.h"
@@ -20,6 +22,7 @@
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
 #include "encoder/passes/standin.h"
+#include "platform/thread.h"
 #include "tests/icoder/fixture.h"
 #include "tests/support/blackbox.h"
 
@@ -403,6 +406,34 @@ TEST_F(loop, stoppedrunkeepswholegops) {
   std::string why;
   ASSERT_TRUE(decodesclean(m2v, &why)) << why;
   EXPECT_EQ(probetypes(m2v).size(), 6u);
+}
+
+// Suspended on the worker thread, the pass stops before its next picture and goes on from
+// there when resumed.
+TEST_F(loop, suspendedpasswaitsatthenextpicture) {
+  runsetup r;
+  r.width = 176;
+  r.height = 144;
+  r.frames = 9;
+  r.goplength = 3;
+  prepare(r);
+  std::atomic<int> last{0};
+  standinprobe = [&](int, int k) {
+    last = k;
+    if (k == 4) suspendworker();
+  };
+  standinsource = naturalpicture();
+  startworker([] { pass1thread(&statusblock); });
+  while (!workerparked()) std::this_thread::yield();
+  EXPECT_EQ(last.load(), 4);
+  const int32_t coded = icount;
+  EXPECT_EQ(coded, 3);  // picture 4 waits for the resume
+  resumeworker();
+  joinworker();
+  standinsource = nullptr;
+  EXPECT_EQ(last.load(), 9);
+  EXPECT_EQ(icount, 9);
+  EXPECT_EQ(nextstep.load(), stepdone);
 }
 
 // A fatal coding error in the middle of a GOP: the run ends through step 98, the loop codes

@@ -108,6 +108,44 @@ TEST(outside, closedgopsandmask) {
             << "frame " << f << " row " << row;
 }
 
+// "-gop 12 2" with the quantiser factors (scene detection off): fixed GOPs of 12, only the
+// first closed, and every
+// slice of an I picture at the I quantiser 4. (Until P and B pictures are coded every
+// picture is an I picture, in GOPs without B pictures.)
+TEST(outside, fixedgopsandquantisers) {
+  progfolder pf;
+  pf.write("clip.avs", "TestPattern(length=36, width=352, height=288, fps=25)\n");
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4", "-cq_pfactor", "1.5",
+                           "-cq_bfactor", "2", "-gop", "12", "2", "-noscene"});
+  EXPECT_EQ(r.status, 0) << described(r);
+  const std::string m2v = pf.path("out.m2v");
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  std::vector<std::string> types = probetypes(m2v);
+  ASSERT_EQ(types.size(), 36u);
+  const std::string s = readfile(m2v);
+  std::vector<int> gopfirst, closed;
+  int pictures = 0, slices = 0;
+  for (size_t i = 0; i + 8 < s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+    const unsigned char code = static_cast<unsigned char>(s[i + 3]);
+    const unsigned char next = static_cast<unsigned char>(s[i + 4]);
+    if (code == 0x00) ++pictures;
+    if (code == 0xB8) {
+      gopfirst.push_back(pictures);
+      closed.push_back((static_cast<unsigned char>(s[i + 7]) >> 6) & 1);
+    }
+    if (code >= 0x01 && code <= 0xAF) {
+      ++slices;
+      EXPECT_EQ(next >> 3, 4) << "slice " << int(code) << " of picture " << pictures;
+    }
+  }
+  EXPECT_EQ(gopfirst, (std::vector<int>{0, 12, 24}));
+  EXPECT_EQ(closed, (std::vector<int>{1, 0, 0}));
+  EXPECT_EQ(slices, 36 * 18);
+  for (const std::string& t : types) EXPECT_EQ(t, "I");
+}
+
 // A two-pass run: the first pass writes the statistics file, the run ends with a stream of
 // every frame and no scratch file.
 TEST(outside, twopassrun) {
