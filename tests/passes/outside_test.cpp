@@ -109,9 +109,8 @@ TEST(outside, closedgopsandmask) {
 }
 
 // "-gop 12 2" with the quantiser factors (scene detection off): fixed GOPs of 12, only the
-// first closed, and every
-// slice of an I picture at the I quantiser 4. (Until P and B pictures are coded every
-// picture is an I picture, in GOPs without B pictures.)
+// first closed, and every slice of an I picture at the I quantiser 4. (Until P and B
+// pictures are coded every picture is an I picture, in GOPs without B pictures.)
 TEST(outside, fixedgopsandquantisers) {
   progfolder pf;
   pf.write("clip.avs", "TestPattern(length=36, width=352, height=288, fps=25)\n");
