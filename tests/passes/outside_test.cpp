@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -143,6 +144,42 @@ TEST(outside, fixedgopsandquantisers) {
   EXPECT_EQ(closed, (std::vector<int>{1, 0, 0}));
   EXPECT_EQ(slices, 36 * 18);
   for (const std::string& t : types) EXPECT_EQ(t, "I");
+}
+
+// A D2V project as the source: the frames come through the decoder library, all of them.
+TEST(outside, d2vsource) {
+  progfolder pf;
+  runresult m = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                            "testsrc=size=352x288:rate=25:duration=0.4", "-c:v", "mpeg2video",
+                            "-q:v", "3", "-g", "5", pf.path("src.m2v")});
+  ASSERT_EQ(m.status, 0) << m.err;
+  pf.write("src.d2v", "D2VProjectFile16\n1\nsrc.m2v\n\nFrame_Rate=25000 (25/1)\n");
+  runresult r = pf.ostrel({"-i", "src.d2v", "-o", "out.m2v", "-cq", "4"});
+  EXPECT_EQ(r.status, 0) << described(r);
+  std::string why;
+  ASSERT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+  EXPECT_EQ(probetypes(pf.path("out.m2v")).size(), 10u);
+  // Close to the pictures the decoder library delivered (the source decoded by ffmpeg).
+  for (const char* name : {"src", "out"}) {
+    runresult d = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i",
+                              pf.path(std::string(name) + ".m2v"), "-f", "rawvideo", "-pix_fmt",
+                              "yuv420p", pf.path(std::string(name) + ".yuv")});
+    ASSERT_EQ(d.status, 0) << d.err;
+  }
+  const std::string a = readfile(pf.path("src.yuv")), b = readfile(pf.path("out.yuv"));
+  const size_t fsize = 352 * 288 * 3 / 2;
+  ASSERT_EQ(a.size(), 10 * fsize);
+  ASSERT_EQ(b.size(), 10 * fsize);
+  for (size_t f = 0; f < 10; ++f) {
+    double se = 0;
+    for (size_t i = 0; i < 352 * 288; ++i) {
+      const double d = double(static_cast<unsigned char>(a[f * fsize + i])) -
+                       static_cast<unsigned char>(b[f * fsize + i]);
+      se += d * d;
+    }
+    const double psnr = se == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * 352 * 288 / se);
+    EXPECT_GT(psnr, 30.0) << "frame " << f;
+  }
 }
 
 // A two-pass run: the first pass writes the statistics file, the run ends with a stream of
