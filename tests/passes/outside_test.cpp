@@ -42,7 +42,7 @@ bool scratchleft(const progfolder& pf) {
 
 }  // namespace
 
-// Every picture size the start-up takes, one constant-quantiser pass each.
+// Every picture size the start-up takes, one constant-quantiser pass each, and a 10-frame clip.
 TEST(outside, constantquantiserclipsofeverysize) {
   struct c {
     const char* script;
@@ -53,6 +53,7 @@ TEST(outside, constantquantiserclipsofeverysize) {
       {"TestPattern(length=24, width=720, height=480, fps=24000, fps_denominator=1001)",
        {"-pulldown"}, 24},
       {"TestPattern(length=6, width=1920, height=1080, fps=25)", {}, 6},
+      {"TestPattern(length=10, width=720, height=576, fps=25)", {}, 10},
   };
   for (const c& t : cases) {
     progfolder pf;
@@ -69,11 +70,12 @@ TEST(outside, constantquantiserclipsofeverysize) {
 }
 
 // The GOP structure of a clip with a hard cut: only the first GOP and the one that starts at
-// the cut are closed; with masking, the masked lines decode as the fill colour.
+// the cut are closed. With "*MASK_SHIFT 32 48 16" the masked lines decode as the fill colour
+// and the lines between them as the clip's own lines 16 further down.
 TEST(outside, closedgopsandmask) {
   progfolder pf;
   pf.write("clip.avs", "TestPattern(length=60, width=352, height=288, fps=25, cut=25)\n");
-  pf.write("KJ.ini", "*MASK_SHIFT 32 48 0\n");
+  pf.write("KJ.ini", "*MASK_SHIFT 32 48 16\n");
   runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"});
   EXPECT_EQ(r.status, 0) << described(r);
   const std::string m2v = pf.path("out.m2v");
@@ -107,6 +109,31 @@ TEST(outside, closedgopsandmask) {
       for (int x = 0; x < 352; x += 50)
         EXPECT_NEAR(static_cast<unsigned char>(y[f * fsize + size_t(row) * 352 + x]), 16, 3)
             << "frame " << f << " row " << row;
+
+  // The same clip without the mask.
+  pf.write("KJ.ini", "");
+  r = pf.ostrel({"-i", "clip.avs", "-o", "plain.m2v", "-cq", "4"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  d = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", pf.path("plain.m2v"), "-f",
+                  "rawvideo", "-pix_fmt", "yuv420p", pf.path("plain.y")});
+  ASSERT_EQ(d.status, 0) << d.err;
+  const std::string plain = readfile(pf.path("plain.y"));
+  ASSERT_EQ(plain.size(), 60 * fsize);
+  auto at = [](const std::string& v, size_t i) { return int(static_cast<unsigned char>(v[i])); };
+  for (int f = 0; f < 60; f += 7) {
+    const size_t base = f * fsize;
+    double luma = 0, chroma = 0;
+    for (int row = 32; row < 240; ++row)
+      for (int x = 0; x < 352; ++x)
+        luma += std::abs(at(y, base + row * 352 + x) - at(plain, base + (row + 16) * 352 + x));
+    for (int row = 16; row < 120; ++row)
+      for (int x = 0; x < 176; ++x) {
+        const size_t u = base + 352 * 288;
+        chroma += std::abs(at(y, u + row * 176 + x) - at(plain, u + (row + 8) * 176 + x));
+      }
+    EXPECT_LT(luma / (208 * 352), 1.5) << "frame " << f;
+    EXPECT_LT(chroma / (104 * 176), 1.5) << "frame " << f;
+  }
 }
 
 // "-gop 12 2" with the quantiser factors (scene detection off): fixed GOPs of 12, only the
