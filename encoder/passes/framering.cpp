@@ -58,13 +58,6 @@ int sourceframe(int frame, uint8_t* y, uint8_t* u, uint8_t* v) {
 
 }  // namespace
 
-int goplengthinuse() {
-  int g = settings.autogop ? settings.autogopmax : settings.goplength;
-  g = std::clamp(g, 1, maxgoplength);
-  if (settings.slotcount >= 2) g = std::min(g, settings.slotcount - 1);
-  return g;
-}
-
 void initpass() {
   const settingsrec& st = settings;
   ringcountersrec& rc = ringcounters;

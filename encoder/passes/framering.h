@@ -52,10 +52,6 @@ extern int32_t framelumasum[maxframes];
 using framesourcefn = std::function<int(int frame, uint8_t* y, uint8_t* u, uint8_t* v)>;
 extern framesourcefn ringsource;
 
-// The GOP length in use: settings.autogopmax with automatic GOPs, else settings.goplength,
-// within 1..36 and within the picture slots of the frame store (slotcount - 1).
-int goplengthinuse();
-
 // Resets ringcounters for a pass (last frame, next frame and next frame to code from the
 // settings' range, producer 1, consumer ringsize, frames left framecount, closed) and the
 // scene analysis. firstfetch is left alone.
