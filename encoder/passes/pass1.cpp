@@ -106,9 +106,10 @@ void codepicture(int type, float& q) {
   }
 }
 
-// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out.
+// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out
+// (nothing at all when no GOP was done, so the file stays empty rather than a bare end code).
 void closestoppedstream() {
-  if (framesallocated && settings.streamout && !errorflag && !abortlatched)
+  if (framesallocated && settings.streamout && gopsdone > 0 && !errorflag && !abortlatched)
     writestream(0, goporder, goptrefs, true);
 }
 

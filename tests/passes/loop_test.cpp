@@ -385,7 +385,8 @@ TEST_F(loop, firstoftwopasses) {
 }
 
 // A run stopped from outside ends at the next picture without a step; the GOPs coded before
-// are in the stream, which decodes cleanly up to there.
+// are in the stream, which decodes cleanly up to there; a run stopped in its first GOP leaves
+// an empty stream.
 TEST_F(loop, stoppedrunkeepswholegops) {
   runsetup r;
   r.width = 176;
@@ -406,6 +407,18 @@ TEST_F(loop, stoppedrunkeepswholegops) {
   std::string why;
   ASSERT_TRUE(decodesclean(m2v, &why)) << why;
   EXPECT_EQ(probetypes(m2v).size(), 6u);
+
+  // Stopped in its first GOP: nothing was done, and the stream stays empty.
+  TearDown();
+  SetUp();
+  prepare(r);
+  standinprobe = [&](int, int k) {
+    if (k == 2) keeprunning = false;
+  };
+  encode(naturalpicture());
+  unitclose(unitstream);
+  EXPECT_EQ(gopsdone, 0);
+  EXPECT_TRUE(readbytes(m2v).empty());
 }
 
 // Suspended on the worker thread, the pass stops before its next picture and goes on from
