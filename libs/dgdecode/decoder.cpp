@@ -360,3 +360,12 @@ DGEXPORT void closeVideo() {
   std::lock_guard<std::mutex> hold(dglock);
   closeall();
 }
+
+// The programs never call closeVideo: they unload the library with its project still open.
+// Unloading must not leave the decoder, the demuxer and the frame block behind. Defined after
+// the decoder state, so it is destroyed first, while that state still stands.
+namespace {
+struct unloader {
+  ~unloader() { closeall(); }
+} unloadvideo;
+}  // namespace
