@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "encoder/coding/codingerror.h"
 #include "encoder/coding/goppattern.h"
 #include "encoder/coding/headers.h"
 #include "encoder/coding/ipicture.h"
+#include "encoder/coding/pbpicture.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/statstream.h"
 #include "encoder/coding/streamwriter.h"
@@ -37,11 +39,6 @@ pictargs picjob;
 passclockrec passclock;
 
 namespace {
-
-// P and B pictures need their coders; until those are built every GOP is coded with I
-// pictures only, in GOPs without B pictures (a B count of 0 keeps display order = coding
-// order, so every picture may be coded intra).
-constexpr bool pbcoders = false;
 
 constexpr int previewevery = 30;  // pictures between two preview drawings (at GOP ends)
 
@@ -96,14 +93,32 @@ bool mustend() { return !keeprunning || errorflag || abortlatched; }
 // Codes the picture of picjob as type (1 I, 2 P, 3 B) at quantiser q.
 void codepicture(int type, float& q) {
   switch (type) {
-    case 1:
-      codeipicture(picjob, q);
+    case 2:
+      codepbpicture(picjob, q);
+      break;
+    case 3:
+      codebpicture(picjob, q);
       break;
     default:
-      // Unreachable while pbcoders is false: every type is 1.
       codeipicture(picjob, q);
       break;
   }
+}
+
+// Slots are display positions, so the I picture of an open GOP of two or three pictures lands
+// in the slot of the previous GOP's last reference, which the GOP's leading B pictures still
+// predict from. Before it is overwritten, that picture (reconstruction and macroblock records)
+// moves into the spare slot, which no GOP position uses, and the older reference points there.
+int keepolderreference(int slot) {
+  const settingsrec& st = settings;
+  const int spare = st.slotcount;
+  if (newref == 0 || newref != slot || spare == slot) return newref;
+  for (int c = 0; c < 3; ++c)
+    std::memcpy(reconplane(spare, c), reconplane(newref, c),
+                std::size_t(c == 0 ? st.lumasize : st.chromasize));
+  picslots[spare].pictype = picslots[newref].pictype;
+  std::copy(picslots[newref].mbs, picslots[newref].mbs + st.mbcount + 1, picslots[spare].mbs);
+  return spare;
 }
 
 // A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out
@@ -175,7 +190,6 @@ bool pass1loop() {
   do {
     fetchpass1(n, nb);
     if (mustend()) return false;
-    if (!pbcoders) nb = 0;
     gopbytes = gopbits = gopbpics = 0;
     gopcount += 1;
     st.gopnumber = gopcount;
@@ -197,8 +211,6 @@ bool pass1loop() {
             : 0;
 
     goppattern(nb, n, rc.closedflag, goporder, goptypes, goptrefs);
-    if (!pbcoders)
-      for (int j = 1; j <= n; ++j) goptypes[j] = 1;
     if (st.pulldown) pulldownflags(n);
     seqfields.closed_gop = rc.closedflag ? 1 : 0;
     if (st.writestats) statsgoprecord(n, nb, ringoffset);
@@ -227,13 +239,13 @@ bool pass1loop() {
       float* q = &qi;
       if (type == 1) {
         picjob = picjobfor(ring, slot, 0, 0);
-        oldref = newref;
+        oldref = keepolderreference(slot);
         newref = slot;
         icount += 1;
         rc.consumer = ring;
       } else if (type == 2) {
         picjob = picjobfor(ring, slot, newref, 0);
-        oldref = newref;
+        oldref = keepolderreference(slot);
         newref = slot;
         q = &qp;
         pcount += 1;
@@ -245,6 +257,7 @@ bool pass1loop() {
         gopbpics += 1;
       }
       codepicture(type, *q);
+      if (standinafter) standinafter(1, st.gopframe, picjob);
       if (!checkcoding()) return false;
       // Until the pass display is built, the status line tells the picture (as before).
       if (showwindow)

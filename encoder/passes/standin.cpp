@@ -1,12 +1,14 @@
 #include "encoder/passes/standin.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "encoder/coding/codingerror.h"
 #include "encoder/coding/goppattern.h"
 #include "encoder/coding/headers.h"
 #include "encoder/coding/ipicture.h"
+#include "encoder/coding/pbpicture.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/streamwriter.h"
 #include "encoder/passes/pass1.h"
@@ -22,6 +24,7 @@
 #include "videosource/bridge.h"
 
 std::function<void(int pass, int picture)> standinprobe;
+std::function<void(int pass, int picture, const pictargs& args)> standinafter;
 std::atomic<int> standinpictures{0};
 std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standinsource;
 
@@ -64,6 +67,44 @@ bool checkcoding() {
   return false;
 }
 
+// The two most recent reference pictures (I or P) by slot; 0 before the first.
+struct standinrefs {
+  int older = 0, newest = 0;
+};
+
+// Copies the reconstruction and the macroblock records of slot from into slot to.
+void copyslotaside(int from, int to) {
+  const settingsrec& st = settings;
+  for (int c = 0; c < 3; ++c)
+    std::memcpy(reconplane(to, c), reconplane(from, c), size_t(c == 0 ? st.lumasize : st.chromasize));
+  picslots[to].pictype = picslots[from].pictype;
+  std::copy(picslots[from].mbs, picslots[from].mbs + st.mbcount + 1, picslots[to].mbs);
+}
+
+// One picture by its type. A reference picture becomes the newest reference and the newest
+// becomes the older one, which the B pictures coded next still predict from. Slots are display
+// positions, so in open GOPs of two or three pictures the new I picture lands in the slot of
+// the previous GOP's last reference: that reconstruction moves aside into the spare slot (one
+// past the GOP's slots) before it would be overwritten.
+void codestandinpicture(int type, int curframe, int slot, int spare, standinrefs& refs,
+                        pictargs& args, float& q) {
+  if (type == 3) {
+    args = standinargs(curframe, slot, refs.older, refs.newest);
+    codebpicture(args, q);
+    return;
+  }
+  int previous = refs.newest;
+  if (previous == slot && previous != 0) {
+    copyslotaside(previous, spare);
+    previous = spare;
+  }
+  args = standinargs(curframe, slot, previous, 0);
+  refs.older = previous;
+  refs.newest = slot;
+  if (type == 2) codepbpicture(args, q);
+  else codeipicture(args, q);
+}
+
 bool codepass(int pass) {
   settingsrec& st = settings;
   const int g = standingoplength();
@@ -75,7 +116,7 @@ bool codepass(int pass) {
   fieldtotal = 0;
   int coded = 0;     // frames coded in this pass
   int ringbase = 0;  // ring position before the current GOP's first frame
-  int newest = 0;    // slot of the most recent reference picture
+  standinrefs refs;  // the two most recent reference pictures
   int previewcount = 0;
   pictargs args;
 
@@ -97,8 +138,8 @@ bool codepass(int pass) {
       standinfetch(pass, first + t, ringentryof(ringbase, t));
     }
 
-    goppattern(0, n, seqfields.closed_gop, goporder, goptypes, goptrefs);
-    for (int j = 1; j <= n; ++j) goptypes[j] = 1;  // every position coded as an I picture
+    goppattern(std::clamp(st.bframes, 0, 2), n, seqfields.closed_gop, goporder, goptypes,
+               goptrefs);
     if (st.pulldown) pulldownflags(n);
     st.gopnumber += 1;
     st.gopframe = coded;
@@ -117,11 +158,10 @@ bool codepass(int pass) {
       if (!keeprunning) return false;
       pichdrfields[slot].temporal_reference = tr;
       st.curpictype = goptypes[goporder[k]];
-      args = standinargs(ringentryof(ringbase, tr), slot, newest, 0);
       float q = st.cqvalue;
-      newest = slot;  // an I picture becomes the newest reference
-      codeipicture(args, q);
+      codestandinpicture(st.curpictype, ringentryof(ringbase, tr), slot, g + 1, refs, args, q);
       streambitcount += picslots[slot].picbits;
+      if (standinafter) standinafter(pass, coded + k, args);
       if (!checkcoding()) return false;
       if (showwindow)
         putstatus(" pass " + std::to_string(pass) + ", picture " + std::to_string(coded + k) +

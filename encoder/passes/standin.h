@@ -1,9 +1,12 @@
-// Stand-in second pass until the second pass exists: every frame of the clip coded as an I
-// picture at the constant quantiser settings.cqvalue, in GOPs of the GOP length in use (each
-// GOP's order from goppattern with no B pictures, every position coded I), written as a
-// playable stream. It keeps the passes' protocol: pass words, the pause gate once per frame
-// read and per picture, keeprunning, and step 99 at the end; a stopped pass ends without a
-// step. The first pass is the real one (pass1.h); the hooks below serve both.
+// Stand-in second pass until the second pass exists: every frame of the clip coded again at
+// the constant quantiser settings.cqvalue, in GOPs of the GOP length in use with
+// settings.bframes B pictures between references (each GOP's order from goppattern; a GOP is
+// closed at the start, at a chapter frame or with closed GOPs set), each picture by its type
+// with the I, P or B picture coder, written as a playable stream. It keeps the passes'
+// protocol: pass words, the pause gate once per frame read and per picture, keeprunning, and
+// step 99 at the end; a stopped pass ends without a step. It reads no statistics stream: it
+// reuses whatever decisions the slots still hold. The first pass is the real one (pass1.h);
+// the hooks below serve both.
 //
 // Without a frame store (a start-up that opened no source) a pass only walks through five
 // placeholder pictures with the same protocol.
@@ -18,6 +21,9 @@
 // Called before each picture with the pass and the picture number (from 1), on the pass thread.
 // Both passes call it.
 extern std::function<void(int pass, int picture)> standinprobe;
+// Called after each picture is coded with the pass, the picture number (from 1) and the
+// picture's argument record, on the pass thread (tests read the slot and the planes there).
+extern std::function<void(int pass, int picture, const pictargs& args)> standinafter;
 // Pictures the passes have gone through in this process.
 extern std::atomic<int> standinpictures;
 // When set, frames come from here instead of the video source bridge: frame number (0-based
