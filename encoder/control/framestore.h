@@ -41,7 +41,10 @@ struct planeoffsets {
 // One entry of the frame ring: where its source planes lie, and the figures of the fetch.
 struct ringentry {
   planeoffsets planes;
+  int32_t framenumber = 0;                  // source frame held (first or only pass)
   uint32_t lumasum = 0;                     // sum of the frame's luma samples
+  uint32_t lumasad = 0;                     // luma SAD to the frame of the slot before
+  uint32_t usad = 0, vsad = 0;              // whole-plane chroma SADs to that frame
   uint32_t rowactivity[maxrowactivity] = {};  // per macroblock row, 0 for a flat row
 };
 

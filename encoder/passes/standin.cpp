@@ -11,15 +11,14 @@
 #include "encoder/coding/pbpicture.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/streamwriter.h"
+#include "encoder/passes/pass1.h"
 #include "encoder/control/control.h"
-#include "encoder/control/echo.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/preview.h"
 #include "encoder/control/report.h"
 #include "encoder/control/settings.h"
 #include "encoder/control/units.h"
 #include "encoder/motion/kernels.h"
-#include "encoder/passes/progress.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "videosource/bridge.h"
@@ -34,7 +33,9 @@ namespace {
 constexpr int placeholderlength = 5;  // pictures of a pass without a frame store
 constexpr int previewevery = 30;      // pictures between two preview drawings
 
-bool placeholderpass(int pass) {
+}  // namespace
+
+bool standinplaceholder(int pass) {
   for (int k = 1; k <= placeholderlength; k++) {
     workergate();
     if (!keeprunning) return false;
@@ -49,6 +50,8 @@ bool placeholderpass(int pass) {
   }
   return true;
 }
+
+namespace {
 
 // Ring entry of display position t of a GOP whose frames start after ring position base.
 int ringentryof(int base, int t) { return (base + t) % settings.ringsize + 1; }
@@ -180,43 +183,14 @@ bool codepass(int pass) {
 }
 
 bool runpass(int pass) {
-  if (!framesallocated || settings.framecount <= 0) return placeholderpass(pass);
+  if (!framesallocated || settings.framecount <= 0) return standinplaceholder(pass);
   return codepass(pass);
 }
 
 }  // namespace
 
 pictargs standinargs(int curframe, int curslot, int fwdslot, int bwdslot) {
-  const settingsrec& st = settings;
-  pictargs a;
-  a.curframe = curframe;
-  a.curslot = curslot;
-  a.fwdslot = fwdslot;
-  a.bwdslot = bwdslot;
-  a.ypitch = st.width;
-  a.cpitch = st.chromawidth;
-  a.cury = ringplane(curframe, 0);
-  a.curu = ringplane(curframe, 1);
-  a.curv = ringplane(curframe, 2);
-  if (fwdslot > 0) {
-    a.fwdy = reconplane(fwdslot, 0);
-    a.fwdu = reconplane(fwdslot, 1);
-    a.fwdv = reconplane(fwdslot, 2);
-  }
-  if (bwdslot > 0) {
-    a.bwdy = reconplane(bwdslot, 0);
-    a.bwdu = reconplane(bwdslot, 1);
-    a.bwdv = reconplane(bwdslot, 2);
-  }
-  a.predy = predplane(0);
-  a.predu = predplane(1);
-  a.predv = predplane(2);
-  a.resy = residplane(0, 0);
-  a.resu = residplane(0, 1);
-  a.resv = residplane(0, 2);
-  a.mescratch = scratchblock(0);
-  a.predscratch = scratchblock(1);  // blocks 1, 2 and 3 follow each other
-  return a;
+  return picjobfor(curframe, curslot, fwdslot, bwdslot);
 }
 
 int standingoplength() {
@@ -264,21 +238,6 @@ void standinfetch(int pass, int frame, int entry) {
     d2vgetframe(frame, y, u, v);
   }
   standinanalyse(entry);
-}
-
-void pass1thread(statusrec*) {
-  settingsrec& st = settings;
-  logopening();
-  startstream();
-  for (int s = 1; s <= maxslots; ++s) {
-    picslots[s].picstructure = 3;
-    picslots[s].motiontype = 2;
-  }
-  st.passno = 1;
-  st.streamout = st.passmode == 1;
-  st.writestats = st.passmode == 2;
-  if (!runpass(1)) return;
-  poststep(st.streamout ? stepdone : steppass2);
 }
 
 void pass2thread(statusrec*) {

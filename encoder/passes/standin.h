@@ -1,11 +1,12 @@
-// Stand-in pass loop until the encoding passes exist: every frame of the clip coded at the
-// constant quantiser settings.cqvalue, in GOPs of the GOP length in use with settings.bframes B
-// pictures between references (each GOP's order from goppattern; a GOP is closed at the start,
-// at a chapter frame or with closed GOPs set), each picture by its type with the I, P or B
-// picture coder, written as a playable stream. It keeps the passes' protocol: pass words, the
-// pause gate once per frame read and per picture, keeprunning, and the next step at the end
-// (pass 1: 12 in a two-pass run, else 99; pass 2: 99); a stopped pass ends without a step. It
-// carries no statistics stream: a second pass reuses whatever decisions the slots still hold.
+// Stand-in second pass until the second pass exists: every frame of the clip coded again at
+// the constant quantiser settings.cqvalue, in GOPs of the GOP length in use with
+// settings.bframes B pictures between references (each GOP's order from goppattern; a GOP is
+// closed at the start, at a chapter frame or with closed GOPs set), each picture by its type
+// with the I, P or B picture coder, written as a playable stream. It keeps the passes'
+// protocol: pass words, the pause gate once per frame read and per picture, keeprunning, and
+// step 99 at the end; a stopped pass ends without a step. It reads no statistics stream: it
+// reuses whatever decisions the slots still hold. The first pass is the real one (pass1.h);
+// the hooks below serve both.
 //
 // Without a frame store (a start-up that opened no source) a pass only walks through five
 // placeholder pictures with the same protocol.
@@ -18,6 +19,7 @@
 #include "encoder/motion/pictargs.h"
 
 // Called before each picture with the pass and the picture number (from 1), on the pass thread.
+// Both passes call it.
 extern std::function<void(int pass, int picture)> standinprobe;
 // Called after each picture is coded with the pass, the picture number (from 1) and the
 // picture's argument record, on the pass thread (tests read the slot and the planes there).
@@ -27,6 +29,9 @@ extern std::atomic<int> standinpictures;
 // When set, frames come from here instead of the video source bridge: frame number (0-based
 // source frame), then the Y, U and V planes of the ring entry (pitches width and chromawidth).
 extern std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standinsource;
+
+// The five placeholder pictures of a pass without a frame store: false when it was stopped.
+bool standinplaceholder(int pass);
 
 // The argument record of one picture from the frame store: the slot numbers as given (0: no
 // such reference), the source planes of ring entry curframe, the reconstructed planes of

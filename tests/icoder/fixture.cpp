@@ -125,6 +125,7 @@ void coderun::prepare(const runsetup& r, const std::string& stream) {
   st.interlaced = r.interlaced;
   st.pulldown = r.pulldown;
   st.closedgops = r.closedgops;
+  st.noscd = r.noscd;
   st.seqendcode = r.seqendcode;
   st.frameratecode = r.frameratecode;
   st.framerate = rateofcode(r.frameratecode);

@@ -18,6 +18,7 @@ struct runsetup {
   float cq = 4.0f;
   int frameratecode = 3;  // 25 frames/s
   bool interlaced = false, pulldown = false, closedgops = false, seqendcode = true;
+  bool noscd = true;      // GOP shapes from the GOP length and chapters only (no scene cuts)
   int simdlevel = 0;      // 0: the host's level
   bool logfile = false;
 };

@@ -52,9 +52,10 @@ void expectendsandcounts(const std::string& m2v) {
 
 using passloop = coderun;
 
-// GOPs of the GOP length in use, the last one shorter; a chapter frame starts a closed GOP;
-// with closed GOPs set every GOP is closed. Without B pictures each GOP is an I picture and
-// then P pictures, in display order.
+// GOPs of the GOP length in use as the fixed-GOP decision shares out the frames (a 12-frame
+// clip in GOPs of 5 is 5, 4, 3); a chapter frame starts a closed GOP; with closed GOPs set
+// every GOP is closed. Without B pictures each GOP is an I picture and then P pictures, in
+// display order.
 TEST_F(passloop, gopsandpicturetypes) {
   struct c {
     const char* what;
@@ -63,9 +64,9 @@ TEST_F(passloop, gopsandpicturetypes) {
     std::vector<int> gops;
     std::vector<int> closed;
   } cases[] = {
-      {"plain", false, -1, {5, 5, 2}, {1, 0, 0}},
-      {"closed", true, -1, {5, 5, 2}, {1, 1, 1}},
-      {"chapter", false, 7, {5, 2, 5}, {1, 0, 1}},
+      {"plain", false, -1, {5, 4, 3}, {1, 0, 0}},
+      {"closed", true, -1, {5, 4, 3}, {1, 1, 1}},
+      {"chapter", false, 7, {4, 3, 5}, {1, 0, 1}},
   };
   for (const c& t : cases) {
     runsetup r;
@@ -185,6 +186,7 @@ TEST_F(passloop, twopassrunwritesthestreaminpass2) {
   r.goplength = 2;
   prepare(r);
   settings.passmode = 2;
+  ASSERT_TRUE(unitopen(unitstats, dir + "/KJ.dbs", unitnew));  // the start-up's scratch file
   standinsource = naturalpicture();
   pass1thread(&statusblock);
   EXPECT_EQ(nextstep.load(), steppass2);
@@ -222,8 +224,8 @@ TEST_F(passloop, stoppedpassendswithoutastep) {
   EXPECT_EQ(settings.gopnumber, 2);
 }
 
-// A full disk in the middle of a run: the error line, errorflag and step 98; the pass never
-// asks for step 99, so the run cannot end as if the stream were complete.
+// A full disk in the middle of a run: the error line, errorflag and step 98; the pass ends at
+// once and never asks for step 99, so the run cannot end as if the stream were complete.
 TEST_F(passloop, writefailureendstherunwithstep98) {
   runsetup r;
   r.frames = 3;
@@ -231,14 +233,14 @@ TEST_F(passloop, writefailureendstherunwithstep98) {
   r.logfile = true;
   prepare(r, "/dev/full");
   showwindow = true;
-  std::string status;  // as the first GOP's write left it (the pass goes on until stopped)
-  standinprobe = [&](int pass, int k) {
-    if (k == 2) status = getstatusline();
-  };
+  int last = 0;  // the pass ends after the failed write of the first GOP
+  standinprobe = [&](int pass, int k) { last = k; };
   testing::internal::CaptureStderr();
   encode(naturalpicture());
   std::string err = testing::internal::GetCapturedStderr();
   standinprobe = nullptr;
+  const std::string status = getstatusline();
+  EXPECT_EQ(last, 1);
   EXPECT_EQ(err, "ostrel: ERROR, can't write to output file, aborting...\n");
   EXPECT_TRUE(errorflag);
   EXPECT_EQ(nextstep.load(), steperror);

@@ -1,0 +1,334 @@
+#include "encoder/passes/pass1.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "encoder/coding/codingerror.h"
+#include "encoder/coding/goppattern.h"
+#include "encoder/coding/headers.h"
+#include "encoder/coding/ipicture.h"
+#include "encoder/coding/pbpicture.h"
+#include "encoder/coding/picslot.h"
+#include "encoder/coding/statstream.h"
+#include "encoder/coding/streamwriter.h"
+#include "encoder/control/control.h"
+#include "encoder/control/echo.h"
+#include "encoder/control/framestore.h"
+#include "encoder/control/preview.h"
+#include "encoder/control/report.h"
+#include "encoder/control/texttime.h"
+#include "encoder/control/units.h"
+#include "encoder/passes/framering.h"
+#include "encoder/passes/standin.h"
+#include "platform/thread.h"
+
+int32_t gopcount = 0, gopsdone = 0;
+int32_t icount = 0, pcount = 0, bcount = 0;
+int32_t gopbits = 0, gopbytes = 0, gopbpics = 0, previewcount = 0;
+int64_t totalbits = 0;
+double qsum = 0.0;
+int32_t gopratemin = 16777215, gopratemax = 0;
+int64_t gopratesum = 0;
+int32_t gopbitrate = 0;
+int32_t oldref = 0, newref = 0;
+float picq[maxgoplength + 1];
+gopstatsrec gopstats;
+pictargs picjob;
+passclockrec passclock;
+
+namespace {
+
+constexpr int previewevery = 30;  // pictures between two preview drawings (at GOP ends)
+
+void logtext(const std::string& line) {
+  if (logsink) logsink(line);
+  else logline(line);
+}
+
+// The log's identification box, then the settings echo.
+void openinglog() {
+  logtext(" +------------------------------------------+");
+  logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
+  logtext(" +------------------------------------------+");
+  if (logsink) echosettings();
+  else if (std::FILE* f = unitfile(unitlog)) echosettings(f);
+}
+
+// Ring entry of display position d of the GOP after ring offset `offset`.
+int ringslotof(int offset, int d) {
+  int s = offset + d + 1;
+  return s > settings.ringsize ? s - settings.ringsize : s;
+}
+
+// The statistics stream of the first of two passes: the GOP record (the row words of each
+// picture in coding order from its ring entry) ahead of the pictures' own records.
+gopstatrecord goprecord;
+
+void statsgoprecord(int n, int nb, int ringoffset) {
+  fillgopstats(goprecord, n, nb, ringcounters.closedflag ? 1 : 0, settings.gopclass);
+  const int rows = std::min({settings.mbrows, maxmbrows, maxrowactivity});
+  for (int i = 1; i <= n; ++i) {
+    const ringentry& e = framering[ringslotof(ringoffset, goptrefs[goporder[i]])];
+    for (int r = 0; r < rows; ++r) goprecord.rowactivity[i][r] = int32_t(e.rowactivity[r]);
+  }
+  putgopstats(goprecord);
+}
+
+// A coding error ends the run like a failed write: log line, error line, step 98.
+bool checkcoding() {
+  if (!codingfailed()) return true;
+  std::string text = codingerrortext();
+  if (settings.logfileon) logline(text);
+  errorout(text);
+  errorline(text);
+  abortrun();
+  return false;
+}
+
+// The pass must end now: stopped from outside, or a fatal error raised (its step stands).
+bool mustend() { return !keeprunning || errorflag || abortlatched; }
+
+// Codes the picture of picjob as type (1 I, 2 P, 3 B) at quantiser q.
+void codepicture(int type, float& q) {
+  switch (type) {
+    case 2:
+      codepbpicture(picjob, q);
+      break;
+    case 3:
+      codebpicture(picjob, q);
+      break;
+    default:
+      codeipicture(picjob, q);
+      break;
+  }
+}
+
+// Slots are display positions, so the I picture of an open GOP of two or three pictures lands
+// in the slot of the previous GOP's last reference, which the GOP's leading B pictures still
+// predict from. Before it is overwritten, that picture (reconstruction and macroblock records)
+// moves into the spare slot, which no GOP position uses, and the older reference points there.
+int keepolderreference(int slot) {
+  const settingsrec& st = settings;
+  const int spare = st.slotcount;
+  if (newref == 0 || newref != slot || spare == slot) return newref;
+  for (int c = 0; c < 3; ++c)
+    std::memcpy(reconplane(spare, c), reconplane(newref, c),
+                std::size_t(c == 0 ? st.lumasize : st.chromasize));
+  picslots[spare].pictype = picslots[newref].pictype;
+  std::copy(picslots[newref].mbs, picslots[newref].mbs + st.mbcount + 1, picslots[spare].mbs);
+  return spare;
+}
+
+// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out
+// (nothing at all when no GOP was done, so the file stays empty rather than a bare end code).
+void closestoppedstream() {
+  if (framesallocated && settings.streamout && gopsdone > 0 && !errorflag && !abortlatched)
+    writestream(0, goporder, goptrefs, true);
+}
+
+}  // namespace
+
+pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot) {
+  const settingsrec& st = settings;
+  pictargs a;
+  a.curframe = curframe;
+  a.curslot = curslot;
+  a.fwdslot = fwdslot;
+  a.bwdslot = bwdslot;
+  a.ypitch = st.width;
+  a.cpitch = st.chromawidth;
+  a.cury = ringplane(curframe, 0);
+  a.curu = ringplane(curframe, 1);
+  a.curv = ringplane(curframe, 2);
+  if (fwdslot > 0) {
+    a.fwdy = reconplane(fwdslot, 0);
+    a.fwdu = reconplane(fwdslot, 1);
+    a.fwdv = reconplane(fwdslot, 2);
+  }
+  if (bwdslot > 0) {
+    a.bwdy = reconplane(bwdslot, 0);
+    a.bwdu = reconplane(bwdslot, 1);
+    a.bwdv = reconplane(bwdslot, 2);
+  }
+  a.predy = predplane(0);
+  a.predu = predplane(1);
+  a.predv = predplane(2);
+  a.resy = residplane(0, 0);
+  a.resu = residplane(0, 1);
+  a.resv = residplane(0, 2);
+  a.mescratch = scratchblock(0);
+  a.predscratch = scratchblock(1);  // blocks 1, 2 and 3 follow each other
+  return a;
+}
+
+bool pass1loop() {
+  settingsrec& st = settings;
+  st.gopframe = 0;
+  st.gopnumber = 0;
+  gopcount = gopsdone = newref = oldref = 0;
+  icount = pcount = bcount = previewcount = 0;
+  totalbits = 0;
+  qsum = 0.0;
+  gopratesum = 0;
+  gopratemin = 16777215;
+  gopratemax = 0;
+  streambitcount = 0;
+  int nb = st.bframes;
+  double t0 = cputime(), last = t0;
+  initpass();
+  const float qI = std::clamp(st.cqvalue, 1.0f, 31.0f);
+  const float qP = std::clamp(st.cqvalue * st.cqpfactor, 1.0f, 31.0f);
+  const float qB = std::clamp(st.cqvalue * st.cqbfactor, 1.0f, 31.0f);
+  float qi = qI, qp = qP, qb = qB;  // the coders may change them by reference
+  ringcountersrec& rc = ringcounters;
+  int firstofgop = st.firstframe;
+  int ringoffset = 0;
+  int n = 0;
+
+  do {
+    fetchpass1(n, nb);
+    if (mustend()) return false;
+    gopbytes = gopbits = gopbpics = 0;
+    gopcount += 1;
+    st.gopnumber = gopcount;
+    if (gopcount > maxgopcount) {  // cannot happen: every GOP holds a frame
+      abortrun();
+      return false;
+    }
+    // (the matrix step of the GOP goes here)
+    firstofgop += n;
+
+    const double now = cputime();
+    passclock.passtime = now - t0;
+    passclock.currentfps = now - last > 0 ? int(std::lround(n / (now - last))) : 0;
+    last = now;
+    passclock.timeleft =
+        st.framecount != rc.framesleft
+            ? int(std::lround((st.framecount - st.gopframe) * passclock.passtime /
+                              (st.framecount - rc.framesleft)))
+            : 0;
+
+    goppattern(nb, n, rc.closedflag, goporder, goptypes, goptrefs);
+    if (st.pulldown) pulldownflags(n);
+    seqfields.closed_gop = rc.closedflag ? 1 : 0;
+    if (st.writestats) statsgoprecord(n, nb, ringoffset);
+
+    float zonesum = 0.0f;
+    int lastslot = 0;
+    for (int i = 1; i <= n; ++i) {
+      workergate();
+      if (mustend()) return false;
+      if (standinprobe) standinprobe(1, st.gopframe + 1);
+      workergate();
+      if (mustend()) return false;
+      const int k = goporder[i];
+      const int type = goptypes[k];
+      const int d = goptrefs[k];
+      const int ring = ringslotof(ringoffset, d);
+      const int slot = d + 1;
+      st.curpictype = type;
+      pichdrfields[slot].temporal_reference = d;
+      if (i == 1) {
+        headercursor = {};
+        putseqheaders(headerbuf, headercursor);
+        totalbits += 8 * int64_t(headercursor.bytepos);
+        if (st.streamout) streambitcount += 8 * int64_t(headercursor.bytepos);
+      }
+      float* q = &qi;
+      if (type == 1) {
+        picjob = picjobfor(ring, slot, 0, 0);
+        oldref = keepolderreference(slot);
+        newref = slot;
+        icount += 1;
+        rc.consumer = ring;
+      } else if (type == 2) {
+        picjob = picjobfor(ring, slot, newref, 0);
+        oldref = keepolderreference(slot);
+        newref = slot;
+        q = &qp;
+        pcount += 1;
+        rc.consumer = ring;
+      } else {
+        picjob = picjobfor(ring, slot, oldref, newref);
+        q = &qb;
+        bcount += 1;
+        gopbpics += 1;
+      }
+      codepicture(type, *q);
+      if (standinafter) standinafter(1, st.gopframe, picjob);
+      if (!checkcoding()) return false;
+      // Until the pass display is built, the status line tells the picture (as before).
+      if (showwindow)
+        putstatus(" pass 1, picture " + std::to_string(st.gopframe) + " of " +
+                  std::to_string(st.framecount));
+      picq[i] = *q;
+      previewcount += 1;
+      gopbytes += picslots[slot].picbytes;
+      gopbits += picslots[slot].picbits;
+      totalbits += picslots[slot].picbits;
+      if (st.streamout) streambitcount += picslots[slot].picbits;
+      const int f = framering[ring].framenumber;
+      if (f >= 0 && f < maxframes) zonesum += zonefactors[f];
+      lastslot = ring;
+    }
+    if (st.streamout) gopbitrate = int32_t(double(gopbits) * st.framerate / n);
+    rc.nextcode += n;
+    rc.framesleft -= n;
+    ringoffset += n;
+    if (ringoffset > st.ringsize) ringoffset -= st.ringsize;
+    gopstats.frames[gopcount] = uint8_t(n);
+    gopstats.bits[gopcount] = 8 * gopbytes;
+    gopstats.zone[gopcount] = zonesum / float(n);
+    gopsdone += 1;
+    if (st.streamout) writestream(n, goporder, goptrefs, false);
+    if (st.writestats) writedbs(n, goporder, goptrefs, false);
+    if (mustend()) return false;
+    if (st.streamout) {
+      gopratemin = std::min(gopratemin, gopbitrate);
+      gopratemax = std::max(gopratemax, gopbitrate);
+      gopratesum += gopbits;
+    }
+    // (the per-GOP window texts go here)
+    if (previewon && previewcount >= previewevery) {
+      if (yuvtobmp(ringplane(lastslot, 0), ringplane(lastslot, 1), ringplane(lastslot, 2),
+                   st.width, st.height, previewimage))
+        drawpreview();
+      previewcount = 0;
+    }
+    for (int i = 1; i <= n; ++i) qsum += picq[i];
+    if (!st.closedgops) rc.closedflag = 0;
+  } while (rc.framesleft > 0);
+
+  if (st.streamout) writestream(n, goporder, goptrefs, true);
+  if (st.writestats) writedbs(n, goporder, goptrefs, true);
+  return true;
+}
+
+void pass1thread(statusrec*) {
+  settingsrec& st = settings;
+  const double start = cputime();
+  st.passno = 1;
+  st.streamout = st.passmode == 1;
+  st.writestats = st.passmode >= 2;
+  for (int s = 1; s <= st.slotcount && s <= maxslots; ++s) {
+    picslots[s].picstructure = 3;
+    picslots[s].motiontype = 2;
+  }
+  if (st.logfileon) openinglog();
+  startstream();
+  dbswriterstart();
+  firstfetch = true;
+  // Until the start-up lays out a frame store, a pass only walks through placeholder pictures.
+  bool ended;
+  if (!framesallocated || st.framecount <= 0) ended = standinplaceholder(1);
+  else ended = pass1loop();  // (the CQ with maximum bitrate loop takes this place in its mode)
+  if (!ended) {
+    closestoppedstream();
+    return;
+  }
+  passclock.passtime = cputime() - start;
+  // (the pass block and, for a one-pass run, the statistics block of the log go here)
+  poststep(st.streamout ? stepdone : steppass2);
+}

@@ -1,0 +1,65 @@
+// The first-pass thread and its GOP loop: the one pass of a constant-quantiser run (writes the
+// stream) and the first pass of a two-pass run (writes the statistics stream, codes every
+// picture at quantiser 4). One GOP per iteration: the frame fetch, the picture order, the
+// pictures in coding order through the coder of their type, the writers, the per-GOP figures.
+//
+// The thread stops at its next check, at least once per frame read and per picture: it waits
+// at the pause gate, and when keeprunning is false or a fatal error was raised it returns
+// without asking for another step (a stopped one-pass run first writes out the GOPs coded so
+// far, so the stream ends on a whole GOP).
+#pragma once
+
+#include <cstdint>
+
+#include "encoder/motion/pictargs.h"
+#include "encoder/control/settings.h"
+
+// Pass counters, reset by the GOP loop at its start; the intermediate and second passes and
+// the display read them afterwards.
+extern int32_t gopcount;     // current GOP, from 1; at the end the number of GOPs
+extern int32_t gopsdone;     // GOPs finished
+extern int32_t icount, pcount, bcount;  // pictures coded in the pass by type
+extern int32_t gopbits;      // bits of the current GOP's pictures
+extern int32_t gopbytes;     // bytes of the current GOP's pictures
+extern int32_t gopbpics;     // B pictures of the current GOP
+extern int32_t previewcount; // pictures coded since the preview was drawn
+extern int64_t totalbits;    // header and picture bits so far
+extern double qsum;          // sum of the quantisers of all coded pictures
+extern int32_t gopratemin;   // smallest GOP bitrate so far, bit/s (preset 16,777,215)
+extern int32_t gopratemax;   // largest, preset 0
+extern int64_t gopratesum;   // sum of gopbits over the GOPs
+extern int32_t gopbitrate;   // bitrate of the current GOP, bit/s (stream-writing passes)
+extern int32_t oldref, newref;  // picture slots of the two most recent reference pictures
+extern float picq[maxgoplength + 1];  // quantiser of each picture by coding position 1..n
+
+// Per-GOP results by GOP number 1..gopcount. A GOP holds at least one frame, so one entry per
+// frame of the largest clip is room for every run.
+constexpr int maxgopcount = maxframes;
+struct gopstatsrec {
+  uint8_t frames[maxgopcount + 1];  // frames of the GOP, 1..36
+  int32_t bits[maxgopcount + 1];    // 8 x the GOP's picture bytes
+  float zone[maxgopcount + 1];      // mean zone factor over the GOP's frames
+};
+extern gopstatsrec gopstats;
+
+// The argument record of the coder calls (one per loop), and how it is filled for a picture:
+// the slot numbers as given (0: no such reference), the source planes of ring entry curframe,
+// the reconstructed planes of fwdslot and bwdslot (none for slot 0), the prediction planes,
+// the first residual triple, pitches width and chromawidth, mescratch = scratch block 0 and
+// predscratch = scratch blocks 1..3 (768 contiguous bytes). Needs the frame store.
+extern pictargs picjob;
+pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot);
+
+// The loop's timing values after each GOP, for the display: seconds since the loop started
+// (CPU time), frames a second of the last GOP (nint, 0 when no time passed) and the seconds
+// left (nint; 0 before the first GOP is done).
+struct passclockrec {
+  double passtime = 0.0;
+  int currentfps = 0;
+  int timeleft = 0;
+};
+extern passclockrec passclock;
+
+// The GOP loop of the first (or only) pass: true when it coded the whole range and made the
+// writers' final calls; false as soon as the pass was stopped or a fatal error was raised.
+bool pass1loop();
