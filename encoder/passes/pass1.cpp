@@ -21,6 +21,7 @@
 #include "encoder/control/texttime.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
+#include "encoder/passes/progress.h"
 #include "encoder/passes/standin.h"
 #include "platform/thread.h"
 
@@ -29,7 +30,7 @@ int32_t icount = 0, pcount = 0, bcount = 0;
 int32_t gopbits = 0, gopbytes = 0, gopbpics = 0, previewcount = 0;
 int64_t totalbits = 0;
 double qsum = 0.0;
-int32_t gopratemin = 16777215, gopratemax = 0;
+int32_t gopratemin = gopratenone, gopratemax = 0;
 int64_t gopratesum = 0;
 int32_t gopbitrate = 0;
 int32_t oldref = 0, newref = 0;
@@ -41,20 +42,6 @@ passclockrec passclock;
 namespace {
 
 constexpr int previewevery = 30;  // pictures between two preview drawings (at GOP ends)
-
-void logtext(const std::string& line) {
-  if (logsink) logsink(line);
-  else logline(line);
-}
-
-// The log's identification box, then the settings echo.
-void openinglog() {
-  logtext(" +------------------------------------------+");
-  logtext(" |  Ostrel 0.21, MPEG-2 video encoder        |");
-  logtext(" +------------------------------------------+");
-  if (logsink) echosettings();
-  else if (std::FILE* f = unitfile(unitlog)) echosettings(f);
-}
 
 // Ring entry of display position d of the GOP after ring offset `offset`.
 int ringslotof(int offset, int d) {
@@ -172,10 +159,11 @@ bool pass1loop() {
   totalbits = 0;
   qsum = 0.0;
   gopratesum = 0;
-  gopratemin = 16777215;
+  gopratemin = gopratenone;
   gopratemax = 0;
   streambitcount = 0;
   int nb = st.bframes;
+  showpassstart();
   double t0 = cputime(), last = t0;
   initpass();
   const float qI = std::clamp(st.cqvalue, 1.0f, 31.0f);
@@ -290,7 +278,7 @@ bool pass1loop() {
       gopratemax = std::max(gopratemax, gopbitrate);
       gopratesum += gopbits;
     }
-    // (the per-GOP window texts go here)
+    showgopprogress(passfiguresnow(n, nb, qi, qp, qb));
     if (previewon && previewcount >= previewevery) {
       if (yuvtobmp(ringplane(lastslot, 0), ringplane(lastslot, 1), ringplane(lastslot, 2),
                    st.width, st.height, previewimage))
@@ -303,6 +291,7 @@ bool pass1loop() {
 
   if (st.streamout) writestream(n, goporder, goptrefs, true);
   if (st.writestats) writedbs(n, goporder, goptrefs, true);
+  showpassend(passclock.passtime);
   return true;
 }
 
@@ -316,7 +305,7 @@ void pass1thread(statusrec*) {
     picslots[s].picstructure = 3;
     picslots[s].motiontype = 2;
   }
-  if (st.logfileon) openinglog();
+  logopening();
   startstream();
   dbswriterstart();
   firstfetch = true;
@@ -329,6 +318,6 @@ void pass1thread(statusrec*) {
     return;
   }
   passclock.passtime = cputime() - start;
-  // (the pass block and, for a one-pass run, the statistics block of the log go here)
+  passreport(passfiguresnow(0, 0, 0.0f, 0.0f, 0.0f), passclock.passtime);
   poststep(st.streamout ? stepdone : steppass2);
 }

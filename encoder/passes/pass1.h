@@ -25,7 +25,10 @@ extern int32_t gopbpics;     // B pictures of the current GOP
 extern int32_t previewcount; // pictures coded since the preview was drawn
 extern int64_t totalbits;    // header and picture bits so far
 extern double qsum;          // sum of the quantisers of all coded pictures
-extern int32_t gopratemin;   // smallest GOP bitrate so far, bit/s (preset 16,777,215)
+// The preset of the smallest GOP bitrate: above every bitrate a GOP can have (a preset of
+// 16,777,215 bit/s would stay the "minimum" of a run whose GOPs all code above 16.8 Mbit/s).
+constexpr int32_t gopratenone = INT32_MAX;
+extern int32_t gopratemin;   // smallest GOP bitrate so far, bit/s (preset gopratenone)
 extern int32_t gopratemax;   // largest, preset 0
 extern int64_t gopratesum;   // sum of gopbits over the GOPs
 extern int32_t gopbitrate;   // bitrate of the current GOP, bit/s (stream-writing passes)

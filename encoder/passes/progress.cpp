@@ -8,6 +8,8 @@
 #include "encoder/control/fmtfield.h"
 #include "encoder/control/texttime.h"
 #include "encoder/control/units.h"
+#include "encoder/passes/framering.h"
+#include "encoder/passes/pass1.h"
 
 namespace {
 
@@ -71,6 +73,33 @@ std::string timeandseconds(int64_t whole, const std::string& seconds) {
 }
 
 }  // namespace
+
+passfigures passfiguresnow(int n, int nb, float qi, float qp, float qb) {
+  passfigures f;
+  f.n = n;
+  f.nb = nb;
+  f.closedflag = ringcounters.closedflag;
+  f.gopframe = settings.gopframe;
+  f.framesleft = ringcounters.framesleft;
+  f.icount = icount;
+  f.pcount = pcount;
+  f.bcount = bcount;
+  f.gopbpics = gopbpics;
+  f.gopcount = gopcount;
+  f.gopbitrate = gopbitrate;
+  f.gopratemin = gopratemin;
+  f.gopratemax = gopratemax;
+  f.gopratesum = gopratesum;
+  f.totalbits = totalbits;
+  f.qsum = qsum;
+  f.qi = qi;
+  f.qp = qp;
+  f.qb = qb;
+  f.passtime = passclock.passtime;
+  f.currentfps = passclock.currentfps;
+  f.timeleft = passclock.timeleft;
+  return f;
+}
 
 int progresspercent(int framecount, int framesleft) {
   if (framecount <= 0) return 0;

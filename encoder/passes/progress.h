@@ -10,7 +10,7 @@
 // measurable CPU time, a run of no frames), the figure is 0. A number wider than its field is
 // written in full (the field grows), never as asterisks; so are times of 100 hours and more.
 //
-// Calls, in the order of a pass:
+// Calls, in the order of a pass (figures: passfiguresnow):
 //   pass thread start:   logopening()               title box, settings echo, source block
 //   GOP loop start:      showpassstart()            1013, 1018, 1059 (and 1075 off)
 //   after each GOP:      showgopprogress(figures)   1019 ... 1065, then 1014 ... 1017, 1076
@@ -47,6 +47,11 @@ struct passfigures {
   int currentfps = 0;         // frames a second of the GOP just coded
   int timeleft = 0;           // seconds left (0 before the first GOP is done)
 };
+
+// The pass counters of the GOP loops (pass1.h), the frame ring's frames left and closed flag
+// and the loop's timing values as they stand now, with the GOP's n and nb and the quantisers
+// the loop used.
+passfigures passfiguresnow(int n, int nb, float qi, float qp, float qb);
 
 // ---- figures (pure; 0 where the divisor is 0) ----
 

@@ -2,7 +2,11 @@
 // script of our frame server, run headless in a program folder of its own.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,3 +57,92 @@ TEST(outside, sourceblockofa500frameclip) {
                 "frames to encode:                      0 -      499",
             }));
 }
+
+#ifdef OSTREL_WINDOWTEST
+namespace {
+
+bool haveprogram(const std::string& name) {
+  return runcommand({"sh", "-c", "command -v " + name}, "", {}, 20).status == 0;
+}
+
+// The rows ("ID kind=... text=T") or the widgets ("widget ID ... shows=T") of a window dump.
+std::map<int, std::string> dumped(const std::string& dump, bool widgets) {
+  std::map<int, std::string> m;
+  for (const std::string& l : linesof(dump)) {
+    const bool widget = l.rfind("widget ", 0) == 0;
+    if (widget != widgets) continue;
+    std::istringstream f(widget ? l.substr(7) : l);
+    int id = 0;
+    if (f >> id) m[id] = l;
+  }
+  return m;
+}
+
+std::string after(const std::string& line, const std::string& key) {
+  size_t at = line.find(key);
+  return at == std::string::npos ? "(no " + key + ")" : line.substr(at + key.size());
+}
+
+}  // namespace
+
+// In a real window (a virtual display): the statistics area shows the texts of the last GOP,
+// both in the control table and in the widgets that draw it, when the run has ended.
+TEST(outside, realwindowshowsthelastgop) {
+  if (!haveprogram("xvfb-run")) GTEST_SKIP() << "no xvfb-run";
+  progfolder pf;
+  pf.write("clip.avs", "TestPattern(length=40, width=176, height=144, fps=25)\n");
+  const std::string lsan = std::string("LSAN_OPTIONS=") +
+                           (std::getenv("LSAN_OPTIONS") ? std::getenv("LSAN_OPTIONS") + std::string(":") : "") +
+                           "suppressions=" OSTREL_LSANSUPP;
+  runresult r = runcommand(
+      {"xvfb-run", "-a", "-n", std::to_string(300 + getpid() % 600), "-s", "-screen 0 800x600x24",
+       pf.path("ostrel"), "-i", "clip.avs", "-o", "out.m2v", "-cq", "4"},
+      pf.dir(),
+      {"OSTREL_HEADLESS=0", "OSTREL_TIMESCALE=0", "OSTREL_WINDOW_DUMP=" + pf.path("dump"), lsan},
+      180);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string dump = pf.read("dump.txt");
+  auto rows = dumped(dump, false), widgets = dumped(dump, true);
+  // The stream: the pictures by picture_coding_type; the last GOP's pictures, its B pictures
+  // and its closed_gop flag.
+  const std::string s = pf.read("out.m2v");
+  int types[4] = {0, 0, 0, 0};
+  int lastgop = 0, lastb = 0, closed = -1;
+  for (size_t i = 0; i + 8 < s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+    const unsigned char code = static_cast<unsigned char>(s[i + 3]);
+    if (code == 0x00) {
+      const int type = (static_cast<unsigned char>(s[i + 5]) >> 3) & 7;
+      if (type >= 1 && type <= 3) types[type]++;
+      if (type == 3) ++lastb;
+      ++lastgop;
+    }
+    if (code == 0xB8) {
+      lastgop = lastb = 0;
+      closed = (static_cast<unsigned char>(s[i + 7]) >> 6) & 1;
+    }
+  }
+  ASSERT_GT(lastgop, 0);
+  ASSERT_EQ(types[1] + types[2] + types[3], 40);
+  const std::pair<int, std::string> want[] = {
+      {1013, "CQ"},
+      {1059, "40  frames"},
+      {1028, "40"},
+      {1029, std::to_string(types[1])},
+      {1030, std::to_string(types[2])},
+      {1031, std::to_string(types[3])},
+      {1062, std::to_string(lastgop)},
+      {1063, lastb == 0 ? std::string("-") : "2"},  // two B pictures between references
+      {1064, closed == 1 ? "closed" : "open"},
+      {1065, "100%"},
+      {1076, "Q:   I 4.00   P 4.00   B 4.00"},
+  };
+  for (const auto& [id, t] : want) {
+    EXPECT_EQ(after(rows[id], "text="), t) << rows[id];
+    EXPECT_EQ(after(widgets[id], "shows="), t) << widgets[id];
+  }
+  EXPECT_NE(rows[1008].find("value=100 "), std::string::npos) << rows[1008];
+  for (int id : {1014, 1015, 1016, 1017, 1019, 1020, 1021, 1060})
+    EXPECT_NE(after(rows[id], "text="), "-") << rows[id];
+}
+#endif

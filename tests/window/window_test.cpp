@@ -696,8 +696,20 @@ TEST(encoderwindow, realclicksonsuspendpreviewshutdownaboutandexit) {
   EXPECT_EQ(im.dark(sb.x + 2, sb.y + (sb.h - 13) / 2 + 2, 9, 9), 0);
   rect st = pixels(item(encoderdialog101, 1053));
   EXPECT_GT(im.dark(st.x, st.y, st.w, st.h), 30);
+  // The progress bar as the table holds it (the pass sets it after each GOP): filled from its
+  // inner left edge by value / 100 of its inner width, empty beyond.
   rect pr = pixels(item(encoderdialog101, 1008));
-  EXPECT_FALSE(im.is(pr.x + 5, pr.y + pr.h / 2, 0, 0, 128));
+  const size_t at = rows[1008].find("value=");
+  ASSERT_NE(at, std::string::npos) << rows[1008];
+  const int barvalue = std::stoi(rows[1008].substr(at + 6));
+  EXPECT_GE(barvalue, 0) << rows[1008];
+  EXPECT_LT(barvalue, 100) << rows[1008];  // the run was stopped on the way
+  const int fill = barvalue * (pr.w - 4) / 100;
+  EXPECT_EQ(im.is(pr.x + 5, pr.y + pr.h / 2, 0, 0, 128), fill > 3) << rows[1008];
+  EXPECT_FALSE(im.is(pr.x + 2 + fill, pr.y + pr.h / 2, 0, 0, 128)) << rows[1008];
+  if (fill > 0) {
+    EXPECT_TRUE(im.is(pr.x + 1 + fill, pr.y + pr.h / 2, 0, 0, 128)) << rows[1008];
+  }
   // The frame of "files" on its right half, background just inside it.
   rect files = pixels(encoderdialog101.items[0]);
   bool line = false;
