@@ -1,5 +1,6 @@
 // The encoder from outside: the log of "ostrel -i clip.avs -o out.m2v -cq 4 -log run.log" on a
-// script of our frame server, run headless in a program folder of its own.
+// script of our frame server, run headless in a program folder of its own, and the window of
+// such a run under a virtual display.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -30,10 +31,47 @@ std::vector<std::string> blockat(const std::vector<std::string>& log, const std:
   return std::vector<std::string>(it, end);
 }
 
+// The number after the label of the line that starts with it; -1 when there is none.
+long long figure(const std::vector<std::string>& log, const std::string& label) {
+  for (const std::string& l : log)
+    if (l.rfind(label, 0) == 0) return std::stoll(l.substr(label.size()));
+  return -1;
+}
+
+// What the stream's headers say: pictures by picture_coding_type (1 I, 2 P, 3 B), the GOP
+// headers, and the last GOP's pictures, B pictures and closed_gop flag.
+struct streamcounts {
+  int types[4] = {0, 0, 0, 0};
+  int gops = 0;
+  int lastgop = 0, lastb = 0, lastclosed = -1;
+};
+
+streamcounts countstream(const std::string& s) {
+  streamcounts c;
+  for (size_t i = 0; i + 8 < s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+    const unsigned char code = static_cast<unsigned char>(s[i + 3]);
+    if (code == 0x00) {
+      const int type = (static_cast<unsigned char>(s[i + 5]) >> 3) & 7;
+      if (type >= 1 && type <= 3) c.types[type]++;
+      if (type == 3) ++c.lastb;
+      ++c.lastgop;
+    }
+    if (code == 0xB8) {
+      ++c.gops;
+      c.lastgop = c.lastb = 0;
+      c.lastclosed = (static_cast<unsigned char>(s[i + 7]) >> 6) & 1;
+    }
+  }
+  return c;
+}
+
 }  // namespace
 
-// A 500-frame clip: the title box opens the log and the source block gives the clip's figures.
-TEST(outside, sourceblockofa500frameclip) {
+// A 500-frame clip: the title box opens the log, the source block gives the clip's figures,
+// the statistics block the stream's (picture and GOP counts, size), with the minimum, average
+// and maximum bitrate in order.
+TEST(outside, logofa500frameclip) {
   progfolder pf;
   pf.write("clip.avs", "TestPattern(length=500, width=176, height=144, fps=25)\n");
   runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4", "-log", "run.log"});
@@ -56,6 +94,34 @@ TEST(outside, sourceblockofa500frameclip) {
                 "nr. of frames to encode:             500",
                 "frames to encode:                      0 -      499",
             }));
+  const std::string m2v = pf.read("out.m2v");
+  std::string why;
+  ASSERT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+  const streamcounts c = countstream(m2v);
+  EXPECT_EQ(c.types[1] + c.types[2] + c.types[3], 500);
+  EXPECT_GT(c.types[3], 0);  // the settings' two B pictures between references
+  const std::vector<std::string> st = blockat(l, "              | encoding stats |", 40);
+  ASSERT_EQ(st.size(), 37u);
+  EXPECT_EQ(figure(st, "nr. of gops:                "), c.gops);
+  EXPECT_EQ(figure(st, "nr. of frames:              "), 500);
+  EXPECT_EQ(figure(st, "nr. of I-frames:            "), c.types[1]);
+  EXPECT_EQ(figure(st, "nr. of P-frames:            "), c.types[2]);
+  EXPECT_EQ(figure(st, "nr. of B-frames:            "), c.types[3]);
+  const long long lo = figure(st, "minimum bitrate:            ");
+  const long long avg = figure(st, "average bitrate:            ");
+  const long long hi = figure(st, "maximum bitrate:            ");
+  EXPECT_GT(lo, 0);
+  EXPECT_LE(lo, avg);
+  EXPECT_LE(avg, hi);
+  // 20 seconds of stream: the average is its size over its duration, within rounding (the
+  // headers are not in the GOPs' bits).
+  EXPECT_NEAR(double(avg), double(m2v.size()) * 8 / 20 / 1000, 0.02 * avg);
+  EXPECT_EQ(figure(st, "bytes in bitstream:         "), (long long)m2v.size());
+  EXPECT_EQ(figure(st, "bits in bitstream:          "), 8 * (long long)m2v.size());
+  EXPECT_EQ(st[st.size() - 3], "average Quantizer:             4.000");
+  const std::vector<std::string> pass = blockat(l, "              | encoding - pass 1 |", 5);
+  ASSERT_EQ(pass.size(), 5u);
+  EXPECT_EQ(pass[3].rfind("pass1 encoding time:            ", 0), 0u) << pass[3];
 }
 
 #ifdef OSTREL_WINDOWTEST
@@ -103,37 +169,19 @@ TEST(outside, realwindowshowsthelastgop) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::string dump = pf.read("dump.txt");
   auto rows = dumped(dump, false), widgets = dumped(dump, true);
-  // The stream: the pictures by picture_coding_type; the last GOP's pictures, its B pictures
-  // and its closed_gop flag.
-  const std::string s = pf.read("out.m2v");
-  int types[4] = {0, 0, 0, 0};
-  int lastgop = 0, lastb = 0, closed = -1;
-  for (size_t i = 0; i + 8 < s.size(); ++i) {
-    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
-    const unsigned char code = static_cast<unsigned char>(s[i + 3]);
-    if (code == 0x00) {
-      const int type = (static_cast<unsigned char>(s[i + 5]) >> 3) & 7;
-      if (type >= 1 && type <= 3) types[type]++;
-      if (type == 3) ++lastb;
-      ++lastgop;
-    }
-    if (code == 0xB8) {
-      lastgop = lastb = 0;
-      closed = (static_cast<unsigned char>(s[i + 7]) >> 6) & 1;
-    }
-  }
-  ASSERT_GT(lastgop, 0);
-  ASSERT_EQ(types[1] + types[2] + types[3], 40);
+  const streamcounts c = countstream(pf.read("out.m2v"));
+  ASSERT_GT(c.lastgop, 0);
+  ASSERT_EQ(c.types[1] + c.types[2] + c.types[3], 40);
   const std::pair<int, std::string> want[] = {
       {1013, "CQ"},
       {1059, "40  frames"},
       {1028, "40"},
-      {1029, std::to_string(types[1])},
-      {1030, std::to_string(types[2])},
-      {1031, std::to_string(types[3])},
-      {1062, std::to_string(lastgop)},
-      {1063, lastb == 0 ? std::string("-") : "2"},  // two B pictures between references
-      {1064, closed == 1 ? "closed" : "open"},
+      {1029, std::to_string(c.types[1])},
+      {1030, std::to_string(c.types[2])},
+      {1031, std::to_string(c.types[3])},
+      {1062, std::to_string(c.lastgop)},
+      {1063, c.lastb == 0 ? std::string("-") : "2"},  // two B pictures between references
+      {1064, c.lastclosed == 1 ? "closed" : "open"},
       {1065, "100%"},
       {1076, "Q:   I 4.00   P 4.00   B 4.00"},
   };
