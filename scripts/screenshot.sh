@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Takes the README's picture of the encoder's window: runs build/bin/ostrel under a virtual
-# display (xvfb-run), turns the preview on and ticks "show buffer" with xdotool, and grabs the
-# window with ffmpeg's X11 capture into docs/encoder-window.png.
+# Takes the README's picture of the encoder's window: runs build/bin/ostrel on the bundled demo
+# clip under a virtual display (xvfb-run), turns the preview on and ticks "show buffer" with
+# xdotool, and grabs the window during the run with ffmpeg's X11 capture into
+# docs/encoder-window.png.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$top"/build/bin/ostrel "$top"/build/bin/*.dll "$work"/ 2>/dev/null || cp "$top"/build/bin/ostrel "$work"/
+cp "$top"/resources/demo.avs "$work"/
 cat >"$work/shot.sh" <<'INNER'
 set -eu
 cd "$(dirname "$0")"
-OSTREL_TIMESCALE=100 OSTREL_HEADLESS=0 ./ostrel >/dev/null 2>&1 &
+OSTREL_TIMESCALE=100 OSTREL_HEADLESS=0 ./ostrel -i demo.avs -o demo.m2v -cq 4 >/dev/null 2>&1 &
 pid=$!
 w=$(xdotool search --sync --name '^  Ostrel 0\.21$' | head -1)
 sleep 1
