@@ -247,7 +247,7 @@ bool pass1loop() {
       codepicture(type, *q);
       if (standinafter) standinafter(1, st.gopframe, picjob);
       if (!checkcoding()) return false;
-      // Until the pass display is built, the status line tells the picture (as before).
+      // The status line tells the picture being coded (a headless run prints every change).
       if (showwindow)
         putstatus(" pass 1, picture " + std::to_string(st.gopframe) + " of " +
                   std::to_string(st.framecount));
