@@ -115,6 +115,12 @@ void codeipicture(const pictargs& args, float& qf) {
     }
   }
 
+  closepicture(s, blockbits);
+}
+
+void closepicture(int s, int64_t blockbits) {
+  const settingsrec& st = settings;
+  picslot& sl = picslots[s];
   if (st.streamout) {
     alignbits(sl.streambits.data(), sl.streamcursor);
     sl.picbytes = sl.streamcursor.bytepos;

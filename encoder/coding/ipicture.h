@@ -26,4 +26,8 @@ void codeipicture(const pictargs& args, float& qf);
 // The six blocks of the macroblock at luma (x, y), chroma (cx, cy) through the intra block
 // kernel of settings.simdlevel, at the quantiser_scale of *qcode (a quantiser_scale_code
 // 1..31), into intralevels, reconstructing into the slot's planes.
+// Ends the coded picture in slot s: byte-aligns its stream bits (output mode) or counts the
+// block bits (counting mode) into picbits and picbytes, and aligns its statistics bits.
+void closepicture(int s, int64_t blockbits);
+
 void intrablocks6(int curframe, int curslot, int x, int y, int cx, int cy, const int32_t* qcode);

@@ -272,19 +272,6 @@ void putstatflags(int s, const mbrecord& mb, bool bpicture) {
   putbits(mb.intraflag ? 1 : 0, 1, b, sl.statcursor);               // intraflag
 }
 
-void closepicture(int s, int64_t blockbits) {
-  const settingsrec& st = settings;
-  picslot& sl = picslots[s];
-  if (st.streamout) {
-    alignbits(sl.streambits.data(), sl.streamcursor);
-    sl.picbytes = sl.streamcursor.bytepos;
-    sl.picbits = 8 * sl.picbytes;
-  } else {
-    sl.picbits = int32_t(blockbits + sl.streamcursor.usedbits);
-    sl.picbytes = sl.picbits / 8;
-  }
-  if (st.writestats) alignbits(sl.statbits.data(), sl.statcursor);
-}
 
 using rescoder = void (*)(const pictargs&, int, int, int, int, int, const int32_t*);
 

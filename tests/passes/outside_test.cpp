@@ -21,14 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> probetypes(const std::string& m2v) {
-  runresult r = runcommand({"ffprobe", "-v", "error", "-show_frames", m2v});
-  std::vector<std::string> v;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("pict_type=", 0) == 0) v.push_back(line.substr(10));
-  return v;
-}
 
 std::string described(const runresult& r) {
   return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;

@@ -45,14 +45,6 @@ long long figure(const std::vector<std::string>& log, const std::string& label) 
   return -1;
 }
 
-std::vector<std::string> probetypes(const std::string& m2v) {
-  runresult r = runcommand({"ffprobe", "-v", "error", "-show_frames", m2v});
-  std::vector<std::string> v;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("pict_type=", 0) == 0) v.push_back(line.substr(10));
-  return v;
-}
 
 class passrun : public coderun {
  protected:

@@ -145,3 +145,12 @@ bool decodesclean(const std::string& m2v, std::string* why) {
   if (!ok && why) *why = "status " + std::to_string(r.status) + ": " + r.err + r.out;
   return ok;
 }
+
+std::vector<std::string> probetypes(const std::string& m2v) {
+  runresult r = runcommand({"ffprobe", "-v", "error", "-show_frames", m2v});
+  std::vector<std::string> v;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("pict_type=", 0) == 0) v.push_back(line.substr(10));
+  return v;
+}

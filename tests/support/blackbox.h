@@ -47,3 +47,6 @@ void writefile(const std::string& path, const std::string& data);
 // Decodes a stream with ffmpeg, failing on every error; true when it exited 0 and printed
 // nothing. why receives ffmpeg's output otherwise.
 bool decodesclean(const std::string& m2v, std::string* why = nullptr);
+
+// The picture types of a stream in display order, as ffprobe shows them ("I", "P", "B").
+std::vector<std::string> probetypes(const std::string& m2v);
