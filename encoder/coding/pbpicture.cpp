@@ -397,7 +397,7 @@ void codebpicture(const pictargs& args, float& qf) {
   int32_t* quant = rowquant[3];
   putpictureheaders(args, 3, qf, quant);
 
-  const bool secondpass = st.streamout && st.passmode == 2;
+  const bool secondpass = st.passno == 2;  // decisions restored from the statistics stream
   const rescoder coder = st.profile == 1   ? codembresb1
                          : st.profile == 4 ? codembresb4
                          : secondpass      ? codembresb3

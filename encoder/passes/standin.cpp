@@ -189,6 +189,8 @@ bool runpass(int pass) {
 
 }  // namespace
 
+bool standinreusedecisions = false;
+
 pictargs standinargs(int curframe, int curslot, int fwdslot, int bwdslot) {
   return picjobfor(curframe, curslot, fwdslot, bwdslot);
 }
@@ -241,9 +243,12 @@ void standinfetch(int pass, int frame, int entry) {
 }
 
 void pass2thread(statusrec*) {
-  settings.passno = 2;
+  // Until the second pass reads the statistics back, it codes the clip afresh: its coders
+  // search and decide as in a one-pass run instead of taking decisions it never read.
+  settings.passno = standinreusedecisions ? 2 : 1;
   settings.streamout = true;
   settings.writestats = false;
-  if (!runpass(2)) return;
-  poststep(stepdone);
+  const bool ended = runpass(2);
+  settings.passno = 2;
+  if (ended) poststep(stepdone);
 }

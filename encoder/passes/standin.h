@@ -30,6 +30,10 @@ extern std::atomic<int> standinpictures;
 // source frame), then the Y, U and V planes of the ring entry (pitches width and chromawidth).
 extern std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t* v)> standinsource;
 
+// Test seam: the stand-in second pass codes with the decisions the slots hold (as a second
+// pass that read them back would) instead of searching afresh.
+extern bool standinreusedecisions;
+
 // The five placeholder pictures of a pass without a frame store: false when it was stopped.
 bool standinplaceholder(int pass);
 

@@ -609,7 +609,9 @@ TEST_F(pbcoder, bmacroblockwithoutdirectioniscodedintra) {
       const picslot& sl = picslots[a.curslot];
       if (sl.pictype == 3) bpictures[a.curslot].assign(sl.mbs, sl.mbs + 1 + settings.mbcount);
     };
+    standinreusedecisions = true;
     pass2thread(&statusblock);
+    standinreusedecisions = false;
     standinsource = nullptr;
     standinafter = nullptr;
     unitclose(unitstream);
