@@ -52,15 +52,6 @@ std::vector<gopseen> readgops(const std::string& m2v, int* pictures) {
   return gops;
 }
 
-std::vector<std::string> probetypes(const std::string& m2v) {
-  runresult r = runcommand({"ffprobe", "-v", "error", "-show_frames", m2v});
-  std::vector<std::string> v;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("pict_type=", 0) == 0) v.push_back(line.substr(10));
-  return v;
-}
-
 // A 4:2:0 YUV4MPEG2 file of frames frames; pixel(f, plane, x, y) gives each sample (plane 0
 // luma, 1 and 2 chroma at half size).
 template <class fn>
