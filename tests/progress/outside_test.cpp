@@ -12,31 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/progress/logtext.h"
 #include "tests/support/blackbox.h"
 
 namespace {
-
-std::vector<std::string> linesof(const std::string& text) {
-  std::vector<std::string> v;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) v.push_back(l);
-  return v;
-}
-
-std::vector<std::string> blockat(const std::vector<std::string>& log, const std::string& first,
-                                 size_t count) {
-  auto it = std::find(log.begin(), log.end(), first);
-  if (it == log.end()) return {};
-  auto end = log.end() - it > long(count) ? it + long(count) : log.end();
-  return std::vector<std::string>(it, end);
-}
-
-// The number after the label of the line that starts with it; -1 when there is none.
-long long figure(const std::vector<std::string>& log, const std::string& label) {
-  for (const std::string& l : log)
-    if (l.rfind(label, 0) == 0) return std::stoll(l.substr(label.size()));
-  return -1;
-}
 
 // What the stream's headers say: pictures by picture_coding_type (1 I, 2 P, 3 B), the GOP
 // headers, and the last GOP's pictures, B pictures and closed_gop flag.
