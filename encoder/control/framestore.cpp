@@ -1,5 +1,7 @@
 #include "encoder/control/framestore.h"
 
+#include "encoder/coding/headers.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -105,9 +107,6 @@ bool padcodedheight() {
   st.chromasize = st.lumasize / 4;
   st.mbcount = st.lumasize / 256;
   st.searchymax = st.height - 16;
-  if (st.width > 1440) st.level = 3;
-  else if (st.width <= 720 && st.height <= 576) st.level = 1;
-  else if (st.height <= 1152) st.level = 2;
-  else st.level = 3;
+  st.level = levelfor(st.width, st.height, st.pulldown ? 30000.0 / 1001.0 : st.framerate);
   return true;
 }

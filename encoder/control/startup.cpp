@@ -337,10 +337,7 @@ int runstartup(statusrec& status) {
   st.framecount = st.lastframe - st.firstframe + 1;
   if (st.framecount <= 0) return 267;
 
-  if (st.width > 1440) st.level = 3;
-  else if (st.width <= 720 && st.height <= 576) st.level = 1;
-  else if (st.height <= 1152) st.level = 2;
-  else st.level = 3;
+  st.level = levelfor(st.width, st.height, 0.0);  // by size; the frame rate joins it below
 
   st.chaptercount = 0;
   for (int f = st.firstframe; f <= st.lastframe; ++f) st.chaptercount += chapterflags[f] == 1;
@@ -379,6 +376,9 @@ int runstartup(statusrec& status) {
   show(1079, st.pulldown ? "yes" : "no");
   // Field pictures of standard decoders need a coded height in whole macroblock pairs.
   padcodedheight();
+  // The level follows the sample rate as well as the picture size: 720x576 at 50 frames a
+  // second is not Main Level. Pulldown shows 23.976 coded frames at 29.97.
+  st.level = levelfor(st.width, st.height, st.pulldown ? 30000.0 / 1001.0 : st.framerate);
   if (!keygiven[keyautogop] && st.frameratecode == 1) st.autogopmax = 12;
   st.duration = st.framecount / st.framerate;
 

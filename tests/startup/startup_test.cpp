@@ -152,6 +152,16 @@ TEST_F(startup, hdsourcecodedas1088lines) {
   EXPECT_TRUE(ranwell(run(twopass)));
 }
 
+// The level follows the sample rate too: 720x576 at 50 frames a second is High-1440, at 25 Main.
+TEST_F(startup, levelfollowsthesamplerate) {
+  for (const auto& [fps, level] : {std::pair{"50", "2"}, std::pair{"25", "1"}}) {
+    script(std::string("BlankClip(length=10, width=720, height=576, fps=") + fps + ")");
+    probed p = probe({"-i", "a.avs", "-o", "out.m2v", "-cq", "4"});
+    ASSERT_EQ(p["code"], "0") << p["stderr"];
+    EXPECT_EQ(p["level"], level) << fps;
+  }
+}
+
 TEST_F(startup, levelandbitsperpixel) {
   struct levelcase {
     int width, height, kbits, level, bpp;
