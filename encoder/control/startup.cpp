@@ -15,6 +15,7 @@
 #include "encoder/coding/transform.h"
 #include "encoder/control/control.h"
 #include "encoder/control/echo.h"
+#include "encoder/control/fmtfield.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/inireader.h"
 #include "encoder/control/listread.h"
@@ -50,11 +51,6 @@ int scratchfd = -1;            // our lock on the scratch file, held for the run
 int openwidth = 0, openheight = 0, openpixeltype = 0;
 // Files that this start-up created; removed again when it fails.
 std::vector<std::string> createdfiles;
-
-std::string trimright(const std::string& s) {
-  size_t n = s.find_last_not_of(' ');
-  return n == std::string::npos ? std::string() : s.substr(0, n + 1);
-}
 
 bool exists(const std::string& p) {
   std::error_code ec;

@@ -10,6 +10,7 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/layer.h"
 #include "dialogs/window.h"
+#include "encoder/control/fmtfield.h"
 #include "encoder/control/control.h"
 #include "encoder/control/previewwindow.h"
 #include "encoder/control/report.h"
@@ -74,11 +75,6 @@ bool readint(const std::string& text, int& value) {
   return r.ec == std::errc() && r.ptr == text.data() + b;
 }
 
-std::string trimmed(const std::string& s) {
-  size_t n = s.find_last_not_of(' ');
-  return n == std::string::npos ? std::string() : s.substr(0, n + 1);
-}
-
 void runstep(int step) {
   switch (step) {
     case stepstartup:
@@ -132,7 +128,7 @@ void onbutton(dialogrecord& dlg, int id, int event) {
       shutdownflag = dlggetflag(dlg, 1073);
       break;
     case 30002: {
-      std::string caption = trimmed(dlggettext(dlg, 30002, 512));
+      std::string caption = trimright(dlggettext(dlg, 30002, 512));
       if (caption == "suspend") {
         dlgputtext(dlg, 30002, "resume");
         suspendworker();
