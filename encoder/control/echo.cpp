@@ -2,8 +2,8 @@
 
 #include <initializer_list>
 
-#include "encoder/control/fmtfield.h"
-#include "encoder/control/matrices.h"
+#include "common/fmtfield.h"
+#include "common/matrices.h"
 
 linesink logsink;
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "encoder/control/control.h"
-#include "encoder/control/listread.h"
-#include "encoder/control/matrices.h"
+#include "common/listread.h"
+#include "common/matrices.h"
 #include "encoder/control/settings.h"
 
 inivaluesrec inivalues;

@@ -6,7 +6,7 @@
 
 #include "encoder/control/settings.h"
 #include "encoder/control/switches.h"
-#include "encoder/control/texttime.h"
+#include "common/texttime.h"
 #include "platform/system.h"
 
 bool inisilent() {

@@ -6,8 +6,8 @@
 #include "dialogs/dialogs.h"
 #include "encoder/control/control.h"
 #include "encoder/control/inireader.h"
-#include "encoder/control/listread.h"
-#include "encoder/control/matrices.h"
+#include "common/listread.h"
+#include "common/matrices.h"
 #include "encoder/control/settings.h"
 
 std::string switchtexts[switchslots];

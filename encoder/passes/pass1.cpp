@@ -18,7 +18,7 @@
 #include "encoder/control/framestore.h"
 #include "encoder/control/preview.h"
 #include "encoder/control/report.h"
-#include "encoder/control/texttime.h"
+#include "common/texttime.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/progress.h"

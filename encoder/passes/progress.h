@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/control/matrices.h"
+#include "common/matrices.h"
 #include "encoder/control/settings.h"
 
 // The pass counters and the loop's timing values as they stand after a GOP.

@@ -12,7 +12,7 @@
 #include "dialogs/layer.h"
 #include "encoder/control/control.h"
 #include "encoder/control/settings.h"
-#include "encoder/control/texttime.h"
+#include "common/texttime.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/pass1.h"
 #include "encoder/passes/progress.h"

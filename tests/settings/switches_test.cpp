@@ -4,7 +4,7 @@
 
 #include "encoder/control/control.h"
 #include "encoder/control/inireader.h"
-#include "encoder/control/matrices.h"
+#include "common/matrices.h"
 #include "encoder/control/switches.h"
 #include "tests/settings/settingsfixture.h"
 

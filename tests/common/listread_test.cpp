@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "encoder/control/listread.h"
+#include "common/listread.h"
 
 namespace {
 

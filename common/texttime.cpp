@@ -1,4 +1,4 @@
-#include "encoder/control/texttime.h"
+#include "common/texttime.h"
 
 #include <cstring>
 

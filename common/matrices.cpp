@@ -1,4 +1,4 @@
-#include "encoder/control/matrices.h"
+#include "common/matrices.h"
 
 namespace {
 

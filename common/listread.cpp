@@ -1,4 +1,4 @@
-#include "encoder/control/listread.h"
+#include "common/listread.h"
 
 #include <cerrno>
 #include <climits>

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "encoder/control/matrices.h"
+#include "common/matrices.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "encoder/control/texttime.h"
+#include "common/texttime.h"
 
 TEST(texttime, padcopy) {
   struct c { std::string src; int destlen; std::string want; };

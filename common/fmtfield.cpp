@@ -1,4 +1,4 @@
-#include "encoder/control/fmtfield.h"
+#include "common/fmtfield.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "encoder/control/fmtfield.h"
+#include "common/fmtfield.h"
 
 namespace {
 
