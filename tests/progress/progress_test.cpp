@@ -262,7 +262,7 @@ TEST(progresslog, openingthroughthelogsink) {
   ASSERT_EQ(got.size(), title.size() + echo.size() + source.size());
   EXPECT_EQ(lines(got.begin(), got.begin() + 4),
             (lines{" +------------------------------------------+",
-                   " |  Ostrel 0.21, MPEG-2 video encoder        |",
+                   " |  Ostrel 0.21, MPEG-2 video encoder       |",
                    " +------------------------------------------+", ""}));
   EXPECT_EQ(lines(got.begin() + 4, got.begin() + 4 + long(echo.size())), echo);
   EXPECT_EQ(lines(got.end() - long(source.size()), got.end()), source);
