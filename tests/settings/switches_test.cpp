@@ -244,13 +244,15 @@ TEST_F(switches, switchesreplacecustompair) {
   EXPECT_EQ(loadintramatrix, 1);
   EXPECT_EQ(loadnonintramatrix, 1);
   EXPECT_EQ(basematrices.intra[0], 8);
-  // "*INTRAMATRIX" replaces the custom intra matrix: its first entry is 8 too (here 16 and 0).
+  // "*INTRAMATRIX" replaces the custom intra matrix: its first entry is 8 too (here 16, 0 and
+  // 300); an entry 0 elsewhere is 1.
   for (const char* first : {"16", "0", "300"}) {
-    std::string intra = file + "*INTRAMATRIX\n" + first;
-    for (int i = 1; i < 64; ++i) intra += " 20";
+    std::string intra = file + "*INTRAMATRIX\n" + first + " 0";
+    for (int i = 2; i < 64; ++i) intra += " 20";
     ASSERT_EQ(withfile(intra + "\n", {}), 0);
     EXPECT_EQ(quantmatrices.intra[0], 8) << first;
-    EXPECT_EQ(quantmatrices.intra[1], 20) << first;
+    EXPECT_EQ(quantmatrices.intra[1], 1) << first;
+    EXPECT_EQ(quantmatrices.intra[2], 20) << first;
     EXPECT_EQ(quantmatrices.nonintra[0], 255) << first;
   }
   ASSERT_EQ(withfile(file, {"-matrix", "mpegstd"}), 0);
