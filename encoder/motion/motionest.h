@@ -1,4 +1,7 @@
-// Picture-level motion estimation and motion-compensated prediction of P and B pictures.
+// Picture-level motion estimation and motion-compensated prediction of P and B pictures. Each
+// runs the rows of its picture on the coding threads (platform/pool.h) and returns when the
+// whole picture is done; the results are those of one thread going through the macroblocks in
+// raster order.
 //
 // Calling order in the P and B picture coders, every pass: reset the slot (picture type,
 // mecostflag 0, bit cursors), then picmotionest (P) or bmotionest (B), then predictpic (P) or
@@ -18,6 +21,10 @@ void picmotionest(const pictargs& args);
 // The same for B picture args.curslot between args.fwdslot (earlier) and args.bwdslot (later):
 // forward and backward vectors, the three direction flags and all eight f_codes.
 void bmotionest(const pictargs& args);
+
+// The argument record as a coding thread uses it: the same, except that the pool's own threads
+// get scratch blocks (mescratch, predscratch) of their own.
+pictargs threadargs(const pictargs& args);
 
 // The prediction planes from the forward half-pel vectors, then the residual planes.
 void predictpic(const pictargs& args);

@@ -1,0 +1,59 @@
+#include "encoder/coding/slicerows.h"
+
+#include <cstring>
+
+#include "encoder/coding/bitio.h"
+#include "encoder/coding/codingerror.h"
+#include "encoder/coding/quantmap.h"
+#include "encoder/control/settings.h"
+#include "platform/pool.h"
+
+namespace {
+
+// One lane per macroblock row (entry row - 1), kept for the run so their buffers are
+// allocated once.
+struct rowlanes {
+  bitlane lane[maxquantrows];
+  rowlanes() {
+    for (bitlane& l : lane) l.deferserrors = true;
+  }
+};
+rowlanes lanes;
+
+// Row lane ln after everything the slot holds: the stream bytes after the slot's last whole
+// byte (the slice header aligns there first), the statistics bits right after the slot's.
+void joinrow(picslot& sl, bitlane& ln) {
+  if (ln.error) laneerror(sl, ln.error);
+  alignbits(sl.streambits.data(), sl.streamcursor);
+  const int32_t bytes = ln.streamcursor.bytepos + (ln.streamcursor.usedbits != 0 ? 1 : 0);
+  const int64_t statbits = bitposition(ln.statcursor);
+  if (!laneextra(sl, bytes, statbits / 8 + 1)) return;  // (the bits are thrown away)
+  uint8_t* to = sl.streambits.data() + sl.streamcursor.bytepos;
+  std::memcpy(to, ln.streambits.data(), size_t(bytes));
+  std::memset(to + bytes, 0, bitspare);  // past the cursor every byte stays zero
+  sl.streamcursor.bytepos += ln.streamcursor.bytepos;
+  sl.streamcursor.usedbits = ln.streamcursor.usedbits;
+  copybits(ln.statbits.data(), statbits, sl.statbits.data(), sl.statcursor);
+}
+
+}  // namespace
+
+int64_t coderows(int s, const rowcoder& code) {
+  picslot& sl = picslots[s];
+  const int rows = settings.mbrows < maxquantrows ? settings.mbrows : maxquantrows;
+  int64_t blockbits = 0;
+  if (poolthreads() <= 1) {
+    for (int row = 1; row <= rows; ++row) blockbits += code(sl, row);
+    return blockbits;
+  }
+  int64_t rowbits[maxquantrows] = {};
+  poolrun(rows, [&](int k) {
+    bitlane& ln = lanes.lane[k];
+    if (startlane(ln, lanestreambytes, lanestatbytes)) rowbits[k] = code(ln, k + 1);
+  });
+  for (int k = 0; k < rows; ++k) {
+    joinrow(sl, lanes.lane[k]);
+    blockbits += rowbits[k];
+  }
+  return blockbits;
+}
