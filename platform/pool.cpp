@@ -169,6 +169,10 @@ void progressset(partprogress& p, int32_t v) {
   if (p.waiting.load() != 0) p.count.notify_all();
 }
 
+bool progressreached(const partprogress& p, int32_t v) {
+  return p.count.load(std::memory_order_acquire) >= v;
+}
+
 void progresswait(partprogress& p, int32_t v) {
   // Most waits are a few macroblocks long: spin briefly before sleeping.
   for (int spin = 0; spin < 2000; ++spin) {

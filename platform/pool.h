@@ -42,5 +42,7 @@ struct partprogress {
 void progressreset(partprogress& p);
 // Publishes v (counts only grow within a job).
 void progressset(partprogress& p, int32_t v);
+// The count has reached v (a part may do other work of its own meanwhile).
+bool progressreached(const partprogress& p, int32_t v);
 // Returns once the count has reached v.
 void progresswait(partprogress& p, int32_t v);

@@ -67,10 +67,30 @@ rowresult eachrow(F&& row) {
   return all;
 }
 
-// Before the full-pel search of macroblock c of row k: the row above has searched up to its
-// top-right neighbour (or to its end).
-inline void waitabove(int k, int c) {
-  if (k > 0) progresswait(rowsearched[k - 1], std::min(c + 2, settings.mbcols));
+// Runs the macroblocks of row k (first index i0): search(c, x, i) for each, in order, when
+// the pass searches, then refine(c, x, i) for each. The search of macroblock c waits until the
+// row above has searched up to c + 1 (or to its end); while it waits, the row refines what it
+// has searched so far, as refinement needs nothing from any other macroblock.
+template <typename S, typename R>
+void rowwave(int k, int i0, bool searching, S&& search, R&& refine) {
+  const int cols = settings.mbcols;
+  int refined = 0;
+  auto refinenext = [&] {
+    refine(refined, 16 * refined, i0 + refined);
+    ++refined;
+  };
+  if (searching)
+    for (int c = 0; c < cols; ++c) {
+      const int need = std::min(c + 2, cols);
+      if (k > 0)
+        while (!progressreached(rowsearched[k - 1], need)) {
+          if (refined < c) refinenext();
+          else progresswait(rowsearched[k - 1], need);
+        }
+      search(c, 16 * c, i0 + c);
+      progressset(rowsearched[k], c + 1);
+    }
+  while (refined < cols) refinenext();
 }
 
 alignas(16) thread_local uint8_t ownscratch[256 + 768];
@@ -91,28 +111,27 @@ void picmotionest(const pictargs& args) {
   if (slot.mecostflag & 1) return;
   const bool first = settings.passno == 1;
   const searchfunc search = searchvariant();
-  const rowresult r = eachrow([&](int k, int y, int i) {
+  const rowresult r = eachrow([&](int k, int y, int i0) {
     const pictargs a = threadargs(args);
     rowresult& out = rowresults[k];
-    for (int c = 0, x = 0; c < settings.mbcols; ++c, x += 16, ++i) {
+    auto fullpel = [&](int, int x, int i) {
+      copy16blk(a.cury, x, y, a.ypitch, a.mescratch);
+      mepred1(a.curslot, a.fwdslot, i, x, y, pcands);
+      int bx = x, by = y;
+      out.cost += search(a.fwdy, a.ypitch, a.mescratch, i, pcands, bx, by, pthresh0, pthresh1,
+                         pthresh7);
+      storefull(slot.mbs[i].fullmv, bx, by, x, y);
+    };
+    auto halfpel = [&](int, int x, int i) {
       mbrecord& mb = slot.mbs[i];
-      if (first) {
-        waitabove(k, c);
-        copy16blk(a.cury, x, y, a.ypitch, a.mescratch);
-        mepred1(a.curslot, a.fwdslot, i, x, y, pcands);
-        int bx = x, by = y;
-        out.cost += search(a.fwdy, a.ypitch, a.mescratch, i, pcands, bx, by, pthresh0, pthresh1,
-                           pthresh7);
-        storefull(mb.fullmv, bx, by, x, y);
-        progressset(rowsearched[k], c + 1);
-      }
       mehalfpel1(a, x, y, i);
       mb.mbdirflags[0] = (mb.halfmv[0] != 0 || mb.halfmv[1] != 0) ? -1 : 0;
       raise(out.most[0], mb.halfmv[0]);
       raise(out.most[1], mb.halfmv[1]);
       raise(out.most[2], mb.statmv[0]);
       raise(out.most[3], mb.statmv[1]);
-    }
+    };
+    rowwave(k, i0, first, fullpel, halfpel);
   });
   if (first) slot.mecostflag = costflag(r.cost);
   slot.fcodes[0] = fcodeforrange(r.most[0]);
@@ -129,37 +148,37 @@ void bmotionest(const pictargs& args) {
   if (slot.mecostflag & 1) return;
   const bool first = settings.passno == 1;
   const searchfunc search = searchvariant();
-  const rowresult r = eachrow([&](int k, int y, int i) {
+  const rowresult r = eachrow([&](int k, int y, int i0) {
     const pictargs a = threadargs(args);
     rowresult& out = rowresults[k];
     if (first)  // the row's vectors and directions start from nothing
       for (int c = 0; c < settings.mbcols; ++c) {
-        mbrecord& mb = slot.mbs[i + c];
+        mbrecord& mb = slot.mbs[i0 + c];
         std::fill(mb.fullmv, mb.fullmv + 4, int16_t{0});
         std::fill(mb.mbdirflags, mb.mbdirflags + 3, int8_t{0});
       }
-    for (int c = 0, x = 0; c < settings.mbcols; ++c, x += 16, ++i) {
+    auto fullpel = [&](int, int x, int i) {
       mbrecord& mb = slot.mbs[i];
-      if (first) {
-        waitabove(k, c);
-        copy16blk(a.cury, x, y, a.ypitch, a.mescratch);
-        mepred2(a.fwdslot, a.bwdslot, a.curslot, i, x, y, fcands, bcands);
-        int fx = x, fy = y, bx = x, by = y;
-        const int32_t sf = search(a.fwdy, a.ypitch, a.mescratch, i, fcands, fx, fy, bthresh0,
-                                  bthresh1, bthresh7);
-        storefull(mb.fullmv, fx, fy, x, y);
-        const int32_t sb = search(a.bwdy, a.ypitch, a.mescratch, i, bcands, bx, by, bthresh0,
-                                  bthresh1, bthresh7);
-        storefull(mb.fullmv + 2, bx, by, x, y);
-        out.cost += std::min(sf, sb);
-        progressset(rowsearched[k], c + 1);
-      }
+      copy16blk(a.cury, x, y, a.ypitch, a.mescratch);
+      mepred2(a.fwdslot, a.bwdslot, a.curslot, i, x, y, fcands, bcands);
+      int fx = x, fy = y, bx = x, by = y;
+      const int32_t sf = search(a.fwdy, a.ypitch, a.mescratch, i, fcands, fx, fy, bthresh0,
+                                bthresh1, bthresh7);
+      storefull(mb.fullmv, fx, fy, x, y);
+      const int32_t sb = search(a.bwdy, a.ypitch, a.mescratch, i, bcands, bx, by, bthresh0,
+                                bthresh1, bthresh7);
+      storefull(mb.fullmv + 2, bx, by, x, y);
+      out.cost += std::min(sf, sb);
+    };
+    auto halfpel = [&](int, int x, int i) {
+      const mbrecord& mb = slot.mbs[i];
       mehalfpel2(a, x, y, i);
       for (int n = 0; n < 4; ++n) {
         raise(out.most[n], mb.halfmv[n]);
         raise(out.most[n + 4], mb.statmv[n]);
       }
-    }
+    };
+    rowwave(k, i0, first, fullpel, halfpel);
   });
   if (first) slot.mecostflag = costflag(r.cost);
   for (int n = 0; n < 8; ++n) slot.fcodes[n] = fcodeforrange(r.most[n]);

@@ -25,6 +25,7 @@
 #include "encoder/passes/matrixstep.h"
 #include "encoder/passes/progress.h"
 #include "encoder/passes/standin.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 int32_t gopcount = 0, gopsdone = 0;
@@ -166,7 +167,7 @@ bool pass1loop() {
   streambitcount = 0;
   int nb = st.bframes;
   showpassstart();
-  double t0 = cputime(), last = t0;
+  double t0 = workseconds(), last = t0;
   initpass();
   const float qI = std::clamp(st.cqvalue, 1.0f, 31.0f);
   const float qP = std::clamp(st.cqvalue * st.cqpfactor, 1.0f, 31.0f);
@@ -191,7 +192,7 @@ bool pass1loop() {
     matrixstep(firstofgop, n, st.gopclass);
     firstofgop += n;
 
-    const double now = cputime();
+    const double now = workseconds();
     passclock.passtime = now - t0;
     passclock.currentfps = now - last > 0 ? int(std::lround(n / (now - last))) : 0;
     last = now;
@@ -301,7 +302,7 @@ bool pass1loop() {
 
 void pass1thread(statusrec*) {
   settingsrec& st = settings;
-  const double start = cputime();
+  const double start = workseconds();
   st.passno = 1;
   st.streamout = st.passmode == 1;
   st.writestats = st.passmode >= 2;
@@ -321,7 +322,7 @@ void pass1thread(statusrec*) {
     closestoppedstream();
     return;
   }
-  passclock.passtime = cputime() - start;
+  passclock.passtime = workseconds() - start;
   passreport(passfiguresnow(0, 0, 0.0f, 0.0f, 0.0f), passclock.passtime);
   poststep(st.streamout ? stepdone : steppass2);
 }

@@ -55,8 +55,8 @@ extern pictargs picjob;
 pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot);
 
 // The loop's timing values after each GOP, for the display: seconds since the loop started
-// (CPU time), frames a second of the last GOP (nint, 0 when no time passed) and the seconds
-// left (nint; 0 before the first GOP is done).
+// (workseconds: time at work, suspension left out), frames a second of the last GOP (nint, 0
+// when no time passed) and the seconds left (nint; 0 before the first GOP is done).
 struct passclockrec {
   double passtime = 0.0;
   int currentfps = 0;
