@@ -3,22 +3,14 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
-
-struct poolJob {
-  const std::function<void(int)>* part = nullptr;
-  int parts = 0;
-  int helpers = 0;  // pool threads that may join this job
-  std::atomic<int> next{0};
-  std::atomic<int> finished{0};
-};
 
 std::atomic<int> forcedthreads{0};
 
@@ -34,7 +26,35 @@ int envthreads() {
   return n;
 }
 
-// The pool: its threads wait for a job and take parts of it until none are left.
+inline void cpurelax() { __builtin_ia32_pause(); }
+
+// Waiting: a thread first spins (jobs of one picture follow each other within microseconds and
+// a sleeping thread takes far longer to wake), then yields its processor for a while (on a busy
+// machine a coding thread that lost its processor gets it back sooner), then sleeps.
+constexpr auto spintime = std::chrono::microseconds(20);
+constexpr auto yieldtime = std::chrono::microseconds(200);
+
+// Repeats until ready() or the waiting time is over; true when ready.
+template <typename F>
+bool waitbriefly(F&& ready) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int n = 0;; ++n) {
+    if (ready()) return true;
+    if (n < 64) {
+      cpurelax();
+      continue;
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= yieldtime) return false;
+    if (waited < spintime) cpurelax();
+    else std::this_thread::yield();
+  }
+}
+
+// The pool. A job is published under a new generation; its parts are claimed through one
+// ticket word holding the generation (high half) and the next part (low half), so a thread
+// that comes late to a job can never claim a part of the next one. The job's caller waits only
+// for its parts, never for threads that took none.
 class threadpool {
  public:
   ~threadpool() {
@@ -46,64 +66,89 @@ class threadpool {
     for (std::thread& t : threads_) t.join();
   }
 
-  // Runs j with up to j.helpers pool threads beside the caller.
-  void run(poolJob& j) {
-    std::unique_lock<std::mutex> g(lock_);
-    while (int(threads_.size()) < j.helpers) threads_.emplace_back([this] { serve(); });
-    current_ = &j;
-    joined_ = 0;
-    ++generation_;
-    g.unlock();
-    wake_.notify_all();
-    takeparts(j);
-    g.lock();
-    done_.wait(g, [&] { return j.finished.load() == j.parts && active_ == 0; });
-    current_ = nullptr;
-  }
-
-  static void takeparts(poolJob& j) {
-    for (int k; (k = j.next.fetch_add(1)) < j.parts;) {
-      (*j.part)(k);
-      j.finished.fetch_add(1);
+  void run(const std::function<void(int)>& part, int parts, int helpers) {
+    while (int(threads_.size()) < helpers) {
+      const int h = int(threads_.size());
+      threads_.emplace_back([this, h] { serve(h); });
     }
+    part_.store(&part, std::memory_order_relaxed);
+    parts_.store(parts, std::memory_order_relaxed);
+    helpers_.store(helpers, std::memory_order_relaxed);
+    finished_.store(0);
+    const uint64_t gen = ++generation_;
+    // Sequentially consistent with the sleepers' count: a thread about to sleep either counts
+    // itself before this store, and is woken, or sees the new job in its last look.
+    ticket_.store(gen << 32);
+    if (sleepers_.load() > 0) {
+      std::lock_guard<std::mutex> g(lock_);
+      wake_.notify_all();
+    }
+    takeparts(gen);
+    // The parts the others claimed.
+    if (waitbriefly([&] { return finished_.load(std::memory_order_acquire) >= parts; })) return;
+    for (int f; (f = finished_.load(std::memory_order_acquire)) < parts;) finished_.wait(f);
   }
 
   std::mutex runlock;  // one job at a time
 
  private:
-  void serve();
+  // Claims and runs parts of job gen until none is left (or the job is another one by now).
+  void takeparts(uint64_t gen) {
+    uint64_t t = ticket_.load(std::memory_order_acquire);
+    for (;;) {
+      if ((t >> 32) != gen) return;
+      const int k = int(t & 0xFFFFFFFFu);
+      // (A count read while the job is another one by now only ends this look early; the
+      // claim below then fails on the generation.)
+      const int parts = parts_.load(std::memory_order_relaxed);
+      if (k >= parts) return;
+      if (!ticket_.compare_exchange_weak(t, t + 1, std::memory_order_acq_rel)) continue;
+      // The claimed part keeps the job (and its function) alive until it is finished.
+      (*part_.load(std::memory_order_relaxed))(k);
+      if (finished_.fetch_add(1, std::memory_order_acq_rel) + 1 == parts) finished_.notify_all();
+      t = ticket_.load(std::memory_order_acquire);
+    }
+  }
 
-  std::mutex lock_;
-  std::condition_variable wake_, done_;
-  std::vector<std::thread> threads_;
-  poolJob* current_ = nullptr;
-  uint64_t generation_ = 0;
-  int joined_ = 0;  // pool threads that joined the current job
-  int active_ = 0;  // pool threads working on it now
+  // Pool thread h: joins every job that has room for it.
+  void serve(int h);
+
+  // The current job: written by its caller before the ticket names it.
+  std::atomic<const std::function<void(int)>*> part_{nullptr};
+  std::atomic<int> parts_{0};
+  std::atomic<int> helpers_{0};  // pool threads 0..helpers-1 may join it
+  std::atomic<uint64_t> ticket_{0};
+  std::atomic<int> finished_{0};
+  uint64_t generation_ = 0;  // the caller's count of jobs
+
+  std::mutex lock_;  // guards sleeping and stopping
+  std::condition_variable wake_;
+  std::atomic<int> sleepers_{0};
   bool stopping_ = false;
+  std::vector<std::thread> threads_;
 };
 
 thread_local bool inpart = false;     // this thread runs a part of a job
 thread_local bool poolthread = false;  // this thread is one of the pool's
 
-void threadpool::serve() {
+void threadpool::serve(int h) {
   poolthread = true;
-  uint64_t seen = 0;
-  std::unique_lock<std::mutex> g(lock_);
+  inpart = true;
+  uint64_t seen = 0;  // the last generation looked at
   for (;;) {
-    wake_.wait(g, [&] { return stopping_ || (current_ != nullptr && generation_ != seen); });
-    if (stopping_) return;
-    seen = generation_;
-    poolJob* j = current_;
-    if (joined_ >= j->helpers) continue;
-    ++joined_;
-    ++active_;
-    g.unlock();
-    inpart = true;
-    takeparts(*j);
-    inpart = false;
-    g.lock();
-    if (--active_ == 0) done_.notify_all();
+    uint64_t gen = seen;
+    waitbriefly([&] { return (gen = ticket_.load(std::memory_order_acquire) >> 32) != seen; });
+    if (gen == seen) {
+      std::unique_lock<std::mutex> g(lock_);
+      sleepers_.fetch_add(1);
+      wake_.wait(g, [&] { return stopping_ || (ticket_.load() >> 32) != seen; });
+      sleepers_.fetch_sub(1);
+      if (stopping_) return;
+      continue;
+    }
+    seen = gen;
+    // (As above, a count of the next job only makes this thread skip or look in vain.)
+    if (h < helpers_.load(std::memory_order_relaxed)) takeparts(gen);
   }
 }
 
@@ -150,12 +195,8 @@ void poolrun(int parts, const std::function<void(int)>& part) {
     inorder();
     return;
   }
-  poolJob j;
-  j.part = &part;
-  j.parts = parts;
-  j.helpers = threads - 1;
   inpart = true;
-  p.run(j);
+  p.run(part, parts, threads - 1);
   inpart = false;
 }
 
@@ -174,11 +215,8 @@ bool progressreached(const partprogress& p, int32_t v) {
 }
 
 void progresswait(partprogress& p, int32_t v) {
-  // Most waits are a few macroblocks long: spin briefly before sleeping.
-  for (int spin = 0; spin < 2000; ++spin) {
-    if (p.count.load(std::memory_order_acquire) >= v) return;
-    __builtin_ia32_pause();
-  }
+  // Most waits are a few macroblocks long.
+  if (waitbriefly([&] { return p.count.load(std::memory_order_acquire) >= v; })) return;
   p.waiting.fetch_add(1);
   for (int32_t c; (c = p.count.load()) < v;) p.count.wait(c);
   p.waiting.fetch_sub(1);
