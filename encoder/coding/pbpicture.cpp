@@ -306,8 +306,7 @@ void codepbpicture(const pictargs& args, float& qf) {
   const int s = args.curslot;
   picslot& sl = picslots[s];
   startpicture(args, 2);
-  picmotionest(args);
-  predictpic(args);
+  picmotionpredict(args);  // picmotionest, then predictpic
   int32_t* quant = rowquant[2];
   putpictureheaders(args, 2, qf, quant);
 
@@ -370,8 +369,7 @@ void codebpicture(const pictargs& args, float& qf) {
   const int s = args.curslot;
   picslot& sl = picslots[s];
   startpicture(args, 3);
-  bmotionest(args);
-  predictbpic(args);
+  bmotionpredict(args);  // bmotionest, then predictbpic
   int32_t* quant = rowquant[3];
   putpictureheaders(args, 3, qf, quant);
 

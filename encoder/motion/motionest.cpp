@@ -69,8 +69,8 @@ rowresult eachrow(F&& row) {
 
 // Runs the macroblocks of row k (first index i0): search(c, x, i) for each, in order, when
 // the pass searches, then refine(c, x, i) for each. The search of macroblock c waits until the
-// row above has searched up to c + 1 (or to its end); while it waits, the row refines what it
-// has searched so far, as refinement needs nothing from any other macroblock.
+// row above has searched up to c + 1 (or to its end); while it waits, the row refines (and
+// predicts) what it has searched so far, as that needs nothing from any other macroblock.
 template <typename S, typename R>
 void rowwave(int k, int i0, bool searching, S&& search, R&& refine) {
   const int cols = settings.mbcols;
@@ -106,9 +106,15 @@ pictargs threadargs(const pictargs& args) {
   return a;
 }
 
-void picmotionest(const pictargs& args) {
+namespace {
+
+// picmotionest, and with predict the prediction of every macroblock and row as well.
+void pmotion(const pictargs& args, bool predict) {
   picslot& slot = picslots[args.curslot];
-  if (slot.mecostflag & 1) return;
+  if (slot.mecostflag & 1) {
+    if (predict) predictpic(args);
+    return;
+  }
   const bool first = settings.passno == 1;
   const searchfunc search = searchvariant();
   const rowresult r = eachrow([&](int k, int y, int i0) {
@@ -130,8 +136,10 @@ void picmotionest(const pictargs& args) {
       raise(out.most[1], mb.halfmv[1]);
       raise(out.most[2], mb.statmv[0]);
       raise(out.most[3], mb.statmv[1]);
+      if (predict) predictpmb(a, i, x, y);
     };
     rowwave(k, i0, first, fullpel, halfpel);
+    if (predict) predictrowresidual(a, k);
   });
   if (first) slot.mecostflag = costflag(r.cost);
   slot.fcodes[0] = fcodeforrange(r.most[0]);
@@ -142,10 +150,13 @@ void picmotionest(const pictargs& args) {
   slot.fcodes[6] = slot.fcodes[7] = 15;
 }
 
-void bmotionest(const pictargs& args) {
+void bmotion(const pictargs& args, bool predict) {
   assert(args.fwdslot != args.bwdslot && "a B picture needs two different references");
   picslot& slot = picslots[args.curslot];
-  if (slot.mecostflag & 1) return;
+  if (slot.mecostflag & 1) {
+    if (predict) predictbpic(args);
+    return;
+  }
   const bool first = settings.passno == 1;
   const searchfunc search = searchvariant();
   const rowresult r = eachrow([&](int k, int y, int i0) {
@@ -177,9 +188,18 @@ void bmotionest(const pictargs& args) {
         raise(out.most[n], mb.halfmv[n]);
         raise(out.most[n + 4], mb.statmv[n]);
       }
+      if (predict) predictbmb(a, i, x, y);
     };
     rowwave(k, i0, first, fullpel, halfpel);
+    if (predict) predictrowresidual(a, k);
   });
   if (first) slot.mecostflag = costflag(r.cost);
   for (int n = 0; n < 8; ++n) slot.fcodes[n] = fcodeforrange(r.most[n]);
 }
+
+}  // namespace
+
+void picmotionest(const pictargs& args) { pmotion(args, false); }
+void picmotionpredict(const pictargs& args) { pmotion(args, true); }
+void bmotionest(const pictargs& args) { bmotion(args, false); }
+void bmotionpredict(const pictargs& args) { bmotion(args, true); }

@@ -26,6 +26,19 @@ void bmotionest(const pictargs& args);
 // get scratch blocks (mescratch, predscratch) of their own.
 pictargs threadargs(const pictargs& args);
 
+// Motion estimation and prediction of a P (B) picture in one go over its rows, as the picture
+// coders call them: the same as picmotionest (bmotionest) followed by predictpic
+// (predictbpic), each macroblock predicted once it is refined.
+void picmotionpredict(const pictargs& args);
+void bmotionpredict(const pictargs& args);
+
+// The prediction of one macroblock i at (x, y) from its vectors (P: the forward one; B: by its
+// direction flags) into the prediction planes, and the residual of macroblock row k (0-based:
+// 16 luma lines, 8 of each chroma plane) from them.
+void predictpmb(const pictargs& args, int i, int x, int y);
+void predictbmb(const pictargs& args, int i, int x, int y);
+void predictrowresidual(const pictargs& args, int k);
+
 // The prediction planes from the forward half-pel vectors, then the residual planes.
 void predictpic(const pictargs& args);
 // The same for a B picture by each macroblock's direction flags: interpolated (average of

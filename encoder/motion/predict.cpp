@@ -85,12 +85,48 @@ void residual(const uint8_t* src, const uint8_t* pred, int pitch, int16_t* res, 
   }
 }
 
-// The residual of macroblock row k: its 16 luma lines and 8 lines of each chroma plane.
-void rowresiduals(const pictargs& a, int k) {
+}  // namespace
+
+void predictrowresidual(const pictargs& a, int k) {
   residual(a.cury, a.predy, a.ypitch, a.resy, settings.width, 16 * k, 16 * k + 16);
   residual(a.curu, a.predu, a.cpitch, a.resu, settings.chromawidth, 8 * k, 8 * k + 8);
   residual(a.curv, a.predv, a.cpitch, a.resv, settings.chromawidth, 8 * k, 8 * k + 8);
 }
+
+void predictpmb(const pictargs& a, int i, int x, int y) {
+  const refplanes fwd{a.fwdy, a.fwdu, a.fwdv};
+  predictmb(a, fwd, picslots[a.curslot].mbs[i].halfmv, x, y);
+}
+
+void predictbmb(const pictargs& a, int i, int x, int y) {
+  const refplanes fwd{a.fwdy, a.fwdu, a.fwdv};
+  const refplanes bwd{a.bwdy, a.bwdu, a.bwdv};
+  uint8_t* fy = a.predscratch;
+  uint8_t* by = fy + 256;
+  uint8_t* fu = by + 256;
+  uint8_t* fv = fu + 64;
+  uint8_t* bu = fv + 64;
+  uint8_t* bv = bu + 64;
+  const mbrecord& mb = picslots[a.curslot].mbs[i];
+  if (mb.mbdirflags[2]) {
+    predictblocks(a, fwd, mb.halfmv, x, y, fy, fu, fv);
+    predictblocks(a, bwd, mb.halfmv + 2, x, y, by, bu, bv);
+    avg16(fy, by, a.ypitch, a.predy, x, y);
+    avg8(fu, bu, a.cpitch, a.predu, x / 2, y / 2);
+    avg8(fv, bv, a.cpitch, a.predv, x / 2, y / 2);
+  } else if (mb.mbdirflags[0]) {
+    predictmb(a, fwd, mb.halfmv, x, y);
+  } else if (mb.mbdirflags[1]) {
+    predictmb(a, bwd, mb.halfmv + 2, x, y);
+  } else {
+    // Only a macroblock coded intra has no direction.
+    assert((mb.blockclass == 1 || mb.intraflag != 0) &&
+           "a B macroblock without a direction must be intra");
+    zeromb(a, x, y);
+  }
+}
+
+namespace {
 
 // Predicts every macroblock row on the coding threads, mb(a, i, x, y) for each macroblock of
 // the row, then forms the row's residual.
@@ -101,48 +137,17 @@ void eachrow(const pictargs& args, F&& mb) {
     const int y = 16 * k;
     int i = k * settings.mbcols + 1;
     for (int x = 0; x < settings.width; x += 16, ++i) mb(a, i, x, y);
-    rowresiduals(a, k);
+    predictrowresidual(a, k);
   });
 }
 
 }  // namespace
 
 void predictpic(const pictargs& args) {
-  const picslot& slot = picslots[args.curslot];
-  const refplanes fwd{args.fwdy, args.fwdu, args.fwdv};
-  eachrow(args, [&](const pictargs& a, int i, int x, int y) {
-    predictmb(a, fwd, slot.mbs[i].halfmv, x, y);
-  });
+  eachrow(args, predictpmb);
 }
 
 void predictbpic(const pictargs& args) {
   assert(args.fwdslot != args.bwdslot && "a B picture needs two different references");
-  const picslot& slot = picslots[args.curslot];
-  const refplanes fwd{args.fwdy, args.fwdu, args.fwdv};
-  const refplanes bwd{args.bwdy, args.bwdu, args.bwdv};
-  eachrow(args, [&](const pictargs& a, int i, int x, int y) {
-    uint8_t* fy = a.predscratch;
-    uint8_t* by = fy + 256;
-    uint8_t* fu = by + 256;
-    uint8_t* fv = fu + 64;
-    uint8_t* bu = fv + 64;
-    uint8_t* bv = bu + 64;
-    const mbrecord& mb = slot.mbs[i];
-    if (mb.mbdirflags[2]) {
-      predictblocks(a, fwd, mb.halfmv, x, y, fy, fu, fv);
-      predictblocks(a, bwd, mb.halfmv + 2, x, y, by, bu, bv);
-      avg16(fy, by, a.ypitch, a.predy, x, y);
-      avg8(fu, bu, a.cpitch, a.predu, x / 2, y / 2);
-      avg8(fv, bv, a.cpitch, a.predv, x / 2, y / 2);
-    } else if (mb.mbdirflags[0]) {
-      predictmb(a, fwd, mb.halfmv, x, y);
-    } else if (mb.mbdirflags[1]) {
-      predictmb(a, bwd, mb.halfmv + 2, x, y);
-    } else {
-      // Only a macroblock coded intra has no direction.
-      assert((mb.blockclass == 1 || mb.intraflag != 0) &&
-             "a B macroblock without a direction must be intra");
-      zeromb(a, x, y);
-    }
-  });
+  eachrow(args, predictbmb);
 }
