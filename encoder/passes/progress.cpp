@@ -298,3 +298,11 @@ void passreport(const passfigures& f, double passtime) {
   logpassstats(f, passtime, cpu, wall);
   if (settings.streamout) showtotaltime(cpu);
 }
+
+std::vector<std::string> boxlines(const std::string& rule, const std::string& title) {
+  std::vector<std::string> out;
+  addbox(out, rule, title);
+  return out;
+}
+
+void loglines(const std::vector<std::string>& lines) { logall(lines); }
