@@ -946,6 +946,8 @@ TEST_F(statstream, damagedrecords) {
 // 0 and 256 end the second pass with the read error.
 TEST_F(statstream, matrixentriesoutofrange) {
   settings.adaptivematrix = true;
+  std::fill(std::begin(quantmatrices.intra), std::end(quantmatrices.intra), int16_t(16));
+  std::fill(std::begin(quantmatrices.nonintra), std::end(quantmatrices.nonintra), int16_t(16));
   for (int entry : {255, 0, 256}) {
     SCOPED_TRACE(entry);
     resetcontrol();

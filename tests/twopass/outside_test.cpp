@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -111,7 +112,7 @@ TEST(twopassoutside, fivehundredframes) {
 
   const double psnr = lumapsnr(pf, "clip.avs", m2v, 720, 576);
   std::printf("luma PSNR of every tenth frame: %.2f dB\n", psnr);
-  EXPECT_GT(psnr, 30.0);
+  EXPECT_GT(psnr, 31.5);  // measured: 32.0 dB
 }
 
 // A maximum below the average: the plan reaches at most the maximum and the status line warns;
@@ -183,4 +184,71 @@ TEST(twopassoutside, onehundredthirtythousandgops) {
   std::string why;
   EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
   EXPECT_FALSE(scratchleft(pf));
+}
+
+// Driven far under its plan (a flat clip planned at 3,000 kbit/s) for more than 120 GOPs, the
+// second pass re-anchors the plan: the INFO line in the log, the status text in the window.
+TEST(twopassoutside, farunderplanreanchors) {
+  progfolder pf;
+  pf.write("clip.avs", "BlankClip(length=200, width=64, height=64, fps=25, color_yuv=8421504)\n");
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-b", "3000", "-maxbitrate", "8000",
+                           "-gop", "1", "0", "-log", "out.log"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  const std::regex logline(R"( \*\*\* INFO, adjusting average bitrate:  -?[0-9]+\.[0-9]{2}  %)");
+  const std::regex statusline(R"( adjusting average bitrate:  -?[0-9]+\.[0-9]{2}  %)");
+  int logged = 0, shown = 0;
+  for (const std::string& l : linesof(pf.read("out.log"))) logged += std::regex_match(l, logline);
+  for (const std::string& l : linesof(r.out)) shown += std::regex_match(l, statusline);
+  EXPECT_EQ(logged, 1);
+  EXPECT_EQ(shown, 1);
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+}
+
+// Rate accuracy on 500 frames of 720x576 of three kinds made with ffmpeg, at 5,000 and 3,000
+// kbit/s under 8,000: the bitrate of the file (its size x 8 x 25 / 500) beside the log's average.
+// Calm detail (a slow fractal zoom) and fast motion (a test picture panning 14 and 7 pixels a
+// frame) land within 3 %; heavy noise (the fractal with grain of about 6.6 levels) is only
+// reported: its quantisers at the plan's feedback bounds leave it under its target.
+TEST(twopassoutside, rateaccuracy) {
+  if (sanitized) GTEST_SKIP() << "heavy (six runs of 500 pictures); not a sanitizer case";
+  progfolder pf;
+  struct kind {
+    const char* name;
+    std::vector<std::string> make;  // ffmpeg arguments that write clip.y4m
+    bool within3;
+  } kinds[] = {
+      {"calm", {"-f", "lavfi", "-i", "mandelbrot=size=720x576:rate=25"}, true},
+      {"fast",
+       {"-f", "lavfi", "-i", "testsrc2=size=720x576:rate=25,scroll=horizontal=0.02:vertical=0.013"},
+       true},
+      {"noise", {"-i", pf.path("calm.y4m"), "-vf", "noise=alls=12:allf=t"}, false},
+  };
+  pf.write("clip.avs", "Y4MSource(\"clip.y4m\")\n");
+  for (const kind& k : kinds) {
+    std::vector<std::string> a = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
+    a.insert(a.end(), k.make.begin(), k.make.end());
+    for (const char* s : {"-frames:v", "500", "-pix_fmt", "yuv420p", "-f", "yuv4mpegpipe"})
+      a.push_back(s);
+    a.push_back(pf.path(std::string(k.name) == "calm" ? "calm.y4m" : "clip.y4m"));
+    runresult g = runcommand(a);
+    ASSERT_EQ(g.status, 0) << g.err;
+    if (std::string(k.name) == "calm") fs::copy_file(pf.path("calm.y4m"), pf.path("clip.y4m"));
+    for (int kbits : {5000, 3000}) {
+      pf.write("out.log", "");
+      runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-b", std::to_string(kbits),
+                               "-maxbitrate", "8000", "-log", "out.log"});
+      ASSERT_EQ(r.status, 0) << described(r);
+      const double rate = double(fs::file_size(pf.path("out.m2v"))) * 8.0 * 25.0 / 500.0 / 1000.0;
+      const long long logged = figure(linesof(pf.read("out.log")), "average bitrate:            ");
+      std::printf("%-5s %d kbit/s: file %.1f kbit/s (%+.2f %%), log average bitrate: %lld\n",
+                  k.name, kbits, rate, 100.0 * (rate - kbits) / kbits, logged);
+      if (k.within3) {
+        EXPECT_NEAR(rate, kbits, 0.03 * kbits) << k.name;
+      }
+      EXPECT_NEAR(double(logged), rate, 0.005 * rate) << k.name;
+      std::string why;
+      EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+    }
+  }
 }
