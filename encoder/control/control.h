@@ -66,7 +66,7 @@ std::string getstatusline();
 void statuspause(int ms);
 // The progress that the headless output prints for dialog 101: while the status line holds
 // " pass P, picture n of N", that text, the percentage and, once the pass has shown them, the
-// current frame rate and the time left (" pass 1, picture 40 of 250, 16%, 310 fps, 00:00:01
+// current frame rate and the time left (" pass 1, picture 40 of 250, 16%, 310 fps, 0:00:01
 // left"); an empty text while it holds anything else (a message).
 std::string headlessprogress(dialogrecord& dlg);
 

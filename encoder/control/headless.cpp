@@ -1,5 +1,6 @@
 // The status line without a window: countdowns that need not wait, and the progress line that
-// the headless output prints (kept apart from control.cpp, whose words every test links).
+// the headless output prints. A file of its own: tests that stand in for the dialog layer link
+// control.cpp without the layer.
 #include <cstdio>
 #include <mutex>
 
