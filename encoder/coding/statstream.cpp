@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "encoder/coding/picslot.h"
+#include "encoder/coding/quantrecip.h"
 #include "encoder/coding/vlctables.h"
 #include "encoder/control/control.h"
 #include "encoder/control/report.h"
@@ -309,12 +310,9 @@ void usegopstats(const gopstatrecord& g) {
     fieldcount = g.fieldcount;
   }
   if (matricesinrecord()) {
-    for (int i = 0; i < 64; ++i) {
-      quantmatrices.intra[i] = g.intra[i];
-      quantmatrices.nonintra[i] = g.nonintra[i];
-      quantrecip.intra[i] = uint16_t(65535 / std::max<int>(g.intra[i], 1));
-      quantrecip.nonintra[i] = uint16_t(65535 / std::max<int>(g.nonintra[i], 1));
-    }
+    std::copy(std::begin(g.intra), std::end(g.intra), std::begin(quantmatrices.intra));
+    std::copy(std::begin(g.nonintra), std::end(g.nonintra), std::begin(quantmatrices.nonintra));
+    rebuildrecip();
   }
 }
 

@@ -230,6 +230,7 @@ void typeqratios(float& qi, float& qp, float& qb, float q) {
 std::string anchortext(float p, bool log) {
   // The number right-adjusted in 8 columns, then with the two blanks and the sign left-adjusted
   // in their 11 columns.
-  const char* label = log ? " *** INFO, adjusting average bitrate:  " : " adjusting average bitrate:  ";
+  const char* label =
+      log ? " *** INFO, adjusting average bitrate:  " : " adjusting average bitrate:  ";
   return label + trimright(adjustleft(fmtfixed(p, 8, 2) + "  %"));
 }

@@ -47,8 +47,9 @@ TEST(deviationtable, edgesandcolumns) {
 }
 
 TEST(deviationtable, shortwindow) {
-  for (auto [left, w] : std::vector<std::pair<int, int>>{
-           {1200, 10}, {1000, 10}, {999, 8}, {800, 8}, {799, 6}, {500, 6}, {499, 5}, {450, 5}, {1, 5}})
+  for (auto [left, w] : std::vector<std::pair<int, int>>{{1200, 10}, {1000, 10}, {999, 8},
+                                                         {800, 8}, {799, 6}, {500, 6},
+                                                         {499, 5}, {450, 5}, {1, 5}})
     EXPECT_EQ(shortwindow(left), w) << left;
 }
 

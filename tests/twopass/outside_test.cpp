@@ -10,7 +10,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +49,9 @@ bool scratchleft(const progfolder& pf) {
   return false;
 }
 
-std::vector<uint8_t> bytesof(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> bytesof(const std::string& s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 // The luma PSNR of every tenth decoded frame against the frame server's own frames of script.
 double lumapsnr(const progfolder& pf, const std::string& script, const std::string& m2v,
@@ -115,6 +119,46 @@ TEST(twopassoutside, fivehundredframes) {
   EXPECT_GT(psnr, 31.5);  // measured: 32.0 dB
 }
 
+// The sequence headers of a stream, each from its start code up to the next start code.
+std::vector<std::string> seqheaders(const std::string& s) {
+  std::vector<std::string> v;
+  const std::string start("\0\0\1", 3);
+  const std::string code = start + "\xB3";
+  for (size_t at = s.find(code); at != std::string::npos; at = s.find(code, at + 4))
+    v.push_back(s.substr(at, s.find(start, at + 4) - at));
+  return v;
+}
+
+// "*LUMGAIN 4" on a clip of four scenes of different brightness: the second pass replays every
+// GOP's matrices from the statistics, so its sequence headers (which load both matrices) are
+// those of the same clip coded in one pass, where the matrix step made them.
+TEST(twopassoutside, matricesreplayed) {
+  progfolder pf;
+  const int w = 176, h = 144;
+  std::mt19937 rng(20261231);
+  std::string y = "YUV4MPEG2 W176 H144 F25:1 Ip A1:1 C420jpeg\n";
+  for (int f = 0; f < 48; ++f) {
+    const int luma = std::vector<int>{24, 36, 48, 140}[size_t(f / 12)];
+    y += "FRAME\n";
+    for (int k = 0; k < w * h; ++k) y += char(luma + int(rng() % 9) - 4);
+    y += std::string(w * h / 2, char(128));
+  }
+  pf.write("clip.y4m", y);
+  pf.write("clip.avs", "Y4MSource(\"clip.y4m\")\n");
+  pf.write("KJ.ini", "*LUMGAIN 4\n");
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "two.m2v", "-b", "1000", "-maxbitrate", "8000"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  r = pf.ostrel({"-i", "clip.avs", "-o", "one.m2v", "-cq", "4", "-maxbitrate", "8000"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  std::string why;
+  ASSERT_TRUE(decodesclean(pf.path("two.m2v"), &why)) << why;
+  const std::vector<std::string> two = seqheaders(pf.read("two.m2v"));
+  EXPECT_EQ(two, seqheaders(pf.read("one.m2v")));
+  ASSERT_GE(two.size(), 4u);
+  for (const std::string& hdr : two) EXPECT_EQ(hdr.size(), 12u + 128u);  // both matrices
+  EXPECT_GE(std::set<std::string>(two.begin(), two.end()).size(), 3u);
+}
+
 // A maximum below the average: the plan reaches at most the maximum and the status line warns;
 // with a bias above 50 % the warning names the bias.
 TEST(twopassoutside, maximumbelowtheaverage) {
@@ -147,7 +191,7 @@ TEST(twopassoutside, stoppedbysigintinpass2) {
   const std::string out = pf.path("out.m2v"), said = pf.path("said.txt");
   pid_t pid = pf.startostrel({"-i", "clip.avs", "-o", "out.m2v", "-b", "1000", "-maxbitrate",
                               "3000", "-log", "out.log"},
-                             "said.txt", {"OSTREL_MSGBOX_ANSWER=yes"});
+                             "said.txt", {"OSTREL_MSGBOX_ANSWER=yes", "OSTREL_STATUSLINES=all"});
   ASSERT_GE(pid, 0);
   bool inpass2 = false;
   for (int i = 0; i < 60000 && !inpass2; ++i) {
@@ -173,7 +217,8 @@ TEST(twopassoutside, stoppedbysigintinpass2) {
 TEST(twopassoutside, onehundredthirtythousandgops) {
   if (sanitized) GTEST_SKIP() << "heavy; the 130,000-GOP plan runs in-process in this build";
   progfolder pf;
-  pf.write("clip.avs", "BlankClip(length=130000, width=32, height=32, fps=25, color_yuv=8421504)\n");
+  pf.write("clip.avs",
+           "BlankClip(length=130000, width=32, height=32, fps=25, color_yuv=8421504)\n");
   runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-b", "1000", "-maxbitrate", "4000",
                            "-gop", "1", "0", "-log", "out.log"});
   ASSERT_EQ(r.status, 0) << described(r);

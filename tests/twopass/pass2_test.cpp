@@ -133,8 +133,8 @@ TEST_F(secondpass, replaysthefirstpassgops) {
   EXPECT_LT(inter, box);
   EXPECT_LT(box, time);
   EXPECT_LT(time, stats);
-  EXPECT_NE(log.find("nr. of gops:                " + std::string(12 - std::to_string(firstgops).size(), ' ') +
-                     std::to_string(firstgops)),
+  const std::string gops = std::to_string(firstgops);
+  EXPECT_NE(log.find("nr. of gops:                " + std::string(12 - gops.size(), ' ') + gops),
             std::string::npos);
   EXPECT_NE(log.find("nr. of frames:                        40\n"), std::string::npos);
 }
@@ -143,8 +143,8 @@ TEST_F(secondpass, replaysthefirstpassgops) {
 // 2, 1 on across every GOP boundary as in the first pass (a second pass that made them afresh
 // would go on from the phase where the first pass ended).
 TEST_F(secondpass, pulldownflagsrunonacrossgops) {
-  runsetup r{
-      .width = 352, .height = 240, .frames = 26, .goplength = 6, .frameratecode = 1, .pulldown = true};
+  runsetup r{.width = 352, .height = 240, .frames = 26, .goplength = 6, .frameratecode = 1,
+             .pulldown = true};
   preparetwopass(r, 2);
   runfirstpass(naturalpicture());
   pass2thread(&statusblock);
