@@ -138,7 +138,7 @@ TEST(files, nothingtherunreadsisoverwritten) {
 // name of the same file. Today both exit 0 over a file that holds neither stream.
 TEST(files, asecondrunonthesameoutputrefuses) {
   progfolder pf;
-  pf.write("long.avs", "TestPattern(length=3000, width=352, height=288, fps=25)\n");
+  pf.write("long.avs", "TestPattern(length=30000, width=352, height=288, fps=25)\n");
   pf.write("short.avs", "BlankClip(length=5, width=64, height=64)\n");
   fs::create_directory(pf.path("sub"));
   liverun first(pf, {"-i", "long.avs", "-o", "out.m2v", "-cq", "4"});

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -91,6 +92,15 @@ void liverun::signal(int sig) {
   if (pid_ > 0 && status_ < 0) kill(pid_, sig);
 }
 
+void liverun::pause() {
+  if (pid_ <= 0 || status_ >= 0) return;
+  kill(pid_, SIGSTOP);
+  int st = 0;
+  waitpid(pid_, &st, WUNTRACED);
+}
+
+void liverun::resume() { signal(SIGCONT); }
+
 int liverun::wait(int secs) {
   if (status_ >= 0) return status_;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(secs);
@@ -140,16 +150,32 @@ long long filesize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
 }
 
-bool hasopen(pid_t pid, const std::string& path) {
+namespace {
+// The descriptor numbers of the run that lead to path.
+std::vector<std::string> descriptorsof(pid_t pid, const std::string& path) {
+  std::vector<std::string> fds;
   struct stat want;
-  if (stat(path.c_str(), &want) != 0) return false;
+  if (stat(path.c_str(), &want) != 0) return fds;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
     struct stat st;
     if (stat(e.path().c_str(), &st) == 0 && st.st_dev == want.st_dev && st.st_ino == want.st_ino)
-      return true;
+      fds.push_back(e.path().filename().string());
   }
-  return false;
+  return fds;
+}
+}  // namespace
+
+bool hasopen(pid_t pid, const std::string& path) { return !descriptorsof(pid, path).empty(); }
+
+long long fileoffset(pid_t pid, const std::string& path) {
+  long long most = -1;
+  for (const std::string& fd : descriptorsof(pid, path)) {
+    std::string info = readfile("/proc/" + std::to_string(pid) + "/fdinfo/" + fd);
+    size_t at = info.find("pos:");
+    if (at != std::string::npos) most = std::max(most, std::atoll(info.c_str() + at + 4));
+  }
+  return most;
 }
 
 std::string y4mclip(int width, int height, int frames) {

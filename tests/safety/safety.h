@@ -28,6 +28,9 @@ class liverun {
   // The test stops reading: the read end of the pipe is closed.
   void closeout();
   void signal(int sig);
+  // Stops the run (SIGSTOP) and returns once it has stopped; resume lets it go on.
+  void pause();
+  void resume();
   // The exit status (128 + the signal when one ended it; -1 when it did not end in time).
   int wait(int secs = 300);
   // Everything the run wrote to stderr (complete once wait returned).
@@ -46,6 +49,9 @@ bool waituntil(const std::function<bool()>& pred, int ms = 60000);
 long long filesize(const std::string& path);
 // The run has the file open (one of its descriptors leads to it).
 bool hasopen(pid_t pid, const std::string& path);
+// How far the run has read the file: the largest offset of its descriptors that lead to it
+// (-1 when none does).
+long long fileoffset(pid_t pid, const std::string& path);
 
 // A YUV4MPEG2 clip of a moving picture with detail, 25 frames a second; y4mframe gives where
 // frame k begins (its "FRAME" line).
