@@ -130,7 +130,7 @@ void warn(const std::string& text) {
   if (unitisopen(unitlog)) logline(text);
   if (showwindow) {
     putstatus(text);
-    clocksleep(2000);
+    statuspause(2000);
   }
 }
 

@@ -247,7 +247,7 @@ void finishthread(statusrec*) {
     line[2] = v >= 10 ? (char)('0' + v / 10) : ' ';
     line[3] = (char)('0' + v % 10);
     if (showwindow) putstatus(line);
-    clocksleep(1000);
+    statuspause(1000);
     if (workerstopping()) return;
   }
   if (shutdownflag) {
@@ -322,6 +322,7 @@ int winmain(int argc, char** argv) {
   dlgonevent(dlg, 1075, onshowbuffer);
   dlgputflag(dlg, 1075, true, ixenabled);
   dlgputflag(dlg, 1075, false);
+  dlgsetheadlessprogress(headlessprogress);
 
   // The command line: its words are kept as texts here and converted in the start-up; the
   // silent probe needs the "-ini" word.
