@@ -19,7 +19,11 @@ namespace {
 
 using args = std::vector<std::string>;
 
-const char* longclip = "TestPattern(length=3000, width=176, height=144, fps=25)\n";
+// Long enough that a stop always comes before the end: a headless run into a pipe prints its
+// progress once a second only, and "| head" stops it at the next line it prints.
+const int longlength = 100000;
+const std::string longclip =
+    "TestPattern(length=" + std::to_string(longlength) + ", width=176, height=144, fps=25)\n";
 
 bool scratchleft(const progfolder& pf) {
   for (int k = 1; k <= 8; ++k)
@@ -34,7 +38,7 @@ void expectwholestream(const std::string& m2v, const std::string& name) {
   ASSERT_TRUE(decodesclean(m2v, &why)) << name << ": " << why;
   const size_t frames = probetypes(m2v).size();
   EXPECT_GT(frames, 0u) << name;
-  EXPECT_LT(frames, 3000u) << name;
+  EXPECT_LT(frames, (size_t)longlength) << name;
   const std::string s = readfile(m2v);
   EXPECT_EQ(occurrences(s, std::string("\0\0\1\0", 4)), (int)frames) << name;
   EXPECT_EQ(s.substr(s.size() - 4), std::string("\0\0\1\xB7", 4)) << name;
