@@ -38,6 +38,9 @@ extern std::atomic<bool> abortlatched; // step 98 was asked for; later 11, 12, 9
 struct statusrec {
   int code = 0;
   std::string message;
+  // For a failure whose fixed text hides the cause: a line naming the file and the reason
+  // (shown after the code's text, on stderr and in the status line); empty otherwise.
+  std::string detail;
 };
 extern statusrec statusblock;
 
@@ -77,6 +80,7 @@ enum exitstatuses : int {
   exitrunerror = 2,  // the run ended on an error (step 98, a failed re-open of the source)
   exitstopped = 3,   // the user quit before the run was done
   exitshutdown = 4,  // the run ended well but the asked-for shutdown failed
+  exitdamaged = 5,   // the run ended, but frames the source could not deliver were replaced
 };
 extern std::atomic<int> exitstatus;
 

@@ -127,13 +127,18 @@ void reportinit(statusrec* status) {
     errorout(std::string("ERROR, ") + text + ": " + server);
     errorline(text);
     errorstamp(server, 512);
-  } else if (code == 265) {
-    std::string full = std::string(text) + oneline(status->message);
-    errorout("ERROR, " + full);
-    errorstamp(full);
   } else if (text) {
-    errorout(std::string("ERROR, ") + text);
-    errorstamp(text);
+    // 265 carries the settings reader's context text (": *KEY") right after its text.
+    std::string full = std::string(text) + (code == 265 ? oneline(status->message) : "");
+    std::string detail = oneline(status->detail);
+    errorout("ERROR, " + full);
+    // The file and the reason behind the fixed text: on stderr after it, and shown for two
+    // seconds before the text's countdown.
+    if (!detail.empty()) {
+      errorout(detail);
+      errorline(detail, 512);
+    }
+    errorstamp(full);
   } else {
     // A code without a text quits without showing anything; scripts still learn of it.
     errorout("ERROR, start-up failed with code " + std::to_string(code));
