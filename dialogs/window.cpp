@@ -29,6 +29,7 @@
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_File_Input.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Menu_Item.H>
@@ -835,10 +836,31 @@ void onwindowclose(Fl_Widget* wd, void* p) {
 
 void writedump(dialogwin* w, const std::string& prefix);
 
+// The first widget of a kind in a chooser's window: its file-name field, its OK button.
+template <class W>
+W* findwidget(Fl_Group* g) {
+  for (int i = 0; i < g->children(); i++) {
+    Fl_Widget* w = g->child(i);
+    if (auto* f = dynamic_cast<W*>(w)) return f;
+    if (Fl_Group* sub = w->as_group())
+      if (W* f = findwidget<W>(sub)) return f;
+  }
+  return nullptr;
+}
+
+// Typing into the chooser's field: OK may be pressed once there is a name.
+void chooserfield(Fl_Widget* w, void* ok) {
+  auto* field = static_cast<Fl_File_Input*>(w);
+  auto* button = static_cast<Fl_Widget*>(ok);
+  if (field->value() && *field->value()) button->activate();
+  else button->deactivate();
+}
+
 // The toolkit's file chooser, modal: the filter "description (*.{d2v,avs})" from the
-// request's patterns "*.d2v;*.avs", the starting folder, the title; a save chooser lets the
-// user type a new name. An open chooser takes a typed name too (whether the file exists is
-// the caller's question).
+// request's patterns "*.d2v;*.avs", the starting folder, the title; the user picks a file or
+// types a name, new or not (whether the file exists is the caller's question). The chooser's
+// completion of typed names is switched off: in FLTK 1.3.8 it puts the folder in front of every
+// character typed. A relative name is taken in the folder the chooser shows.
 bool filechooser(const dlgfilerequest& r, std::string& path) {
   std::string exts;
   bool plain = true;
@@ -860,13 +882,32 @@ bool filechooser(const dlgfilerequest& r, std::string& path) {
     filter = desc + " (" + (exts.find(',') == std::string::npos ? "*." + exts : "*.{" + exts + "}") + ")";
   }
   Fl_Group::current(nullptr);
+  // The chooser's widgets take the keyboard focus as usual (the dialogs' own do not show it).
+  int focusbefore = Fl::visible_focus();
+  Fl::visible_focus(1);
   Fl_File_Chooser fc(r.folder.empty() ? "." : r.folder.c_str(), filter.empty() ? "*" : filter.c_str(),
                      Fl_File_Chooser::CREATE, r.title.c_str());
   fc.preview(0);
   fc.show();
+  if (Fl_Window* win = fc.newButton->window()) {
+    Fl_File_Input* field = findwidget<Fl_File_Input>(win);
+    Fl_Return_Button* ok = findwidget<Fl_Return_Button>(win);
+    if (field && ok) {
+      field->callback(chooserfield, ok);
+      field->when(FL_WHEN_CHANGED);
+      field->take_focus();
+      chooserfield(field, ok);
+    }
+  }
   while (fc.shown()) Fl::wait();
+  Fl::visible_focus(focusbefore);
   if (fc.count() < 1 || !fc.value(1) || !*fc.value(1)) return false;
   path = fc.value(1);
+  if (path[0] != '/') {
+    std::string folder = fc.directory() ? fc.directory() : "";
+    if (folder.empty()) folder = ".";
+    path = folder + (folder.back() == '/' ? "" : "/") + path;
+  }
   return true;
 }
 

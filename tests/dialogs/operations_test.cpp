@@ -216,8 +216,7 @@ TEST_F(ops, thefilechoosertakesscriptedanswers) {
   for (const answer& a : cases) {
     std::string path = "untouched";
     EXPECT_EQ(dlgchoosefile(r, path), a.chosen) << (a.given ? a.given : "cancel");
-    if (a.chosen) EXPECT_EQ(path, a.path);
-    else EXPECT_EQ(path, "untouched");
+    EXPECT_EQ(path, a.chosen ? a.path : "untouched");
   }
   std::string path;
   EXPECT_FALSE(dlgchoosefile(r, path));  // no answer left: cancelled
