@@ -286,7 +286,7 @@ const dlgitem items106[] = {
 const dlgitem items107[] = {
     BOX("zone list", 6, 2, 124, 234),
     // The heading over the list's two columns, in the list's fixed-pitch font.
-    {ctlstatic, -1, "   frame | value", 13, 12, 111, 8, stylefixedfont},
+    {ctlstatic, -1, "   frame | value", 12, 12, 112, 8, stylefixedfont},
     {ctllist, 1117, "", 12, 21, 112, 150, stylefixedfont},
     L("zone value", 12, 179, 50, 8),
     E(1017, 64, 177, 30, 12),
