@@ -248,3 +248,59 @@ TEST_F(front, theexitbuttonwithoutascanquitsatonce) {
   EXPECT_EQ(code, 0);
   EXPECT_EQ(statustext, " KJ.ini not found, using default GUI settings");
 }
+
+// The defaults of the pages as the start-up leaves them, without a source and with one: the
+// ticks of every group, the texts, the ranges and the enabling.
+TEST_F(front, startupleavesthepagesattheirdefaults) {
+  for (bool source : {false, true}) {
+    if (source) again();
+    start(source ? "*INFILE " + script("clip.avs", smallclip) + "\n" : "");
+    struct tickrow {
+      int page, id;
+      bool ticked;
+    };
+    const tickrow ticks[] = {{102, 1085, true},  {102, 1033, false}, {102, 1079, true},  {102, 1083, true},
+                             {102, 1047, true},  {102, 1040, true},  {102, 1077, true},  {102, 1090, false},
+                             {102, 1041, false}, {102, 1044, false}, {103, 1093, true},  {103, 1019, true},
+                             {103, 1055, false}, {103, 1057, false}, {104, 1022, true},  {104, 1021, true},
+                             {104, 2023, false}, {104, 1018, false}, {104, 2021, false}, {104, 2022, false},
+                             {104, 1039, false}, {104, 1050, true},  {105, 1025, false}, {105, 1010, true}};
+    for (const tickrow& t : ticks) EXPECT_EQ(dlggetflag(dlg(t.page), t.id), t.ticked) << t.page << ":" << t.id;
+    struct textrow {
+      int page, id;
+      const char* text;
+    };
+    const textrow texts[] = {{102, 1087, "4000"}, {102, 1018, "8000"}, {102, 1113, "15"},  {103, 1056, "5.000"},
+                             {103, 1038, "1.00"}, {103, 1037, "1.00"}, {103, 1045, "15"},  {103, 1544, "2"},
+                             {104, 1035, "0"},    {104, 1017, "5"},    {104, 1031, "0"},   {104, 1034, "0"},
+                             {104, 1036, "0"},    {104, 1045, "0"},    {104, 1056, "0"},   {105, 1054, "MPEG"},
+                             {107, 1017, "1.0"}};
+    for (const textrow& t : texts) EXPECT_EQ(text(t.page, t.id), t.text) << t.page << ":" << t.id;
+    struct rangerow {
+      int page, id, lo, hi, pos;
+    };
+    const rangerow ranges[] = {{102, 1112, 12, 18, 15}, {103, 1109, 1, 32, 9},  {103, 1110, 1, 32, 9},
+                               {103, 1023, 1, 36, 15},  {103, 1024, 0, 2, 2},   {104, 1012, 0, 4, 0},
+                               {106, 1061, 0, 1000, 0}, {107, 1061, 0, 1000, 0}};
+    for (const rangerow& r : ranges) {
+      dialogrecord& p = dlg(r.page);
+      EXPECT_EQ(dlggetint(p, r.id, ixmin), r.lo) << r.page << ":" << r.id;
+      EXPECT_EQ(dlggetint(p, r.id, ixmax), r.hi) << r.page << ":" << r.id;
+      EXPECT_EQ(dlggetint(p, r.id), r.pos) << r.page << ":" << r.id;
+    }
+    struct enablerow {
+      int page, id;
+      bool enabled;
+    };
+    const enablerow enabled[] = {{101, 1012, false}, {102, 1008, true},  {102, 1086, false}, {103, 1092, false},
+                                 {103, 1093, false}, {103, 1056, false}, {103, 1109, false}, {103, 1045, false},
+                                 {104, 1011, false}, {104, 2021, true},  {105, 1054, true},  {105, 1102, false},
+                                 {105, 1201, false}, {105, 1202, false}, {105, 1364, false}};
+    for (const enablerow& e : enabled)
+      EXPECT_EQ(dlggetflag(dlg(e.page), e.id, ixenabled), e.enabled) << e.page << ":" << e.id;
+    // The defaults are put before KJ.ini is read: no source is open then, no input named.
+    for (int id : {1085, 1033, 1087, 1018, 1029, 1030}) EXPECT_FALSE(dlggetflag(dlg(pagemain), id, ixenabled)) << id;
+    EXPECT_EQ(text(pagemain, 1029), "output file name (not set)");
+    EXPECT_EQ(text(pagemain, 1030), "log file name (not set)");
+  }
+}
