@@ -67,7 +67,8 @@ std::string dlggettext(dialogrecord& dlg, int id, int length = 512, int index = 
 void dlgsendmsg(dialogrecord& dlg, int id, int message, long wparam, long lparam);
 
 // The window of a dialog shown (created) already: hidden with showmode 0, else shown again
-// (restored from an icon too). No event; a hidden dialog prints no status lines.
+// (restored from an icon too), on the window thread. No event; a hidden dialog prints no
+// status lines.
 void dlgshowwindow(dialogrecord& dlg, int showmode);
 
 // List boxes. Items are lines of text (1-based); the selection is ixstate (0: none). Clear
