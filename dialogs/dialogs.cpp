@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -13,6 +12,7 @@
 #include "dialogs/layer.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
+#include "platform/statusout.h"
 
 namespace {
 
@@ -24,6 +24,7 @@ std::atomic<bool> directevents{false};
 
 std::mutex sinklock;
 std::function<void(const std::string&)> headlesssink;
+std::function<std::string(dialogrecord&)> progressline;
 
 // The keyboard focus: one control of all dialogs, or none.
 std::mutex focuslock;
@@ -51,23 +52,32 @@ std::string padto(const std::string& s, int length) {
   return r;
 }
 
-// The headless backend: prints the status control's changes while the dialog is visible.
+// The headless backend: the status control's changes while the dialog is visible go to a
+// test's sink as they are, or to the status output on stdout (platform/statusout.h), where a
+// progress line replaces the one before it and a message keeps its own line.
 struct headlessbackend : dlgbackend {
   void changed(dialogrecord& dlg, const dlgcontrol& row) override {
-    if (!dlg.tmpl || row.id != dlg.tmpl->statusid || !dlgvisible(dlg)) return;
+    if (!dlg.tmpl || !dlg.tmpl->statusid || !dlgvisible(dlg)) return;
+    const bool status = row.id == dlg.tmpl->statusid;
     std::function<void(const std::string&)> sink;
+    std::function<std::string(dialogrecord&)> progress;
     {
       std::lock_guard<std::mutex> g(sinklock);
       sink = headlesssink;
+      progress = progressline;
     }
-    if (sink) {
-      sink(row.text);
-    } else {
-      std::fputs(row.text.c_str(), stdout);
-      std::fputc('\n', stdout);
-      std::fflush(stdout);
+    if (sink || !progress || statusmode() == statusevery) {
+      if (!status) return;
+      if (sink) sink(row.text);
+      else statusmessage(row.text);
+      return;
     }
+    // Any change may be part of the progress (the percentage, the frame rate).
+    std::string line = progress(dlg);
+    if (!line.empty()) statusprogress(line);
+    else if (status) statusmessage(row.text);
   }
+  void closed(dialogrecord& dlg) override { statusbreak(); }
 };
 headlessbackend headless;
 
@@ -183,6 +193,11 @@ void dlgsetbackend(dlgbackend* b) { backend = b; }
 void dlgsetheadlessout(std::function<void(const std::string&)> sink) {
   std::lock_guard<std::mutex> g(sinklock);
   headlesssink = std::move(sink);
+}
+
+void dlgsetheadlessprogress(std::function<std::string(dialogrecord&)> progress) {
+  std::lock_guard<std::mutex> g(sinklock);
+  progressline = std::move(progress);
 }
 
 bool dlgheadless() {

@@ -6,8 +6,9 @@
 // thread; programmatic puts raise no events. Events (from a window backend or the test driver,
 // dialogs/driver.h) travel through the main loop's queue and run the callbacks on the window
 // thread (dlgdispatch). Without a display the layer runs headless: while a dialog is shown,
-// every change of its status control (1053 for the encoder) is printed trimmed as one line on
-// stdout. A window backend plugs in through dialogs/layer.h.
+// the changes of its status control (1053 for the encoder) are printed trimmed on stdout,
+// progress as one line that replaces itself and every other text as a line of its own
+// (dlgsetheadlessprogress). A window backend plugs in through dialogs/layer.h.
 #pragma once
 
 #include <cstdint>

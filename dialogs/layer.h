@@ -132,9 +132,15 @@ struct dlgbackend {
 void dlgsetbackend(dlgbackend* backend);
 // The dialog is shown and visible.
 bool dlgvisible(dialogrecord& dlg);
-// Headless output of status lines: stdout unless a test installs its own line sink (an empty
-// function restores stdout). The sink runs on the writing thread.
+// Headless output of status lines: stdout (platform/statusout.h) unless a test installs its own
+// line sink, which gets every change of the status control as it is (an empty function
+// restores stdout). The sink runs on the writing thread.
 void dlgsetheadlessout(std::function<void(const std::string&)> sink);
+// The program's rule for telling progress from messages on stdout: progress gives the progress
+// line the dialog shows now, read from its control table, or an empty text while the status
+// control holds a message. It is asked after every change of a visible dialog. Without it
+// every status change is a message.
+void dlgsetheadlessprogress(std::function<std::string(dialogrecord&)> progress);
 // No display (DISPLAY unset) or OSTREL_HEADLESS=1.
 bool dlgheadless();
 // Dialog units to pixels with the fixed base units of both backends: 6 x 13 pixels per 4 x 8

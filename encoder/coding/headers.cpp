@@ -31,18 +31,40 @@ int vbvvalueforlevel(int level) {
   }
 }
 
-int profilelevelforlevel(int level) {
-  switch (level) {
-    case 1: return 0x48;  // Main Profile, Main Level
-    case 2: return 0x46;  // Main Profile, High-1440 Level
-    default: return 0x44; // Main Profile, High Level
-  }
+// profile_and_level_indication: escape bit 0, the profile (4 Main, 1 High), the level (8 Main,
+// 6 High-1440, 4 High). Main Profile allows an intra DC precision of 8 to 10 bits only, so a
+// stream coded with 11 declares the High Profile at the same level.
+int profileandlevel(int level, int dcprec) {
+  const int profile = dcprec >= 3 ? 1 : 4;
+  const int levelid = level == 1 ? 8 : level == 2 ? 6 : 4;
+  return profile << 4 | levelid;
 }
 
 // Nearest integer frame rate, halves away from zero; at least 1.
 int roundedrate(double rate) {
   int r = int(rate < 0 ? rate - 0.5 : rate + 0.5);
   return std::max(r, 1);
+}
+
+// Drop-frame counting at 30000/1001: the labels count 30 pictures a second, and picture
+// numbers 0 and 1 are skipped at the start of every minute except each tenth, so ten minutes
+// hold 17,982 pictures (1,798 a minute, 1,800 in each tenth minute).
+constexpr int64_t labelsperminute = 1800, framesperminute = 1798, framesper10min = 17982;
+
+// The label (30 a second, counted from 00:00:00;00) of picture n counted from 00:00:00;00.
+int64_t droplabel(int64_t n) {
+  const int64_t d = n / framesper10min, m = n % framesper10min;
+  return n + 18 * d + 2 * ((m - 2) / framesperminute);  // m of 0 or 1 adds nothing
+}
+
+// The picture that label (30 a second) names, the inverse of droplabel. A label that
+// drop-frame counting skips (;00 or ;01 of a minute that is no tenth) names the next picture,
+// whose label is ;02.
+int64_t droppicture(int64_t label) {
+  const int64_t minutes = label / labelsperminute;
+  int64_t within = label % labelsperminute;
+  if (minutes % 10 != 0 && within < 2) within = 2;
+  return minutes * labelsperminute + within - 2 * (minutes - minutes / 10);
 }
 
 }  // namespace
@@ -91,7 +113,7 @@ void initheaders() {
   q.vbv_buffer_size_value = vbvvalueforlevel(st.level);
   q.load_intra_quantiser_matrix = loadintramatrix;
   q.load_non_intra_quantiser_matrix = loadnonintramatrix;
-  q.profile_and_level_indication = profilelevelforlevel(st.level);
+  q.profile_and_level_indication = profileandlevel(st.level, st.dcprec);
   q.progressive_sequence = progressive ? 1 : 0;
   std::memcpy(q.user_data, userdatatext, userdatabytes);
 
@@ -118,15 +140,15 @@ void initheaders() {
 int32_t timecode(int32_t f) {
   int32_t hours, minutes, seconds, pictures, dropframe;
   if (settings.pulldown) {
-    // Drop-frame counting at 30000/1001: picture numbers 0 and 1 are skipped at the start of
-    // every minute except each tenth (17,982 pictures per ten minutes).
-    int32_t n = int32_t(uint32_t(fieldcount) / 2);
-    int32_t d = n / 17982, m = n % 17982;
-    int32_t nd = n + 18 * d + 2 * ((m - 2) / 1798) + settings.tcstart;
-    pictures = nd % 30;
-    seconds = (nd / 30) % 60;
-    minutes = (nd / 1800) % 60;
-    hours = (nd / 108000) % 24;
+    // The label of the first field's picture: the pictures shown before the GOP (two fields
+    // each at 29.97) counted on from the picture the starting time code names. tcstart counts
+    // labels, so a start that is no whole ten minutes is turned into its picture first.
+    const int64_t n = droppicture(settings.tcstart) + int64_t(uint32_t(fieldcount) / 2);
+    const int64_t label = droplabel(n);
+    pictures = int32_t(label % 30);
+    seconds = int32_t((label / 30) % 60);
+    minutes = int32_t((label / labelsperminute) % 60);
+    hours = int32_t((label / 108000) % 24);
     dropframe = 1;
   } else {
     int32_t r = roundedrate(settings.framerate);

@@ -31,7 +31,8 @@ struct seqfieldsrec {
   // sequence_extension()
   int32_t extension_start_code = 0x000001B5;
   int32_t extension_start_code_identifier = 1;
-  int32_t profile_and_level_indication = 0;  // 0x48 MP@ML, 0x46 MP@H-14, 0x44 MP@HL
+  int32_t profile_and_level_indication = 0;  // 0x48 MP@ML, 0x46 MP@H-14, 0x44 MP@HL; 0x18,
+                                             // 0x16, 0x14 HP@... for 11-bit intra DC
   int32_t progressive_sequence = 0;
   int32_t chroma_format = 1;                 // 4:2:0
   int32_t horizontal_size_extension = 0;
@@ -114,8 +115,9 @@ int maxbitrateforlevel(int level);
 // Call after settings.level, framerate and frameratecode are known.
 void initheaders();
 
-// 25-bit time_code for frame number f (gopframe + tcstart); with pulldown the drop-frame code
-// of the field count instead (f is not used).
+// 25-bit time_code for frame number f (gopframe + tcstart); with pulldown the drop-frame label
+// of the GOP's first field instead: the starting time code (tcstart, counted in labels of 30 a
+// second) moved on by the pictures that fieldcount fields make at 29.97 (f is not used).
 int32_t timecode(int32_t f);
 
 // Per GOP, with the cursor at byte 0: sequence header, sequence extension, user data (only when

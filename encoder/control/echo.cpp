@@ -35,7 +35,9 @@ std::vector<std::string> echolines(const settingsrec& s) {
   };
   const bool onepass = s.passmode == 1;
 
-  add("MPEG profile@level:", pick(s.level, 1, {"MP@ML", "MP@H-14", "MP@HL"}));
+  // An intra DC precision of 11 bits is beyond Main Profile: the stream declares High Profile.
+  const std::string level = pick(s.level, 1, {"@ML", "@H-14", "@HL"});
+  add("MPEG profile@level:", level.empty() ? level : (s.dcprec >= 3 ? "HP" : "MP") + level);
   add("input:", trimright(s.inpath));
   add("output:", trimright(s.outpath));
 

@@ -257,6 +257,9 @@ void fillmatrices() {
           static_cast<int16_t>(std::clamp(inivalues.customnonintra[i], 1, 255));
     }
   }
+  // The intra DC coefficient is quantised by the DC precision, not by the matrix, and the
+  // standard wants 8 as the first entry of every intra matrix a stream carries.
+  if (!p) quantmatrices.intra[0] = 8;
   basematrices = quantmatrices;
   matrixloadflags(settings.matrixno, settings.adaptivematrix || settings.lumgain > 0,
                   loadintramatrix, loadnonintramatrix);

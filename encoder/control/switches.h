@@ -51,5 +51,6 @@ int parseargs();
 void showswitches();
 
 // Fills quantmatrices and basematrices from matrixno (0: the settings file's custom pair,
-// entries clamped to 1..255; 1..16: the built-in pair) and sets the two load flags.
+// entries clamped to 1..255 and the intra matrix's first entry 8; 1..16: the built-in pair)
+// and sets the two load flags.
 void fillmatrices();

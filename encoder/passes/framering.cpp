@@ -19,6 +19,7 @@ bool firstfetch = true;
 mbfigures ringmbfigures[maxringsize + 1][maxmbcount];
 int32_t framelumasum[maxframes];
 framesourcefn ringsource;
+std::atomic<int> substitutedframes{0};
 
 namespace {
 
@@ -29,7 +30,8 @@ int nextentry(int k) { return k >= settings.ringsize ? 1 : k + 1; }
 void reportsourceerror(int pass, int frame) {
   char number[16];
   std::snprintf(number, sizeof number, "%8d", frame);
-  std::string text = " pass " + std::to_string(pass) + ", Avisynth error in frame  " + number;
+  const char* server = settings.d2vinput ? "DGDecode" : "Avisynth";
+  std::string text = " pass " + std::to_string(pass) + ", " + server + " error in frame  " + number;
   text.resize(80, ' ');
   if (showwindow) putstatus(text);
   if (settings.logfileon) logline(text);
@@ -51,7 +53,7 @@ int sourceframe(int frame, uint8_t* y, uint8_t* u, uint8_t* v) {
     standinsource(frame, y, u, v);
     return 0;
   }
-  if (st.d2vinput) d2vgetframe(frame, y, u, v);  // no failure is seen here
+  if (st.d2vinput) return d2vgetframe(frame, y, u, v);
   if (st.avsinput) return avsgetframe(frame, st.lumapitch, st.chromapitch, y, u, v);
   return 0;
 }
@@ -69,6 +71,7 @@ void initpass() {
   rc.framesleft = st.lastframe - st.firstframe + 1;
   rc.nextcode = st.firstframe;
   rc.closedflag = 1;
+  substitutedframes = 0;
   initgopdecision();
 }
 
@@ -81,6 +84,7 @@ void readframe(int pass, int frame, int p, int q) {
   if (!keeprunning) return;
   if (sourceframe(frame, y, u, v) != 0) {
     reportsourceerror(pass, frame);
+    substitutedframes.fetch_add(1);
     // Coded as a repeat of the frame before, never as what the entry held from long ago.
     if (q != p) {
       copyentry(p, q);

@@ -11,6 +11,7 @@
 #include "encoder/coding/ipicture.h"
 #include "encoder/coding/pbpicture.h"
 #include "encoder/coding/picslot.h"
+#include "encoder/coding/quantrecip.h"
 #include "encoder/coding/statstream.h"
 #include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
@@ -21,6 +22,7 @@
 #include "common/texttime.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
+#include "encoder/passes/matrixstep.h"
 #include "encoder/passes/progress.h"
 #include "encoder/passes/standin.h"
 #include "platform/thread.h"
@@ -185,7 +187,8 @@ bool pass1loop() {
       abortrun();
       return false;
     }
-    // (the matrix step of the GOP goes here)
+    // The GOP's matrices, from its own class (the one its record carries) and mean luma.
+    matrixstep(firstofgop, n, st.gopclass);
     firstofgop += n;
 
     const double now = cputime();
@@ -202,6 +205,7 @@ bool pass1loop() {
     if (st.pulldown) pulldownflags(n);
     seqfields.closed_gop = rc.closedflag ? 1 : 0;
     if (st.writestats) statsgoprecord(n, nb, ringoffset);
+    if (matricesadapt()) rebuildrecip();
 
     float zonesum = 0.0f;
     int lastslot = 0;

@@ -1,7 +1,8 @@
 // The first-pass thread and its GOP loop: the one pass of a constant-quantiser run (writes the
 // stream) and the first pass of a two-pass run (writes the statistics stream, codes every
-// picture at quantiser 4). One GOP per iteration: the frame fetch, the picture order, the
-// pictures in coding order through the coder of their type, the writers, the per-GOP figures.
+// picture at quantiser 4). One GOP per iteration: the frame fetch, the matrix step, the picture
+// order, the pictures in coding order through the coder of their type, the writers, the
+// per-GOP figures.
 //
 // The thread stops at its next check, at least once per frame read and per picture: it waits
 // at the pause gate, and when keeprunning is false or a fatal error was raised it returns

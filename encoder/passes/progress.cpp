@@ -3,8 +3,10 @@
 #include <cmath>
 
 #include "dialogs/dialogs.h"
+#include "encoder/coding/headers.h"
 #include "encoder/control/control.h"
 #include "encoder/control/echo.h"
+#include "encoder/control/report.h"
 #include "common/fmtfield.h"
 #include "common/texttime.h"
 #include "encoder/control/units.h"
@@ -195,10 +197,11 @@ void showtotaltime(double cpuseconds) {
 std::vector<std::string> titlelines() {
   // It opens the run's part of the log (the start-up has written its separator and warnings
   // before it), so no empty line goes ahead of it.
-  return {" +------------------------------------------+",
-          " |  Ostrel 0.21, MPEG-2 video encoder        |",
-          " +------------------------------------------+",
-          ""};
+  // The three lines are drawn from one inner width, so they always line up.
+  const std::string name = "  Ostrel 0.21, MPEG-2 video encoder";
+  const size_t inner = 42;
+  const std::string rule = " +" + std::string(inner, '-') + "+";
+  return {rule, " |" + name + std::string(inner - name.size(), ' ') + "|", rule, ""};
 }
 
 std::vector<std::string> sourcelines(const settingsrec& s) {
@@ -272,6 +275,29 @@ std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
   return out;
 }
 
+int32_t gopratefor(int64_t bits, int frames, double framerate) {
+  if (frames <= 0) return 0;
+  return int32_t(double(bits) * framerate / frames);
+}
+
+int gopsabove(int gops, int64_t limit, double framerate) {
+  int above = 0;
+  for (int g = 1; g <= gops && g <= maxgopcount; ++g)
+    above += gopratefor(gopstats.bits[g], gopstats.frames[g], framerate) > limit;
+  return above;
+}
+
+std::string cqratewarning(const passfigures& f, const settingsrec& s) {
+  if (!s.cqmode || s.cqmbrmode || !s.streamout) return "";
+  const int64_t declared = 400 * int64_t(seqfields.bit_rate_value);
+  const int above = gopsabove(f.gopcount, declared, s.framerate);
+  if (above == 0) return "";
+  return " WARNING, " + std::to_string(above) + " of " + std::to_string(f.gopcount) +
+         " GOPs above the maximum bitrate the stream declares (" +
+         std::to_string(declared / 1000) + " Kb/s), the highest at " +
+         std::to_string(f.gopratemax / 1000) + " Kb/s; -cq_maxbitrate holds the maximum";
+}
+
 void logopening() {
   if (!settings.logfileon) return;
   logall(titlelines());
@@ -297,4 +323,12 @@ void passreport(const passfigures& f, double passtime) {
   const double wall = elapsed(clockstart);
   logpassstats(f, passtime, cpu, wall);
   if (settings.streamout) showtotaltime(cpu);
+  const std::string warning = cqratewarning(f);
+  if (warning.empty()) return;
+  if (settings.logfileon) logtext(warning);
+  errorout(warning.substr(1));
+  if (showwindow) {
+    putstatus(warning);
+    statuspause(2000);
+  }
 }

@@ -112,6 +112,19 @@ std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
                                     double elapsedseconds, const settingsrec& s = settings,
                                     const matrixpair& m = quantmatrices);
 
+// ---- the rate a constant-quantiser stream declares ----
+
+// The bitrate of a GOP of the given bits and frames, bit/s, as the display shows it
+// (bits x framerate / frames, truncated); 0 for a GOP of no frames.
+int32_t gopratefor(int64_t bits, int frames, double framerate);
+// How many of the pass's GOPs 1..gops (gopstats) run above limit, bit/s.
+int gopsabove(int gops, int64_t limit, double framerate);
+// A constant-quantiser run ("-cq" without "-cq_maxbitrate") does not hold the maximum bitrate
+// its headers declare (bit_rate_value x 400). When any of its GOPs ran above it: the one
+// " WARNING, " line that says how many, the highest GOP rate and that "-cq_maxbitrate" holds
+// the maximum; else "".
+std::string cqratewarning(const passfigures& f, const settingsrec& s = settings);
+
 // ---- log writers (guarded by settings.logfileon; through logsink when one is installed) ----
 
 // The opening of the run's log: the title box, the settings echo, the source block.
@@ -124,5 +137,6 @@ void logpassstats(const passfigures& f, double passtime, double cpuseconds,
 void logencodingstats(const passfigures& f, double cpuseconds, double elapsedseconds);
 // The end of the first-pass thread: takes the CPU time and the wall-clock time now against
 // the program start (cpustart, clockstart), writes logpassstats and, when the pass wrote the
-// stream, shows the CPU time in 1060.
+// stream, shows the CPU time in 1060; then the warning of cqratewarning, when there is one, in
+// the log, the status line (held 2 seconds in a window) and on stderr.
 void passreport(const passfigures& f, double passtime);

@@ -73,8 +73,8 @@ diffs normalised(const sceneslot& q) {
           static_cast<int32_t>(4 * static_cast<int64_t>(q.vsad) / chromasize)};
 }
 
-// Shifts a history by one place (floor 1) and returns its two relative changes around the
-// middle entry, in single precision: |h2 - h1| / h1 and |h2 - h3| / h3.
+// Shifts a history by one place (floor 1); before and after give its two relative changes
+// around the middle entry, in single precision: |h2 - h1| / h1 and |h2 - h3| / h3.
 void shift(int32_t* h, int32_t d) {
   h[0] = std::max(h[1], 1);
   h[1] = std::max(h[2], 1);
@@ -87,18 +87,56 @@ float after(const int32_t* h) {
   return static_cast<float>(std::abs(h[1] - h[2])) / static_cast<float>(h[2]);
 }
 
-// The last frame of the run has no successor: its metric comes from the change into it, and
-// so does its class (the class sum of the last GOP may read it; a value left from the frame
-// the slot held before must not move that GOP's class).
-void finishlast(scenerec& s) {
+// The metric of the frame whose change out of it is d: the histories move on by d and the
+// change into the frame is weighed against the changes on either side of it.
+//
+// At the start of a pass the changes before the first frames do not exist. Each missing one is
+// taken as the mirror of its partner across the frame, so the first frames are judged like
+// every later one: frame 0 has no change into it (its histories start full of its change out,
+// metric 0), and for frame 1 the change into frame 0 is taken equal to the change out of
+// frame 1. A moving clip then starts without a false cut, and a jump into frame 1 scores as
+// it would further on.
+int32_t judge(scenerec& s, const diffs& d) {
+  int32_t* hist[3] = {s.yhist, s.uhist, s.vhist};
+  const int32_t dd[3] = {d.y, d.u, d.v};
+  float sum = 0.0f;
+  for (int c = 0; c < 3; ++c) {
+    int32_t* h = hist[c];
+    if (s.judged == 0) std::fill(h, h + 3, std::max(dd[c], 1));
+    shift(h, dd[c]);
+    if (s.judged == 1) h[0] = h[2];
+    sum += before(h);  // added one by one: the rounding of a metric at x.5 depends on it
+    sum += after(h);
+  }
+  s.judged = std::min(s.judged + 1, 2);
+  return static_cast<int32_t>(std::lround(sum));
+}
+
+// The scene-change list line of frame f when its metric starts a new scene; false when the
+// line could not be written (the first failure only: later lines are not tried).
+bool listscene(scenerec& s, const sceneslot& q, int f, const scdsink& sink) {
+  if (!settings.scdfile || q.scenemetric < cutthreshold || s.scdfailed) return true;
+  if (sink(scdline(f))) return true;
+  s.scdfailed = true;
+  return false;
+}
+
+// The last frame of the run has no successor: the change out of it is taken as the mirror of
+// the change into the frame before it, so it is judged like the others and only a jump into
+// it scores. Its class comes from the change into it (the class sum of the last GOP may read
+// it; a value left from the frame the slot held before must not move that GOP's class). A
+// one-frame run has no change at all: metric 0.
+bool finishlast(scenerec& s, const scdsink& sink) {
   sceneslot& last = s.slots[s.analysisslot];
   diffs d = normalised(last);
-  int32_t sum = d.y + d.u + d.v;
-  last.scenemetric = settings.noscd ? 0 : sum - 3;
+  if (settings.noscd) last.scenemetric = 0;
+  else last.scenemetric = judge(s, {s.yhist[1], s.uhist[1], s.vhist[1]});
   if (chapterat(s.analysisframe)) last.scenemetric = chaptermetric;
-  last.changeclass = std::min(sum, 32);
+  bool written = listscene(s, last, s.analysisframe, sink);
+  last.changeclass = std::min(d.y + d.u + d.v, 32);
   s.framestoanalyse = 0;
   s.readyframes += 1;
+  return written;
 }
 
 }  // namespace
@@ -133,6 +171,7 @@ void sceneinit(scenerec& s) {
   std::fill(s.yhist, s.yhist + 3, 0);
   std::fill(s.uhist, s.uhist + 3, 0);
   std::fill(s.vhist, s.vhist + 3, 0);
+  s.judged = 0;
   s.closedflag = 1;
   s.scdfailed = false;
 }
@@ -155,25 +194,10 @@ bool sceneanalyse(scenerec& s, const scdsink& sink) {
     sceneslot& cur = s.slots[a];
     diffs d = normalised(s.slots[next]);  // the change out of frame a
 
-    if (settings.noscd) {
-      cur.scenemetric = 0;
-    } else {
-      shift(s.yhist, d.y);
-      shift(s.uhist, d.u);
-      shift(s.vhist, d.v);
-      float sum = before(s.yhist) + after(s.yhist) + before(s.uhist) + after(s.uhist) +
-                  before(s.vhist) + after(s.vhist);
-      cur.scenemetric = static_cast<int32_t>(std::lround(sum));
-    }
+    cur.scenemetric = settings.noscd ? 0 : judge(s, d);
     int f = s.analysisframe;
     if (chapterat(f)) cur.scenemetric = chaptermetric;
-
-    if (settings.scdfile && cur.scenemetric >= cutthreshold && !s.scdfailed) {
-      if (!sink(scdline(f))) {
-        s.scdfailed = true;
-        written = false;
-      }
-    }
+    if (!listscene(s, cur, f, sink)) written = false;
 
     s.analysisframe = f + 1;
     cur.changeclass = std::min(d.y + d.u + d.v, 32);
@@ -183,7 +207,7 @@ bool sceneanalyse(scenerec& s, const scdsink& sink) {
     s.readyframes += 1;
   }
   // The last frame of the run (also the only frame of a one-frame run) once it is read.
-  if (s.framestoanalyse == 1 && s.readnotanalysed >= 1) finishlast(s);
+  if (s.framestoanalyse == 1 && s.readnotanalysed >= 1 && !finishlast(s, sink)) written = false;
   return written;
 }
 

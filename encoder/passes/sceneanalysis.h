@@ -51,6 +51,7 @@ struct scenerec {
   int32_t yhist[3] = {0, 0, 0};  // last three normalised luma, U and V differences
   int32_t uhist[3] = {0, 0, 0};
   int32_t vhist[3] = {0, 0, 0};
+  int judged = 0;            // frames the histories have judged in this pass (counts to 2)
   int closedflag = 1;        // closed_gop of the next GOP: 1 closed, 0 open
   bool scdfailed = false;    // a list line could not be written; no more are tried
 };
@@ -78,7 +79,8 @@ void sceneinit(scenerec& s);
 void scenemeasured(scenerec& s, int slot, int32_t lumasad, int32_t usad, int32_t vsad);
 
 // Analyses every handed-over frame that has a successor, and the last frame of the run once
-// it has been handed over. Writes a list line per new scene when settings.scdfile is set.
+// it has been handed over (the change out of it taken equal to the change into the frame
+// before it). Writes a list line per new scene when settings.scdfile is set.
 // False when a line could not be written (the first failure only; later lines are not
 // tried): the caller ends the run with scdwritefailed.
 bool sceneanalyse(scenerec& s, const scdsink& sink = scdunitline);

@@ -245,6 +245,31 @@ TEST_F(headers, bitratelevelandfieldrules) {
   EXPECT_EQ(picextfields[1].intra_dc_precision, 3);
 }
 
+// Main Profile allows an intra DC precision of 8 to 10 bits: 11 declares the High Profile at the
+// same level (profile 1 in bits 6..4), every other precision the Main Profile (4).
+TEST_F(headers, dcprecisiondecidestheprofile) {
+  for (int level = 1; level <= 3; ++level)
+    for (int dcprec = 0; dcprec <= 3; ++dcprec) {
+      SetUp();
+      settings.level = level;
+      settings.dcprec = dcprec;
+      initheaders();
+      const int levelid = level == 1 ? 8 : level == 2 ? 6 : 4;
+      const int profile = dcprec == 3 ? 1 : 4;
+      EXPECT_EQ(seqfields.profile_and_level_indication, profile << 4 | levelid)
+          << "level " << level << " dc precision " << dcprec + 8;
+      // As written: the 4-bit extension id 1, then the 8-bit indication.
+      const std::vector<uint8_t> h = gopheaders();
+      size_t at = 0;
+      while (at + 6 < h.size() && !(h[at] == 0 && h[at + 1] == 0 && h[at + 2] == 1 &&
+                                    h[at + 3] == 0xB5))
+        ++at;
+      ASSERT_LT(at + 6, h.size());
+      EXPECT_EQ(h[at + 4], 0x10 | profile);
+      EXPECT_EQ(h[at + 5] >> 4, levelid);
+    }
+}
+
 TEST_F(headers, timecode) {
   struct { bool pulldown; double rate; int fields; int tc[4]; int frame; int want[4]; } cases[] = {
       {true, 0, 3596, {0, 0, 0, 0}, 0, {0, 0, 59, 28}},
@@ -253,6 +278,15 @@ TEST_F(headers, timecode) {
       {true, 0, 2, {1, 0, 0, 0}, 0, {1, 0, 0, 1}},           // the start adds 108,000 pictures
       {true, 0, 0, {23, 59, 59, 29}, 0, {23, 59, 59, 29}},
       {true, 0, 2, {23, 59, 59, 29}, 0, {0, 0, 0, 0}},       // hours wrap
+      // A start that is no whole ten minutes counts on in pictures, skipping the labels ;00
+      // and ;01 of the next minute.
+      {true, 0, 26, {0, 0, 59, 16}, 0, {0, 0, 59, 29}},
+      {true, 0, 28, {0, 0, 59, 16}, 0, {0, 1, 0, 2}},
+      {true, 0, 30, {0, 0, 59, 16}, 0, {0, 1, 0, 3}},
+      {true, 0, 4, {0, 1, 59, 28}, 0, {0, 2, 0, 2}},
+      {true, 0, 4, {0, 9, 59, 28}, 0, {0, 10, 0, 0}},        // each tenth minute keeps ;00
+      {true, 0, 3596, {0, 3, 0, 2}, 0, {0, 4, 0, 2}},        // a minute is 1798 pictures
+      {true, 0, 0, {0, 1, 0, 0}, 0, {0, 1, 0, 2}},           // a skipped start label: ;02
       {false, 25.0, 0, {0, 0, 0, 0}, 90000, {1, 0, 0, 0}},
       {false, 25.0, 0, {0, 0, 0, 0}, 90000 * 24 + 26, {0, 0, 1, 1}},  // hours wrap
       {false, 24000.0 / 1001.0, 0, {0, 0, 0, 0}, 24 * 61 + 5, {0, 1, 1, 5}},  // rounds to 24

@@ -58,7 +58,11 @@ void standininit(statusrec& status) {
   if (!showwindow) settings.waitsecs = 0;  // a hidden window does not wait
   if (status.code == 0) postwake();
 }
-bool standinreopen(int pass) { return startcase.failedreopen != pass; }
+bool standinreopen(int pass, std::string& why) {
+  if (startcase.failedreopen != pass) return true;
+  why = "pass " + std::to_string(pass) + ": the stand-in's open failed";
+  return false;
+}
 void standinclose() {}
 
 template <class F>
@@ -391,13 +395,15 @@ TEST_F(stepmachine, failedreopenbeforeapassendsasanerror) {
     EXPECT_EQ(run(), exitrunerror);
     std::string err = testing::internal::GetCapturedStderr();
     std::string text = "Avisynth message: invoke environment error - pass " + std::to_string(pass);
-    std::vector<std::string> stamp;
+    // The reason (the frame server's message) first, then the error's countdown.
+    const std::string why = "pass " + std::to_string(pass) + ": the stand-in's open failed";
+    std::vector<std::string> stamp{"ERROR, " + why};
     for (int d = 9; d >= 1; d--) stamp.push_back(" (" + std::to_string(d) + ") ERROR, " + text);
     if (pass == 1)
       EXPECT_EQ(got(), join({stamp, countdown(5, terminated)}));
     else
       EXPECT_EQ(got(), join({passlines(1), stamp, countdown(5, terminated)}));
-    EXPECT_EQ(err, "ostrel: " + text + "\n");
+    EXPECT_EQ(err, "ostrel: " + text + "\nostrel: " + why + "\n");
     EXPECT_EQ(standinpictures.load(), pass == 1 ? 0 : 5);
   }
 }

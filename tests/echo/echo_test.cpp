@@ -157,6 +157,15 @@ TEST(echosettings, dcprecisioneleven) {
   s.dcprec = 2;
   EXPECT_EQ(withlabel(echolines(s), "dc_precision:"),
             std::vector<std::string>{"dc_precision:               10"});
+  // 11 bits are beyond Main Profile: the stream declares High Profile at the same level.
+  const char* const names[] = {"", "ML", "H-14", "HL"};
+  for (int level = 1; level <= 3; ++level)
+    for (int dcprec = 0; dcprec <= 3; ++dcprec) {
+      s.level = level;
+      s.dcprec = dcprec;
+      EXPECT_EQ(echolines(s)[0], std::string("MPEG profile@level:   ") +
+                                     (dcprec == 3 ? "HP@" : "MP@") + names[level]);
+    }
 }
 
 TEST(echosettings, lumgainmakesthematrixadaptive) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,27 +19,31 @@
 namespace {
 
 // What the stream's headers say: pictures by picture_coding_type (1 I, 2 P, 3 B), the GOP
-// headers, and the last GOP's pictures, B pictures and closed_gop flag.
+// headers, and the last GOP's pictures, B pictures, closed_gop flag and B count (its longest
+// run of B pictures in coding order: the B pictures between two references).
 struct streamcounts {
   int types[4] = {0, 0, 0, 0};
   int gops = 0;
-  int lastgop = 0, lastb = 0, lastclosed = -1;
+  int lastgop = 0, lastb = 0, lastclosed = -1, lastnb = 0;
 };
 
 streamcounts countstream(const std::string& s) {
   streamcounts c;
+  int run = 0;
   for (size_t i = 0; i + 8 < s.size(); ++i) {
     if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
     const unsigned char code = static_cast<unsigned char>(s[i + 3]);
     if (code == 0x00) {
       const int type = (static_cast<unsigned char>(s[i + 5]) >> 3) & 7;
       if (type >= 1 && type <= 3) c.types[type]++;
+      run = type == 3 ? run + 1 : 0;
+      c.lastnb = std::max(c.lastnb, run);
       if (type == 3) ++c.lastb;
       ++c.lastgop;
     }
     if (code == 0xB8) {
       ++c.gops;
-      c.lastgop = c.lastb = 0;
+      c.lastgop = c.lastb = c.lastnb = run = 0;
       c.lastclosed = (static_cast<unsigned char>(s[i + 7]) >> 6) & 1;
     }
   }
@@ -58,8 +63,9 @@ TEST(outside, logofa500frameclip) {
   const std::vector<std::string> l = linesof(pf.read("run.log"));
   ASSERT_GE(l.size(), 3u);
   EXPECT_EQ(l[0], " +------------------------------------------+");
-  EXPECT_EQ(l[1], " |  Ostrel 0.21, MPEG-2 video encoder        |");
+  EXPECT_EQ(l[1], " |  Ostrel 0.21, MPEG-2 video encoder       |");
   EXPECT_EQ(l[2], " +------------------------------------------+");
+  EXPECT_EQ(l[1].size(), l[0].size()) << "the identification box's sides line up";
   EXPECT_EQ(l[3], "");
   EXPECT_EQ(l[4], "MPEG profile@level:   MP@ML");
   EXPECT_EQ(blockat(l, "              |  source stats  |", 8),
@@ -101,6 +107,106 @@ TEST(outside, logofa500frameclip) {
   const std::vector<std::string> pass = blockat(l, "              | encoding - pass 1 |", 5);
   ASSERT_EQ(pass.size(), 5u);
   EXPECT_EQ(pass[3].rfind("pass1 encoding time:            ", 0), 0u) << pass[3];
+}
+
+namespace {
+
+// A 176x144 clip at 25 frame/s: a still gradient up to frame `noise`, then seeded random
+// samples in every frame (about 11 Mbit/s at quantiser 2).
+void writenoiseclip(const std::string& path, int frames, int noise, unsigned seed) {
+  const int w = 176, h = 144;
+  std::mt19937 rng(seed);
+  std::string y = "YUV4MPEG2 W176 H144 F25:1 Ip A1:1 C420jpeg\n";
+  for (int f = 0; f < frames; ++f) {
+    y += "FRAME\n";
+    for (int plane = 0; plane < 3; ++plane) {
+      const int pw = plane ? w / 2 : w, ph = plane ? h / 2 : h;
+      for (int yy = 0; yy < ph; ++yy)
+        for (int x = 0; x < pw; ++x)
+          y += char(f >= noise ? 16 + rng() % 224 : plane ? 128 : 40 + (x + yy) / 4);
+    }
+  }
+  writefile(path, y);
+}
+
+// The lines of a text that hold " WARNING, ".
+std::vector<std::string> warnings(const std::string& text) {
+  std::vector<std::string> v;
+  for (const std::string& l : linesof(text))
+    if (l.find("WARNING, ") != std::string::npos) v.push_back(l);
+  return v;
+}
+
+}  // namespace
+
+// A constant-quantiser run codes at its quantiser whatever the rate, under headers that declare
+// the maximum bitrate. When GOPs ran above it, the end of the run says so in one " WARNING, "
+// line (log, status, stderr): how many GOPs, the declared maximum, the highest GOP rate (the
+// log's maximum bitrate), and that "-cq_maxbitrate" holds the maximum. A clip that is calm for
+// 15 frames and then noise, at quantiser 2: the GOPs from the cut at 15 on run at about 11
+// Mbit/s, above the 8 Mbit/s the stream declares by default, the calm one far below. No warning
+// when the declared maximum is above every GOP ("-maxbitrate 40000"), nor on a calm clip at
+// quantiser 12.
+TEST(outside, constantquantiserwarnsaboveitsmaximum) {
+  struct c {
+    const char* name;
+    const char* script;  // nullptr: the noise clip
+    std::vector<std::string> extra;
+    bool warned;
+  } cases[] = {
+      {"detailed at -cq 2", nullptr, {"-cq", "2"}, true},
+      {"detailed at -cq 2 under a higher maximum", nullptr,
+       {"-cq", "2", "-maxbitrate", "40000"}, false},
+      {"calm at -cq 12", "TestPattern(length=40, width=176, height=144, fps=25)\n",
+       {"-cq", "12"}, false},
+  };
+  for (const c& t : cases) {
+    SCOPED_TRACE(t.name);
+    progfolder pf;
+    if (t.script) {
+      pf.write("clip.avs", t.script);
+    } else {
+      writenoiseclip(pf.path("noise.y4m"), 40, 15, 20261211);
+      pf.write("clip.avs", "Y4MSource(\"noise.y4m\")\n");
+    }
+    std::vector<std::string> a = {"-i", "clip.avs", "-o", "out.m2v", "-log", "run.log"};
+    a.insert(a.end(), t.extra.begin(), t.extra.end());
+    runresult r = pf.ostrel(a);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::string why;
+    ASSERT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+    const std::string log = pf.read("run.log");
+    const std::vector<std::string> inlog = warnings(log);
+    if (!t.warned) {
+      EXPECT_EQ(inlog, std::vector<std::string>{});
+      EXPECT_EQ(warnings(r.out + r.err), std::vector<std::string>{});
+      continue;
+    }
+    // GOPs from frame 15 on, each a GOP of noise.
+    int gops = 0, noisy = 0, frame = 0;
+    const std::string s = pf.read("out.m2v");
+    for (size_t i = 0; i + 8 < s.size(); ++i) {
+      if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+      if (static_cast<unsigned char>(s[i + 3]) == 0xB8) {
+        ++gops;
+        noisy += frame >= 15;
+      }
+      frame += s[i + 3] == 0;
+    }
+    const long long highest = figure(linesof(log), "maximum bitrate:            ");
+    EXPECT_GT(highest, 8000);
+    const std::string want = " WARNING, " + std::to_string(noisy) + " of " +
+                             std::to_string(gops) +
+                             " GOPs above the maximum bitrate the stream declares (8000 Kb/s), "
+                             "the highest at " + std::to_string(highest) +
+                             " Kb/s; -cq_maxbitrate holds the maximum";
+    EXPECT_GT(noisy, 0);
+    EXPECT_LT(noisy, gops);
+    EXPECT_EQ(inlog, std::vector<std::string>{want});
+    EXPECT_EQ(linesof(log).back(), want) << "the warning ends the log";
+    EXPECT_EQ(warnings(r.out), std::vector<std::string>{want}) << "the status line";
+    EXPECT_EQ(warnings(r.err), std::vector<std::string>{"ostrel:" + want}) << "stderr";
+  }
 }
 
 #ifdef OSTREL_WINDOWTEST
@@ -159,7 +265,7 @@ TEST(outside, realwindowshowsthelastgop) {
       {1030, std::to_string(c.types[2])},
       {1031, std::to_string(c.types[3])},
       {1062, std::to_string(c.lastgop)},
-      {1063, c.lastb == 0 ? std::string("-") : "2"},  // two B pictures between references
+      {1063, c.lastb == 0 ? std::string("-") : std::to_string(c.lastnb)},
       {1064, c.lastclosed == 1 ? "closed" : "open"},
       {1065, "100%"},
       {1076, "Q:   I 4.00   P 4.00   B 4.00"},

@@ -8,9 +8,11 @@
 
 #include "dialogs/dialogs.h"
 #include "dialogs/layer.h"
+#include "encoder/coding/headers.h"
 #include "encoder/control/control.h"
 #include "encoder/control/echo.h"
 #include "encoder/control/settings.h"
+#include "encoder/passes/pass1.h"
 #include "encoder/passes/progress.h"
 #include "platform/clock.h"
 #include "platform/queue.h"
@@ -262,7 +264,7 @@ TEST(progresslog, openingthroughthelogsink) {
   ASSERT_EQ(got.size(), title.size() + echo.size() + source.size());
   EXPECT_EQ(lines(got.begin(), got.begin() + 4),
             (lines{" +------------------------------------------+",
-                   " |  Ostrel 0.21, MPEG-2 video encoder        |",
+                   " |  Ostrel 0.21, MPEG-2 video encoder       |",
                    " +------------------------------------------+", ""}));
   EXPECT_EQ(lines(got.begin() + 4, got.begin() + 4 + long(echo.size())), echo);
   EXPECT_EQ(lines(got.end() - long(source.size()), got.end()), source);
@@ -492,4 +494,44 @@ TEST_F(window, hiddenwindowwritesnothing) {
   maindialog = nullptr;
   showgopprogress(run500());
   maindialog = keep;
+}
+
+// The warning of a constant-quantiser run: a GOP counts when its rate (bits x rate / frames,
+// truncated, as the display shows it) is above the rate the headers declare (bit_rate_value x
+// 400); a GOP exactly at it does not. Only a "-cq" run that wrote its stream warns.
+TEST(progresslog, constantquantiserratewarning) {
+  settingsrec s = clip500();
+  s.passmode = 1;
+  s.cqmode = true;
+  s.streamout = true;
+  seqfields.bit_rate_value = 20000;  // 8,000,000 bit/s
+  // Three GOPs of 12 frames: 3,840,000 bits is exactly 8,000,000 bit/s at 25 frames a second.
+  const int32_t bits[] = {3840000, 3840008, 1000000};
+  for (int g = 1; g <= 3; ++g) {
+    gopstats.frames[g] = 12;
+    gopstats.bits[g] = bits[g - 1];
+  }
+  passfigures f = run500();
+  f.gopcount = 3;
+  f.gopratemax = 8000016;
+  EXPECT_EQ(gopratefor(3840000, 12, 25.0), 8000000);
+  EXPECT_EQ(gopratefor(1000, 0, 25.0), 0);
+  EXPECT_EQ(gopsabove(3, 8000000, 25.0), 1);
+  EXPECT_EQ(gopsabove(3, 7999999, 25.0), 2);
+  EXPECT_EQ(cqratewarning(f, s),
+            " WARNING, 1 of 3 GOPs above the maximum bitrate the stream declares (8000 Kb/s), "
+            "the highest at 8000 Kb/s; -cq_maxbitrate holds the maximum");
+  f.gopcount = 1;  // only the GOP at the limit
+  EXPECT_EQ(cqratewarning(f, s), "");
+  f.gopcount = 3;
+  settingsrec other = s;
+  other.cqmbrmode = true;  // the maximum-bitrate loop holds the rate itself
+  EXPECT_EQ(cqratewarning(f, other), "");
+  other = s;
+  other.passmode = 2;  // the first of two passes writes no stream
+  other.cqmode = false;
+  other.streamout = false;
+  EXPECT_EQ(cqratewarning(f, other), "");
+  seqfields.bit_rate_value = 30000;  // 12,000,000 bit/s: every GOP below
+  EXPECT_EQ(cqratewarning(f, s), "");
 }

@@ -75,7 +75,7 @@ TEST_F(passrun, onepassrunof500frames) {
   const std::vector<std::string> l = log();
   ASSERT_FALSE(l.empty());
   EXPECT_EQ(l[0], " +------------------------------------------+");
-  EXPECT_EQ(l[1], " |  Ostrel 0.21, MPEG-2 video encoder        |");
+  EXPECT_EQ(l[1], " |  Ostrel 0.21, MPEG-2 video encoder       |");
   EXPECT_EQ(blockat(l, "              |  source stats  |", 8),
             (std::vector<std::string>{
                 "              |  source stats  |",

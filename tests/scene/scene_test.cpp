@@ -324,8 +324,32 @@ TEST(scenemetric, thresholdandrounding) {
 }
 
 TEST(scenemetric, wholesequence) {
-  // The history starts at its floor of 1; the last frame takes its summed change less 3.
-  EXPECT_EQ(metrics({0, 2, 2, 2, 20, 2, 2, 2}), (std::vector<int>{1, 1, 0, 1, 18, 1, 0, -1}));
+  // The histories start from the first change (frame 0 scores 0), and the last frame is
+  // judged as if the change out of it mirrored the change into the frame before it.
+  EXPECT_EQ(metrics({0, 2, 2, 2, 20, 2, 2, 2}), (std::vector<int>{0, 0, 0, 1, 18, 1, 0, 0}));
+}
+
+TEST(scenemetric, edgesjudgedlikethemiddle) {
+  // A jump into frame 1, into a middle frame and into the last frame, between calm changes,
+  // scores the same at all three places; a steady change scores 0 everywhere, the two ends
+  // included (before, frame 1 met a floor of 1 and the last frame scored its summed change
+  // less 3, so every moving clip started and ended with a cut).
+  struct edgecase {
+    int calm, spike;
+  };
+  const edgecase cases[] = {{2, 20}, {2, 19}, {4, 39}, {0, 10}, {10, 25}, {25, 10}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("calm " + std::to_string(c.calm) + " spike " + std::to_string(c.spike));
+    const int middle = metrics({0, c.calm, c.calm, c.calm, c.spike, c.calm, c.calm, c.calm})[4];
+    EXPECT_EQ(metrics({0, c.spike, c.calm, c.calm, c.calm, c.calm})[1], middle);
+    EXPECT_EQ(metrics({0, c.calm, c.calm, c.calm, c.calm, c.spike})[5], middle);
+  }
+  for (int level : {0, 1, 7, 40, 255}) {
+    SCOPED_TRACE("steady change " + std::to_string(level));
+    EXPECT_EQ(metrics({0, level, level, level, level, level}), std::vector<int>(6, 0));
+    EXPECT_EQ(metrics({0, level}), std::vector<int>(2, 0));
+    EXPECT_EQ(metrics({0, level, level}), std::vector<int>(3, 0));
+  }
 }
 
 TEST(scenemetric, cutlistedatthresholdonly) {
@@ -345,12 +369,24 @@ TEST(scenemetric, cutlistedatthresholdonly) {
 }
 
 TEST(scenemetric, lastframe) {
-  // The last frame has no successor: metric = dY + dU + dV - 3 of the change into it.
-  std::vector<int> m = metrics({0, 2, 2, 2, 2, 30});
-  EXPECT_EQ(m[5], 30 + 0 + 0 - 3);
-  EXPECT_EQ(scenestate.slots[6].changeclass, 30);
-  EXPECT_EQ(scenestate.framestoanalyse, 0);
-  EXPECT_EQ(scenestate.readyframes, 6);
+  // The last frame has no successor: a jump into it scores as one in the middle (14 + 14) and
+  // is listed; its class is the summed change into it.
+  basesettings(6);
+  settings.ringsize = 9;
+  scenerec& s = scenestate;
+  sceneinit(s);
+  const int into[] = {0, 2, 2, 2, 2, 30};
+  for (int k = 0; k < 6; ++k) scenemeasured(s, k + 1, into[k] * settings.lumasize, 0, 0);
+  std::string list;
+  ASSERT_TRUE(sceneanalyse(s, [&](const std::string& line) {
+    list += line;
+    return true;
+  }));
+  EXPECT_EQ(s.slots[6].scenemetric, 28);
+  EXPECT_EQ(list, scdline(5));
+  EXPECT_EQ(s.slots[6].changeclass, 30);
+  EXPECT_EQ(s.framestoanalyse, 0);
+  EXPECT_EQ(s.readyframes, 6);
 }
 
 TEST(scenemetric, analysiswaitsforasuccessor) {
@@ -584,21 +620,19 @@ TEST(sceneclip, chapterunderfixedgops) {
 }
 
 TEST(sceneclip, noiseclip) {
-  // Every frame differs from the next by far more than class 32 needs. The history starts at
-  // its floor, so the change into the second frame is a spike: frame 1 is listed and the
-  // first GOP is the first frame alone. The last frame's metric is its summed difference less
-  // 3, far above 18: it is a GOP of its own (not listed). Every GOP decided on a window longer
-  // than L has class 32 and no B pictures; the GOP before the last frame is decided on a
-  // shorter window, its class is 10 frame classes over 11 frames (29), so it gets one B
+  // Every frame differs from the next by far more than class 32 needs, and by about as much
+  // each time: no frame starts a new scene, the first and the last frame included. Every GOP
+  // decided on a window longer than L has class 32 and no B pictures; the last GOP is decided
+  // on a shorter window, its class is 11 frame classes over 12 frames (29), so it gets one B
   // picture.
   const uint32_t seed = 20261210;
   std::printf("noise seed %u\n", seed);
   basesettings(100);
   cliprun r = runclip(noiseclip(seed));
-  EXPECT_EQ(r.list, scdline(1));
-  std::vector<gopresult> expect = {{0, 1, 2, 1, 1},    {1, 15, 0, 1, 32},  {16, 15, 0, 0, 32},
-                                   {31, 15, 0, 0, 32}, {46, 15, 0, 0, 32}, {61, 15, 0, 0, 32},
-                                   {76, 12, 0, 0, 32}, {88, 11, 1, 0, 29}, {99, 1, 2, 1, 1}};
+  EXPECT_EQ(r.list, "");
+  std::vector<gopresult> expect = {{0, 15, 0, 1, 32},  {15, 15, 0, 0, 32}, {30, 15, 0, 0, 32},
+                                   {45, 15, 0, 0, 32}, {60, 15, 0, 0, 32}, {75, 13, 0, 0, 32},
+                                   {88, 12, 1, 0, 29}};
   EXPECT_EQ(r.gops, expect);
 }
 
@@ -615,9 +649,9 @@ TEST(sceneclip, oneframeclip) {
     for (const auto& r : runs) {
       ASSERT_EQ(r.gops.size(), 1u);
       EXPECT_EQ(r.gops[0], (gopresult{7, 1, 2, 1, 1})) << "chapter " << chapter;
-      EXPECT_EQ(r.list, "");
+      EXPECT_EQ(r.list, chapter ? scdline(7) : "");  // a chapter frame is listed, as anywhere
     }
-    EXPECT_EQ(scenestate.slots[1].scenemetric, chapter ? chaptermetric : -3);
+    EXPECT_EQ(scenestate.slots[1].scenemetric, chapter ? chaptermetric : 0);
     EXPECT_EQ(scenestate.slots[1].changeclass, 0);
   }
 }
@@ -650,8 +684,7 @@ TEST(sceneclip, wrapsaroundthering) {
   };
   cliprun r = runclip(gen);
   std::string expect;
-  for (int c : cuts)
-    if (c != 399) expect += scdline(c);  // the last frame gets no list line
+  for (int c : cuts) expect += scdline(c);  // the cut into the last frame too
   EXPECT_EQ(r.list, expect);
   int total = 0;
   for (int c : cuts) {

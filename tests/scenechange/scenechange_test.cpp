@@ -160,12 +160,9 @@ char typeat(const std::vector<std::string>& types, int n) {
 
 // A clip with a hard cut into frame 25: the list holds the cut, the GOP before it ends at 24,
 // the GOP at 25 is closed and starts with an I picture, and every GOP is as long as the tables
-// give (the longest automatic GOP at 25 frame/s is 15). On the calm clip the cut is the only
-// list line. On the moving test pattern two more frames start a new scene, as the metric is
-// defined: the three-deep histories start at their floor of 1, so the first difference of a
-// moving clip (into frame 1) is a spike against them and frame 1 is listed and starts a closed
-// GOP, leaving frame 0 a GOP of one frame; and the last frame, having no successor, scores the
-// sum of its differences less 3 and is a one-frame closed GOP of its own (never listed).
+// give (the longest automatic GOP at 25 frame/s is 15). On the calm clip and on the moving
+// test pattern the cut is the only list line: the pattern's motion neither starts a scene at
+// frame 1 nor at its last frame.
 TEST(scenechange, hardcutinthelistandgops) {
   struct c {
     const char* name;
@@ -174,7 +171,7 @@ TEST(scenechange, hardcutinthelistandgops) {
     std::set<int> cuts;  // the frames that start a new scene
   } cases[] = {
       {"calm clip", true, {25}, {25}},
-      {"moving test pattern", false, {1, 25}, {1, 25, 59}},
+      {"moving test pattern", false, {25}, {25}},
   };
   for (const c& t : cases) {
     SCOPED_TRACE(t.name);
@@ -284,13 +281,13 @@ TEST(scenechange, chapterframestartsclosedgop) {
   }
 }
 
-// Seeded random noise (every frame unlike the one before, change class 32 throughout). The
-// metric starts a new scene at frame 1 and at the last frame (39) as on any moving clip, so the
-// GOPs start at 0, 1, 16, 28 and 39. A GOP decided on a full window (no cut within 15 frames)
-// averages 15 change classes of 32 over 15 and gets no B pictures. The GOP at 28 ends at the
-// cut into frame 39 after 11 frames: its class sum holds the change classes of its frames after
-// the first, 10 of them, divided by its length 11, which gives class 29, and so one B picture
-// between references, as the rules give for any GOP that a cut ends within 15 frames.
+// Seeded random noise (every frame unlike the one before, change class 32 throughout, every
+// change about as large as the next): no frame starts a new scene, so the GOPs start at 0, 15
+// and 28. A GOP decided on a full window (no cut within 15 frames) averages 15 change classes of
+// 32 over 15 and gets no B pictures. The last GOP, at 28, is decided on the 12 frames left: its
+// class sum holds the change classes of its frames after the first, 11 of them, divided by its
+// length 12, which gives class 29, and so one B picture between references, as the rules give
+// for any GOP decided on a window of 15 frames or fewer.
 TEST(scenechange, noiseclipgetsnobpictures) {
   const int w = 176, h = 144, frames = 40;
   const unsigned seed = 20261210;
@@ -306,24 +303,25 @@ TEST(scenechange, noiseclipgetsnobpictures) {
   const std::string m2v = pf.path("out.m2v");
   std::string why;
   ASSERT_TRUE(decodesclean(m2v, &why)) << why;
-  EXPECT_EQ(readlist(pf, "out_scd.txt"), std::vector<int>{1});
+  EXPECT_EQ(readlist(pf, "out_scd.txt"), std::vector<int>{});
   int pictures = 0;
   const std::vector<gopseen> gops = readgops(m2v, &pictures);
   EXPECT_EQ(pictures, frames);
-  checkautogops(gops, {1, 39}, frames, 15);
+  checkautogops(gops, {}, frames, 15);
   std::vector<int> starts;
   for (const gopseen& g : gops) starts.push_back(g.first);
-  ASSERT_EQ(starts, (std::vector<int>{0, 1, 16, 28, 39}));
+  ASSERT_EQ(starts, (std::vector<int>{0, 15, 28}));
   for (const gopseen& g : gops) {
     if (g.first != 28) {
       EXPECT_EQ(g.types.find('B'), std::string::npos) << "GOP at frame " << g.first;
     }
   }
-  EXPECT_EQ(gops[3].bcount(), 1) << gops[3].types;
+  EXPECT_EQ(gops[2].bcount(), 1) << gops[2].types;
 }
 
 // "-frames 10 69" of the moving pattern with its cut at 40: the list gives source frame
-// numbers, 11 (the second frame of the run) and 40, while the stream starts at source frame 10.
+// numbers (40, not 30), while the stream starts at source frame 10; the run's first frames,
+// moving, start no scene of their own.
 TEST(scenechange, framesrangekeepssourcenumbers) {
   progfolder pf;
   pf.write("clip.avs", "TestPattern(length=80, width=352, height=288, fps=25, cut=40)\n");
@@ -333,10 +331,98 @@ TEST(scenechange, framesrangekeepssourcenumbers) {
   const std::string m2v = pf.path("out.m2v");
   std::string why;
   ASSERT_TRUE(decodesclean(m2v, &why)) << why;
-  EXPECT_EQ(readlist(pf, "out_scd.txt"), (std::vector<int>{11, 40}));
+  EXPECT_EQ(readlist(pf, "out_scd.txt"), (std::vector<int>{40}));
   int pictures = 0;
   const std::vector<gopseen> gops = readgops(m2v, &pictures);
   EXPECT_EQ(pictures, 60);
-  // In the stream the cut is the 31st picture and the last frame the 60th.
-  checkautogops(gops, {1, 30, 59}, 60, 15);
+  // In the stream the cut is the 31st picture.
+  checkautogops(gops, {30}, 60, 15);
+}
+
+namespace {
+
+// A zoom into a texture: each frame 3 % closer than the one before, around the picture's
+// centre; from frame black on, frame black - 1 ... is shown one frame later and frame 0 (and
+// every frame before black) is black. black < 0: no black frame.
+void writezoom(const std::string& path, int w, int h, int frames, int black = -1) {
+  writey4m(path, w, h, frames, [w, h, black](int f, int plane, int x, int y) {
+    if (black >= 0 && f <= black) return plane == 0 ? 16 : 128;
+    const int t = black >= 0 ? f - black - 1 : f;
+    const int scale = 1024 + 31 * t;  // 1024 = no zoom
+    const int cx = plane ? w / 4 : w / 2, cy = plane ? h / 4 : h / 2;
+    const int sub = plane ? 2 : 1;  // chroma samples cover two luma samples
+    const int u = (x - cx) * sub * 1024 / scale + 512, v = (y - cy) * sub * 1024 / scale + 512;
+    if (plane == 0) return 16 + ((u ^ v) & 31) * 3 + ((u >> 3) & 15) * 3 + ((v >> 4) & 7) * 5;
+    if (plane == 1) return 96 + (((u >> 4) + (v >> 5)) & 15) * 4;
+    return 104 + ((v >> 3) & 15) * 3;
+  });
+}
+
+}  // namespace
+
+// Moving clips without a cut (the panning test pattern, coded progressive and interlaced, and a
+// zoom): the scene-change list stays empty and neither end of the stream is a GOP of one
+// picture; the first GOP is the only closed one. Before, the histories started at their floor
+// of 1, so the first change of any moving clip scored as a cut into frame 1 (a one-picture GOP
+// at the start) and the last frame scored its summed change less 3 (often a one-picture GOP at
+// the end).
+TEST(scenechange, movingclipswithoutcutsgivenone) {
+  struct c {
+    const char* name;
+    const char* script;  // nullptr: the zoom
+    std::vector<std::string> extra;
+  } cases[] = {
+      {"pan", "TestPattern(length=40, width=352, height=288, fps=25)\n", {}},
+      {"pan, interlaced", "TestPattern(length=40, width=352, height=288, fps=25)\n",
+       {"-interlaced"}},
+      {"zoom", nullptr, {}},
+  };
+  for (const c& t : cases) {
+    SCOPED_TRACE(t.name);
+    progfolder pf;
+    if (t.script) {
+      pf.write("clip.avs", t.script);
+    } else {
+      writezoom(pf.path("zoom.y4m"), 176, 144, 40);
+      pf.write("clip.avs", "Y4MSource(\"zoom.y4m\")\n");
+    }
+    pf.write("KJ.ini", "*SCDFILE\n");
+    std::vector<std::string> a = {"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"};
+    a.insert(a.end(), t.extra.begin(), t.extra.end());
+    runresult r = pf.ostrel(a);
+    ASSERT_EQ(r.status, 0) << described(r);
+    const std::string m2v = pf.path("out.m2v");
+    std::string why;
+    ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+    EXPECT_EQ(readlist(pf, "out_scd.txt"), std::vector<int>{});
+    int pictures = 0;
+    const std::vector<gopseen> gops = readgops(m2v, &pictures);
+    EXPECT_EQ(pictures, 40);
+    ASSERT_GE(gops.size(), 2u);
+    EXPECT_GT(gops.front().types.size(), 1u) << gops.front().types;
+    EXPECT_GT(gops.back().types.size(), 1u) << gops.back().types;
+    checkautogops(gops, {}, 40, 15);
+  }
+}
+
+// A clip whose frame 0 is black and whose picture (the zoom) starts at frame 1: frame 1 starts a
+// new scene, is listed and starts a closed GOP; frame 0 is a GOP of its own.
+TEST(scenechange, blackthenpicturelistsframeone) {
+  progfolder pf;
+  writezoom(pf.path("zoom.y4m"), 176, 144, 30, 0);
+  pf.write("clip.avs", "Y4MSource(\"zoom.y4m\")\n");
+  pf.write("KJ.ini", "*SCDFILE\n");
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  const std::string m2v = pf.path("out.m2v");
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  EXPECT_EQ(readlist(pf, "out_scd.txt"), std::vector<int>{1});
+  int pictures = 0;
+  const std::vector<gopseen> gops = readgops(m2v, &pictures);
+  EXPECT_EQ(pictures, 30);
+  checkautogops(gops, {1}, 30, 15);
+  ASSERT_GE(gops.size(), 2u);
+  EXPECT_EQ(gops[1].first, 1);
+  EXPECT_TRUE(gops[1].closed);
 }

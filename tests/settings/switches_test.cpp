@@ -235,12 +235,26 @@ TEST_F(switches, switchesreplacecustompair) {
   ASSERT_EQ(withfile(file, {}), 0);
   EXPECT_EQ(settings.matrixno, 0);
   // Custom weights go into the stream's range 1..255: never 0 (the reciprocals divide by
-  // them), never above what the sequence header carries.
-  EXPECT_EQ(quantmatrices.intra[0], 1);
+  // them), never above what the sequence header carries. The intra matrix's first entry is 8,
+  // as the standard wants, whatever the file gave.
+  EXPECT_EQ(quantmatrices.intra[0], 8);
+  EXPECT_EQ(quantmatrices.intra[1], 1);
   EXPECT_EQ(quantmatrices.intra[5], 5);
   EXPECT_EQ(quantmatrices.nonintra[0], 255);
   EXPECT_EQ(loadintramatrix, 1);
   EXPECT_EQ(loadnonintramatrix, 1);
+  EXPECT_EQ(basematrices.intra[0], 8);
+  // "*INTRAMATRIX" replaces the custom intra matrix: its first entry is 8 too (here 16, 0 and
+  // 300); an entry 0 elsewhere is 1.
+  for (const char* first : {"16", "0", "300"}) {
+    std::string intra = file + "*INTRAMATRIX\n" + first + " 0";
+    for (int i = 2; i < 64; ++i) intra += " 20";
+    ASSERT_EQ(withfile(intra + "\n", {}), 0);
+    EXPECT_EQ(quantmatrices.intra[0], 8) << first;
+    EXPECT_EQ(quantmatrices.intra[1], 1) << first;
+    EXPECT_EQ(quantmatrices.intra[2], 20) << first;
+    EXPECT_EQ(quantmatrices.nonintra[0], 255) << first;
+  }
   ASSERT_EQ(withfile(file, {"-matrix", "mpegstd"}), 0);
   EXPECT_EQ(settings.matrixno, 16);
   EXPECT_EQ(quantmatrices.intra[1], 16);

@@ -14,8 +14,11 @@ struct runresult {
 
 // Runs a command (argv[0] searched in PATH unless it holds a '/') in folder dir with extra
 // environment entries "NAME=value"; stdin is /dev/null. timeoutsecs kills it (status 124+128).
+// stdout is a pipe, or with terminal a pseudo-terminal of 80 columns that passes the bytes as
+// they are written (no carriage return added before a line feed); stderr is always a pipe.
 runresult runcommand(const std::vector<std::string>& argv, const std::string& dir = "",
-                     const std::vector<std::string>& env = {}, int timeoutsecs = 300);
+                     const std::vector<std::string>& env = {}, int timeoutsecs = 300,
+                     bool terminal = false);
 
 class progfolder {
  public:

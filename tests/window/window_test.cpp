@@ -29,6 +29,7 @@
 #include "encoder/control/control.h"
 #include "encoder/control/preview.h"
 #include "encoder/control/previewwindow.h"
+#include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
 #include "resources/encoder.h"
@@ -290,6 +291,17 @@ TEST(display, putsfromaworkerarecoalescedandnonelost) {
   pumpuntil([&] { return done.load(); });
   t2.join();
   ASSERT_TRUE(pumpuntil([&] { return windowtext(d, 9109) == "again 2000"; }));
+}
+
+// In a window a status text stays up for its time (the countdowns wait for the user to read
+// them); without one the same pause returns at once (tests/control/headless_test.cpp).
+TEST(display, statuspausewaitsinawindow) {
+  DISPLAYTEST();
+  setclockscale(0.05);
+  auto t0 = std::chrono::steady_clock::now();
+  statuspause(1000);
+  setclockscale(-1);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(45));
 }
 
 // Real input through the X server: each action changes the table as the user would and puts
