@@ -85,7 +85,9 @@ TEST(fronttemplates, everycontroltheroutinesaddresswithitskindandcaption) {
     const dlgitem* it = item(tmpl(c.page), c.id);
     ASSERT_NE(it, nullptr) << c.page << ":" << c.id;
     EXPECT_EQ(it->kind, c.kind) << c.page << ":" << c.id;
-    if (c.caption) EXPECT_STREQ(it->text, c.caption) << c.page << ":" << c.id;
+    if (c.caption) {
+      EXPECT_STREQ(it->text, c.caption) << c.page << ":" << c.id;
+    }
   }
   // The navigation buttons of both preview pages.
   const std::map<int, const char*> nav = {{1015, ">"}, {1016, "<"}, {1011, ">>"}, {1014, "<<"}, {1012, ">>>"}, {1013, "<<<"}};
@@ -167,12 +169,16 @@ TEST(fronttemplates, layoutcontrolsinsidetheirboxesandnooverlaps) {
     for (int k = 0; k < t.count; k++) {
       const dlgitem& it = t.items[k];
       (it.kind == ctlgroup ? groups : others).push_back(&it);
-      if (it.id != -1) EXPECT_TRUE(ids.insert(it.id).second) << t.id << ": id twice " << it.id;
+      if (it.id != -1) {
+        EXPECT_TRUE(ids.insert(it.id).second) << t.id << ": id twice " << it.id;
+      }
       EXPECT_GE(it.x, 0);
       EXPECT_GE(it.y, 0);
       EXPECT_LE(it.x + it.w, width) << t.id << ":" << it.id << " " << it.text;
       // A combo box's height holds its dropped-down list.
-      if (it.kind != ctlcombo) EXPECT_LE(it.y + it.h, height) << t.id << ":" << it.id << " " << it.text;
+      if (it.kind != ctlcombo) {
+        EXPECT_LE(it.y + it.h, height) << t.id << ":" << it.id << " " << it.text;
+      }
     }
     auto inside = [](const dlgitem& a, int x, int y) { return x >= a.x && y >= a.y && x < a.x + a.w && y < a.y + a.h; };
     auto innermost = [&](const dlgitem& c) {
@@ -185,8 +191,9 @@ TEST(fronttemplates, layoutcontrolsinsidetheirboxesandnooverlaps) {
       const dlgitem* g = innermost(*c);
       if (!g) continue;
       EXPECT_LE(c->x + c->w, g->x + g->w) << t.id << ":" << c->id << " \"" << c->text << "\" leaves \"" << g->text << "\"";
-      if (c->kind != ctlcombo)
+      if (c->kind != ctlcombo) {
         EXPECT_LE(c->y + c->h, g->y + g->h) << t.id << ":" << c->id << " \"" << c->text << "\" leaves \"" << g->text << "\"";
+      }
       EXPECT_GE(c->y, g->y + 8) << t.id << ":" << c->id << " \"" << c->text << "\"";
       EXPECT_GE(c->x, g->x + 3) << t.id << ":" << c->id << " \"" << c->text << "\"";
     }
@@ -238,7 +245,9 @@ TEST(fronttemplates, radiogroupsandupdownbuddies) {
         dlgputflag(*d, on, true);
         for (int id : members) EXPECT_EQ(dlggetflag(*d, id), id == on) << page << ": " << on << " " << id;
         for (auto& [p2, others] : groups)
-          if (p2 == page && &others != &members) EXPECT_TRUE(dlggetflag(*d, others.front())) << page << ": " << on;
+          if (p2 == page && &others != &members) {
+            EXPECT_TRUE(dlggetflag(*d, others.front())) << page << ": " << on;
+          }
       }
     }
     dlgclose(d);

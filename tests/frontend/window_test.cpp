@@ -66,7 +66,9 @@ TEST_F(frontwindow, displayeverytabwithrealclicks) {
     pumpfor(100);
     EXPECT_EQ(dlggetint(m, tabcontrol, ixstate), n);
     for (auto [page, id] : oneofpage) EXPECT_EQ(windowshows(dlgof(page), id), page == 101 + n) << n << " " << page;
-    if (n == 5) EXPECT_TRUE(dlggetflag(dlgof(pagechapters), 2010, ixenabled));
+    if (n == 5) {
+      EXPECT_TRUE(dlggetflag(dlgof(pagechapters), 2010, ixenabled));
+    }
   }
 }
 
