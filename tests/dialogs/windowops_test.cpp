@@ -38,16 +38,7 @@ struct opswindow {
     EXPECT_TRUE(dlgload(960, d));
     dlgshow(*d, 1);
     pumpfor(200);
-    std::atomic<bool> done{false};
-    runresult r;
-    std::thread t([&] {
-      r = runcommand({"xdotool", "search", "--sync", "--name", "^ostrel layer operations$"}, "", {}, 20);
-      done = true;
-    });
-    pumpuntil([&] { return done.load(); }, 30);
-    t.join();
-    std::istringstream s(r.out);
-    s >> xid;
+    if (haveprogram("xdotool")) xid = windownamed("^ostrel layer operations$");
     drain();
   }
   ~opswindow() {

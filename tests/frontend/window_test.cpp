@@ -31,13 +31,6 @@ void dispatch() {
 const std::map<int, int> oneofpage = {{102, 1008}, {103, 1055}, {104, 1021},
                                       {105, 1025}, {106, 2010}, {107, 1114}};
 
-std::string windowid() {
-  runresult r = runcommand({"xdotool", "search", "--sync", "--name", "^  Ostrelfront 0\\.21$"}, "", {}, 20);
-  std::istringstream s(r.out);
-  std::string id;
-  s >> id;
-  return id;
-}
 }  // namespace
 
 // Each tab chosen by a click at its middle: the tab control moves to it, its page shows and the
@@ -47,14 +40,7 @@ TEST_F(frontwindow, displayeverytabwithrealclicks) {
   if (!haveprogram("xdotool")) GTEST_SKIP() << "no xdotool";
   start("*INFILE " + script("clip.avs", smallclip) + "\n");
   dialogrecord& m = dlg(dlgmain);
-  std::string xid;
-  std::atomic<bool> found{false};
-  std::thread t([&] {
-    xid = windowid();
-    found = true;
-  });
-  pumpuntil([&] { return found.load(); }, 30);
-  t.join();
+  std::string xid = windownamed("^  Ostrelfront 0\\.21$");
   ASSERT_FALSE(xid.empty());
   for (int n : {2, 3, 4, 5, 6, 1}) {
     int x, y;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/blackbox.h"
@@ -83,6 +84,21 @@ int withinput(const std::string& cmd) {
   t.join();
   pumpfor(100);
   return status;
+}
+
+std::string windownamed(const std::string& pattern) {
+  std::atomic<bool> done{false};
+  runresult r;
+  std::thread t([&] {
+    r = runcommand({"xdotool", "search", "--sync", "--name", pattern}, "", {}, 20);
+    done = true;
+  });
+  pumpuntil([&] { return done.load(); }, 30);
+  t.join();
+  std::istringstream s(r.out);
+  std::string id;
+  s >> id;
+  return id;
 }
 
 // The messages the user's input put into the main loop's queue.

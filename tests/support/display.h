@@ -42,6 +42,9 @@ bool pumpuntil(const std::function<bool()>& done, double secs = 10);
 void pumpfor(int ms);
 // Runs a shell command (xdotool) on a thread while the window thread keeps pumping.
 int withinput(const std::string& cmd);
+// The X window whose name matches the pattern (xdotool's), searched while the window thread
+// pumps (a window maps only then); "" when none shows within 20 seconds.
+std::string windownamed(const std::string& pattern);
 // The messages the user's input put into the main loop's queue.
 std::vector<message> drain();
 bool hasevent(const std::vector<message>& v, int id, int event);

@@ -120,19 +120,7 @@ struct kindswindow {
     dlgshow(*p1, 1, d, 9115);
     dlgshow(*p2, 1, d, 9115);
     pumpfor(200);
-    if (haveprogram("xdotool")) {
-      // Searched while the window thread pumps: the window maps only then.
-      std::atomic<bool> done{false};
-      runresult r;
-      std::thread t([&] {
-        r = runcommand({"xdotool", "search", "--sync", "--name", "^ostrel window test$"}, "", {}, 20);
-        done = true;
-      });
-      pumpuntil([&] { return done.load(); }, 30);
-      t.join();
-      std::istringstream s(r.out);
-      s >> xid;
-    }
+    if (haveprogram("xdotool")) xid = windownamed("^ostrel window test$");
   }
   ~kindswindow() {
     dlgclose(p1);
