@@ -2,10 +2,12 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -50,6 +52,18 @@ std::string programdir() {
   std::string p = programpath();
   size_t k = p.rfind('/');
   return k == std::string::npos ? std::string() : p.substr(0, k + 1);
+}
+
+bool filedate(const std::string& path, int& year, int& month, int& day) {
+  struct statx sx {};
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) != 0) return false;
+  time_t t = (sx.stx_mask & STATX_BTIME) ? (time_t)sx.stx_btime.tv_sec : (time_t)sx.stx_mtime.tv_sec;
+  struct tm local {};
+  if (!localtime_r(&t, &local)) return false;
+  year = local.tm_year + 1900;
+  month = local.tm_mon + 1;
+  day = local.tm_mday;
+  return true;
 }
 
 void setshutdowncommand(const std::string& command) {

@@ -10,6 +10,10 @@
 std::string programpath();
 std::string programdir();
 
+// The local calendar date a file was created (its birth time; the time of its last change
+// where the file system keeps no birth time); false when the file does not exist.
+bool filedate(const std::string& path, int& year, int& month, int& day);
+
 // Powers the computer off: runs the power-off command with /bin/sh (environment
 // OSTREL_SHUTDOWN_CMD, else setshutdowncommand's, else "systemctl poweroff"). True when the
 // command ran and exited 0; otherwise why says what went wrong.
