@@ -22,9 +22,12 @@ linesource textsource(const std::string& text) {
   };
 }
 
-int readline(std::FILE* f, std::string& line, size_t maxlen) {
+int readline(std::FILE* f, std::string& line, size_t maxlen, bool* cut) {
   line.clear();
   bool any = false;
+  // Characters past maxlen + 1 that are not blanks: pending as one CR may still end the line.
+  bool lost = false;
+  int pendingcr = 0;
   for (;;) {
     int c = std::fgetc(f);
     if (c == EOF) {
@@ -34,12 +37,23 @@ int readline(std::FILE* f, std::string& line, size_t maxlen) {
     }
     any = true;
     if (c == '\n') break;
-    if (line.size() <= maxlen) line.push_back(c == '\t' ? ' ' : static_cast<char>(c));
+    if (line.size() <= maxlen) {
+      line.push_back(c == '\t' ? ' ' : static_cast<char>(c));
+    } else {
+      if (pendingcr) lost = true;
+      pendingcr = c == '\r';
+      if (c != ' ' && c != '\t' && c != '\r') lost = true;
+    }
   }
   // A CR before the line end belongs to the line end; one more character was kept so that a
   // CR right after the cut is still seen as such.
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.size() > maxlen) line.resize(maxlen);
+  if (!line.empty() && line.back() == '\r' && line.size() <= maxlen) line.pop_back();
+  if (line.size() > maxlen) {
+    const char c = line[maxlen];
+    if (c != ' ' && !(c == '\r' && !pendingcr)) lost = true;
+    line.resize(maxlen);
+  }
+  if (cut) *cut = lost;
   return 1;
 }
 

@@ -34,7 +34,8 @@ linesource filesource(std::FILE* f, size_t maxlen);
 
 // One line of a file as the settings and chapter readers take it: the line end and a
 // trailing CR dropped, tabs as blanks, cut to maxlen. Returns 1, 0 at end of file, -1 on error.
-int readline(std::FILE* f, std::string& line, size_t maxlen);
+// cut (when given) tells whether characters other than blanks were cut off.
+int readline(std::FILE* f, std::string& line, size_t maxlen, bool* cut = nullptr);
 
 // Single-value parsers of one value text (no separators in it).
 bool parseint(const std::string& token, int& value);

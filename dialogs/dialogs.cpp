@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <optional>
 
 #include "dialogs/driver.h"
 #include "dialogs/layer.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
+#include "platform/statusout.h"
 
 namespace {
 
@@ -22,6 +24,21 @@ std::atomic<bool> directevents{false};
 
 std::mutex sinklock;
 std::function<void(const std::string&)> headlesssink;
+std::function<std::string(dialogrecord&)> progressline;
+
+// The keyboard focus: one control of all dialogs, or none.
+std::mutex focuslock;
+dialogrecord* focusdlg = nullptr;
+int focusid = 0;
+
+// The headless file chooser's script: a path chosen, or nothing for a cancel.
+std::mutex chooserlock;
+std::deque<std::optional<std::string>> chooseranswers;
+dlgfilerequest lastrequest;
+
+// The average character width of the fixed-pitch font, pixels: the backends draw lists in that
+// font at a size whose characters are this wide.
+constexpr int fixedcharwidth = 7;
 
 std::string trimright(const std::string& s) {
   size_t n = s.find_last_not_of(' ');
@@ -35,23 +52,32 @@ std::string padto(const std::string& s, int length) {
   return r;
 }
 
-// The headless backend: prints the status control's changes while the dialog is visible.
+// The headless backend: the status control's changes while the dialog is visible go to a
+// test's sink as they are, or to the status output on stdout (platform/statusout.h), where a
+// progress line replaces the one before it and a message keeps its own line.
 struct headlessbackend : dlgbackend {
   void changed(dialogrecord& dlg, const dlgcontrol& row) override {
-    if (!dlg.tmpl || row.id != dlg.tmpl->statusid || !dlgvisible(dlg)) return;
+    if (!dlg.tmpl || !dlg.tmpl->statusid || !dlgvisible(dlg)) return;
+    const bool status = row.id == dlg.tmpl->statusid;
     std::function<void(const std::string&)> sink;
+    std::function<std::string(dialogrecord&)> progress;
     {
       std::lock_guard<std::mutex> g(sinklock);
       sink = headlesssink;
+      progress = progressline;
     }
-    if (sink) {
-      sink(row.text);
-    } else {
-      std::fputs(row.text.c_str(), stdout);
-      std::fputc('\n', stdout);
-      std::fflush(stdout);
+    if (sink || !progress || statusmode() == statusevery) {
+      if (!status) return;
+      if (sink) sink(row.text);
+      else statusmessage(row.text);
+      return;
     }
+    // Any change may be part of the progress (the percentage, the frame rate).
+    std::string line = progress(dlg);
+    if (!line.empty()) statusprogress(line);
+    else if (status) statusmessage(row.text);
   }
+  void closed(dialogrecord& dlg) override { statusbreak(); }
 };
 headlessbackend headless;
 
@@ -169,6 +195,11 @@ void dlgsetheadlessout(std::function<void(const std::string&)> sink) {
   headlesssink = std::move(sink);
 }
 
+void dlgsetheadlessprogress(std::function<std::string(dialogrecord&)> progress) {
+  std::lock_guard<std::mutex> g(sinklock);
+  progressline = std::move(progress);
+}
+
 bool dlgheadless() {
   const char* h = std::getenv("OSTREL_HEADLESS");
   if (h && std::strcmp(h, "1") == 0) return true;
@@ -177,6 +208,9 @@ bool dlgheadless() {
 }
 
 bool dlgvisible(dialogrecord& dlg) { return dlg.created && dlg.showmode != 0; }
+
+int dlgpixelsx(int u) { return (u * 6 + (u >= 0 ? 2 : -2)) / 4; }
+int dlgpixelsy(int u) { return (u * 13 + (u >= 0 ? 4 : -4)) / 8; }
 
 bool dlgload(int resourceid, dialogrecord*& dlg) {
   const dlgtemplate* t = dlgfindtemplate(resourceid);
@@ -193,9 +227,21 @@ bool dlgload(int resourceid, dialogrecord*& dlg) {
     c.id = it.id;
     c.x = it.x, c.y = it.y, c.w = it.w, c.h = it.h;
     c.text = trimright(it.text ? it.text : "");
+    c.style = it.style;
     if (c.kind == ctlupdown) c.minimum = 100, c.maximum = 0;  // the common control's preset
+    if (c.kind == ctlcombo) {
+      // The combo box's list comes with the resource, one item a line.
+      std::string all = it.text ? it.text : "";
+      for (size_t a = 0; !all.empty() && a <= all.size();) {
+        size_t b = all.find('\n', a);
+        if (b == std::string::npos) b = all.size();
+        c.items.push_back(trimright(all.substr(a, b - a)));
+        a = b + 1;
+      }
+      c.text.clear();
+    }
     if (c.kind == ctlradio) {
-      if (!inradios) group++;
+      if (!inradios || (it.style & stylegroup)) group++;
       c.group = group;
       inradios = true;
     } else if (c.kind != ctlstatic || c.id != -1) {
@@ -330,8 +376,159 @@ std::string dlggettext(dialogrecord& dlg, int id, int length, int index) {
 
 void dlgsendmsg(dialogrecord& dlg, int id, int message, long wparam, long lparam) {}
 
+void dlgshowwindow(dialogrecord& dlg, int showmode) {
+  std::lock_guard<std::recursive_mutex> n(dlg.notifylock);
+  dlg.showmode = showmode;
+  if (dlg.created) currentbackend().visibility(dlg);
+}
+
+void dlglistclear(dialogrecord& dlg, int id) {
+  changerow(dlg, id, [](dlgcontrol& c) {
+    if (c.kind != ctllist && c.kind != ctlcombo) return false;
+    c.items.clear();
+    c.selection = 0;
+    return true;
+  });
+}
+
+int dlglistadd(dialogrecord& dlg, int id, const std::string& text) {
+  int n = 0;
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    if (c.kind != ctllist && c.kind != ctlcombo) return false;
+    c.items.push_back(trimright(text));
+    n = (int)c.items.size();
+    return true;
+  });
+  return n;
+}
+
+void dlgsetredraw(dialogrecord& dlg, int id, bool on) {
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    c.redraw = on;
+    return true;
+  });
+}
+
+void dlglistextent(dialogrecord& dlg, int id, int pixels) {
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    c.extent = std::max(0, pixels);
+    return true;
+  });
+}
+
+int dlgfixedfont(dialogrecord& dlg, int id) {
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    c.style |= stylefixedfont;
+    return true;
+  });
+  return fixedcharwidth;
+}
+
+void dlgpaint(dialogrecord& dlg, int id, const uint8_t* rgb, int width, int height) {
+  if (!rgb || width <= 0 || height <= 0) return;
+  auto pixels = std::make_shared<const std::vector<uint8_t>>(rgb, rgb + (size_t)3 * width * height);
+  changerow(dlg, id, [&](dlgcontrol& c) {
+    if (c.kind != ctlpicture) return false;
+    c.picture = pixels;
+    c.picturew = width;
+    c.pictureh = height;
+    return true;
+  });
+}
+
+bool dlgpicture(dialogrecord& dlg, int id, std::vector<uint8_t>& rgb, int& width, int& height) {
+  return readrow(dlg, id, false, [&](const dlgcontrol& c) {
+    if (!c.picture) return false;
+    rgb = *c.picture;
+    width = c.picturew;
+    height = c.pictureh;
+    return true;
+  });
+}
+
+bool dlgcontrolrect(dialogrecord& dlg, int id, int& x, int& y, int& width, int& height) {
+  return readrow(dlg, id, false, [&](const dlgcontrol& c) {
+    x = dlgpixelsx(c.x);
+    y = dlgpixelsy(c.y);
+    width = dlgpixelsx(c.x + c.w) - x;
+    height = dlgpixelsy(c.y + c.h) - y;
+    return true;
+  });
+}
+
+namespace {
+bool takesfocus(dialogrecord& dlg, int id) {
+  return readrow(dlg, id, false, [](const dlgcontrol& c) {
+    return (c.kind == ctledit || c.kind == ctlcombo) && c.enabled;
+  });
+}
+
+// Moves the focus to (dlg, id), or to none with dlg null. moved is false when it was there
+// already; lost is the control that had it (null: none).
+struct focusmove {
+  bool moved = false;
+  dialogrecord* lost = nullptr;
+  int lostid = 0;
+};
+focusmove movefocus(dialogrecord* dlg, int id) {
+  std::lock_guard<std::mutex> g(focuslock);
+  focusmove m;
+  if (focusdlg == dlg && (!dlg || focusid == id)) return m;
+  m.moved = true;
+  m.lost = focusdlg;
+  m.lostid = focusid;
+  focusdlg = dlg;
+  focusid = dlg ? id : 0;
+  return m;
+}
+}  // namespace
+
+void dlgsetfocus(dialogrecord& dlg, int id) {
+  dialogrecord* to = takesfocus(dlg, id) ? &dlg : nullptr;
+  focusmove m = movefocus(to, id);
+  if (!m.moved) return;
+  if (m.lost) runcallback(*m.lost, m.lostid, evlosefocus);
+  if (to) runcallback(dlg, id, evgainfocus);
+  currentbackend().focus(to, to ? id : 0);
+}
+
+bool dlgfocus(dialogrecord& dlg, int id) {
+  std::lock_guard<std::mutex> g(focuslock);
+  return focusdlg == &dlg && focusid == id;
+}
+
+bool dlgchoosefile(const dlgfilerequest& request, std::string& path) {
+  std::optional<std::optional<std::string>> scripted;
+  {
+    std::lock_guard<std::mutex> g(chooserlock);
+    lastrequest = request;
+    if (!chooseranswers.empty()) {
+      scripted = chooseranswers.front();
+      chooseranswers.pop_front();
+    }
+  }
+  std::string chosen;
+  if (scripted) {
+    if (!*scripted) return false;
+    chosen = **scripted;
+  } else if (!currentbackend().choosefile(request, chosen)) {
+    return false;
+  }
+  if (chosen.empty()) return false;
+  // The default extension goes onto a name typed without one.
+  size_t slash = chosen.rfind('/');
+  std::string name = slash == std::string::npos ? chosen : chosen.substr(slash + 1);
+  if (!request.defext.empty() && name.find('.') == std::string::npos) chosen += "." + request.defext;
+  path = chosen;
+  return true;
+}
+
 void dlgclose(dialogrecord*& dlg) {
   if (!dlg) return;
+  {
+    std::lock_guard<std::mutex> g(focuslock);
+    if (focusdlg == dlg) focusdlg = nullptr, focusid = 0;
+  }
   if (dlg->created) {
     runcallback(*dlg, dlg->id, evdestroy);
     std::lock_guard<std::recursive_mutex> n(dlg->notifylock);
@@ -397,8 +594,14 @@ void usertype(dialogrecord& dlg, int id, const std::string& text) {
 }
 
 void userfocus(dialogrecord& dlg, int id, bool gain) {
-  if (userchange(dlg, id, {ctledit, ctlcombo}, [](dlgcontrol&) {}))
-    dlguserevent(dlg, id, gain ? evgainfocus : evlosefocus);
+  if (!userchange(dlg, id, {ctledit, ctlcombo}, [](dlgcontrol&) {})) return;
+  // Only the control that holds the focus can lose it; a control that gains it takes it from
+  // the one that had it, which loses it first.
+  if (!gain && !dlgfocus(dlg, id)) return;
+  focusmove m = movefocus(gain ? &dlg : nullptr, id);
+  if (!m.moved) return;
+  if (m.lost) dlguserevent(*m.lost, m.lostid, evlosefocus);
+  if (gain) dlguserevent(dlg, id, evgainfocus);
 }
 
 void userselect(dialogrecord& dlg, int id, int item) {
@@ -420,3 +623,23 @@ void userspin(dialogrecord& dlg, int id, int delta) {
 }
 
 void userclose(dialogrecord& dlg) { postclose(); }
+
+void userchoosefile(const std::string& path) {
+  std::lock_guard<std::mutex> g(chooserlock);
+  chooseranswers.push_back(path);
+}
+
+void usercancelfile() {
+  std::lock_guard<std::mutex> g(chooserlock);
+  chooseranswers.push_back(std::nullopt);
+}
+
+void userfileanswersclear() {
+  std::lock_guard<std::mutex> g(chooserlock);
+  chooseranswers.clear();
+}
+
+dlgfilerequest dlglastfilerequest() {
+  std::lock_guard<std::mutex> g(chooserlock);
+  return lastrequest;
+}

@@ -6,11 +6,14 @@
 // thread; programmatic puts raise no events. Events (from a window backend or the test driver,
 // dialogs/driver.h) travel through the main loop's queue and run the callbacks on the window
 // thread (dlgdispatch). Without a display the layer runs headless: while a dialog is shown,
-// every change of its status control (1053 for the encoder) is printed trimmed as one line on
-// stdout. A window backend plugs in through dialogs/layer.h.
+// the changes of its status control (1053 for the encoder) are printed trimmed on stdout,
+// progress as one line that replaces itself and every other text as a line of its own
+// (dlgsetheadlessprogress). A window backend plugs in through dialogs/layer.h.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct message;
 
@@ -63,6 +66,55 @@ bool dlggetflag(dialogrecord& dlg, int id, int index = ixdefault);
 std::string dlggettext(dialogrecord& dlg, int id, int length = 512, int index = ixdefault);
 // Kept for the front end's font message; the headless layer has nothing to send it to.
 void dlgsendmsg(dialogrecord& dlg, int id, int message, long wparam, long lparam);
+
+// The window of a dialog shown (created) already: hidden with showmode 0, else shown again
+// (restored from an icon too), on the window thread. No event; a hidden dialog prints no
+// status lines.
+void dlgshowwindow(dialogrecord& dlg, int showmode);
+
+// List boxes. Items are lines of text (1-based); the selection is ixstate (0: none). Clear
+// empties the list and its selection; add appends a line and returns its number. While redraw
+// is off the window keeps showing the list as it was and catches up when it is turned on
+// (a list rebuilt whole does not flicker); the table always holds the lines. The extent is the
+// width in pixels the user can scroll across.
+void dlglistclear(dialogrecord& dlg, int id);
+int dlglistadd(dialogrecord& dlg, int id, const std::string& text);
+void dlgsetredraw(dialogrecord& dlg, int id, bool on);
+void dlglistextent(dialogrecord& dlg, int id, int pixels);
+// Gives the control the fixed-pitch font; returns that font's average character width in
+// pixels (the same figure headless and in a window).
+int dlgfixedfont(dialogrecord& dlg, int id);
+
+// Picture boxes. A picture of width x height pixels (rows of 3 x width bytes: red, green,
+// blue) is shown stretched to the box, replacing the one before; any thread. dlgpicture
+// gives the picture last painted (false before the first).
+void dlgpaint(dialogrecord& dlg, int id, const uint8_t* rgb, int width, int height);
+bool dlgpicture(dialogrecord& dlg, int id, std::vector<uint8_t>& rgb, int& width, int& height);
+// A control's rectangle in pixels within its dialog (false for an unknown id).
+bool dlgcontrolrect(dialogrecord& dlg, int id, int& x, int& y, int& width, int& height);
+
+// The keyboard focus, one for all dialogs: dlgsetfocus moves it to an edit or combo box of
+// the dialog, or to no control at all for any other id (so the program takes it from every
+// control). As the system does, the control that had the focus gets its evlosefocus and the new
+// one its evgainfocus at once, on the calling thread (the window thread), before the call
+// returns. dlgfocus tells whether the control holds the focus.
+void dlgsetfocus(dialogrecord& dlg, int id);
+bool dlgfocus(dialogrecord& dlg, int id);
+
+// The open and save file choosers. title, the filter (a description and its patterns, "*.d2v;*.avs"),
+// the starting folder (empty: the current one) and the default extension (without its dot:
+// added to a chosen name that has no extension; empty: none). True with the full path when a
+// file was chosen, false when the user cancelled. Headless the answers come from a script
+// (userchoosefile, usercancelfile in dialogs/driver.h), a cancel when it is empty; in a window
+// the toolkit's file chooser asks the user (modal, on the window thread).
+struct dlgfilerequest {
+  bool save = false;
+  std::string title;
+  std::string description, patterns;
+  std::string folder;
+  std::string defext;
+};
+bool dlgchoosefile(const dlgfilerequest& request, std::string& path);
 // Runs the dialog's evdestroy callback, tells the backend and frees the record (dlg := null).
 void dlgclose(dialogrecord*& dlg);
 

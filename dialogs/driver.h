@@ -22,6 +22,13 @@ void userselect(dialogrecord& dlg, int id, int item);
 void userspin(dialogrecord& dlg, int id, int delta);
 // The close box or Escape: the close request (IDCANCEL) goes into the queue.
 void userclose(dialogrecord& dlg);
+// The next answers of the headless file chooser, in order: a path chosen, or a cancel. The
+// last request asked is kept for tests (dlglastfilerequest).
+void userchoosefile(const std::string& path);
+void usercancelfile();
+dlgfilerequest dlglastfilerequest();
+// Forgets the answers not yet taken.
+void userfileanswersclear();
 // Raises an event for a control as a window backend reports it.
 void dlguserevent(dialogrecord& dlg, int id, int event);
 // Events run at once on the calling thread instead of through the queue (unit tests of the

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,15 +24,31 @@ enum controlkinds : int {
   ctlupdown,
   ctlprogress,
   ctltab,
-  ctlgroup,  // group box: a frame with a caption, no value
+  ctlgroup,    // group box: a frame with a caption, no value
+  ctlpicture,  // a box the program paints (dlgpaint); its value is the picture
 };
 
-// One control of a template; position and size in dialog units. Labels have id -1.
+// Looks of a template item (the resource's control styles), or-ed together.
+enum itemstyles : int {
+  stylecentre = 1,      // edit or static: text centred
+  styleright = 2,       // static: text right-aligned
+  stylereadonly = 4,    // edit: the user cannot type into it
+  styledigits = 8,      // edit: takes digits only
+  stylefixedfont = 16,  // list box or static: the fixed-pitch font (as after dlgfixedfont)
+  styleeditable = 32,   // combo box with an edit field (else a drop-down list to pick from)
+  stylesunken = 64,     // static or picture box: a sunken frame around it (a picture box is black
+                        // until its first picture)
+  stylegroup = 128,     // radio button: starts a group of its own, even right after another radio
+};
+
+// One control of a template; position and size in dialog units. Labels have id -1. A combo
+// box's text is its list: the items separated by '\n'.
 struct dlgitem {
   int kind;
   int id;
   const char* text;
   int x, y, w, h;
+  int style = 0;  // itemstyles
 };
 
 enum dialogstyles : int {
@@ -69,6 +87,12 @@ struct dlgcontrol {
   std::vector<std::string> items;  // list and combo items, tab captions (item n at n - 1)
   std::map<int, int> pages;        // tab control: page n -> page dialog id
   int group = 0;                   // radio buttons next to each other in the template share one
+  int style = 0;                   // itemstyles of the template, fixed font added by dlgfixedfont
+  bool redraw = true;              // list box: drawn as it changes (dlgsetredraw)
+  int extent = 0;                  // list box: scrollable width in pixels (dlglistextent)
+  // Picture box: the last picture painted, stretched to the box (null before the first).
+  std::shared_ptr<const std::vector<uint8_t>> picture;
+  int picturew = 0, pictureh = 0;
   std::map<int, dlgcallback> callbacks;  // event -> callback
 };
 
@@ -92,18 +116,34 @@ struct dialogrecord {
 // with the dialog's notifylock held (so notes of one dialog arrive in order): it gets a copy
 // of the row as it now is (it may put into the dialog; that note follows). Events go back into the
 // layer as msgevent messages of the queue (dlguserevent in dialogs/driver.h does that).
+// visibility comes on the thread of dlgshowwindow after showmode changed; focus on the window
+// thread after the layer moved the keyboard focus (dlg null: to no control); choosefile on the
+// window thread, modal, true with path when the user chose a file.
 struct dlgbackend {
   virtual ~dlgbackend() = default;
   virtual void shown(dialogrecord& dlg) {}
   virtual void changed(dialogrecord& dlg, const dlgcontrol& row) {}
   virtual void closed(dialogrecord& dlg) {}
+  virtual void visibility(dialogrecord& dlg) {}
+  virtual void focus(dialogrecord* dlg, int id) {}
+  virtual bool choosefile(const dlgfilerequest& request, std::string& path) { return false; }
 };
 // Installs a window backend (null: the headless one).
 void dlgsetbackend(dlgbackend* backend);
 // The dialog is shown and visible.
 bool dlgvisible(dialogrecord& dlg);
-// Headless output of status lines: stdout unless a test installs its own line sink (an empty
-// function restores stdout). The sink runs on the writing thread.
+// Headless output of status lines: stdout (platform/statusout.h) unless a test installs its own
+// line sink, which gets every change of the status control as it is (an empty function
+// restores stdout). The sink runs on the writing thread.
 void dlgsetheadlessout(std::function<void(const std::string&)> sink);
+// The program's rule for telling progress from messages on stdout: progress gives the progress
+// line the dialog shows now, read from its control table, or an empty text while the status
+// control holds a message. It is asked after every change of a visible dialog. Without it
+// every status change is a message.
+void dlgsetheadlessprogress(std::function<std::string(dialogrecord&)> progress);
 // No display (DISPLAY unset) or OSTREL_HEADLESS=1.
 bool dlgheadless();
+// Dialog units to pixels with the fixed base units of both backends: 6 x 13 pixels per 4 x 8
+// units, rounded as the system's MulDiv rounds.
+int dlgpixelsx(int units);
+int dlgpixelsy(int units);

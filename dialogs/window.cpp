@@ -1,6 +1,7 @@
 #include "dialogs/window.h"
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,10 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Hold_Browser.H>
+#include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_File_Input.H>
 #include <FL/Fl_Input.H>
+#include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Menu_Item.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Round_Button.H>
@@ -40,11 +44,14 @@ namespace {
 
 // ---- dialog units and looks ----
 
-// Dialog units to pixels with the fixed base units, rounded as the system's MulDiv rounds.
-int unitx(int u) { return (u * 6 + (u >= 0 ? 2 : -2)) / 4; }
-int unity(int u) { return (u * 13 + (u >= 0 ? 4 : -4)) / 8; }
+// Dialog units to pixels with the layer's fixed base units.
+int unitx(int u) { return dlgpixelsx(u); }
+int unity(int u) { return dlgpixelsy(u); }
 
 constexpr Fl_Fontsize fontsize = 11;  // the dialog font's cell is 13 pixels high
+// The fixed-pitch font of lists: its characters are 7 pixels wide at this size (the figure
+// dlgfixedfont reports).
+constexpr Fl_Fontsize fixedsize = 12;
 const Fl_Labeltype plainlabel = FL_FREE_LABELTYPE;
 const Fl_Color barcolor = fl_rgb_color(0, 0, 128);
 
@@ -184,17 +191,37 @@ void setlook(Fl_Widget* wd) {
   wd->labelfont(FL_HELVETICA);
 }
 
-// A static text: left-aligned, clipped, drawn exactly as written.
+// A static text: left-aligned (or centred, or right-aligned by its style), clipped, drawn
+// exactly as written, one line per line feed; a sunken one has a frame and a margin.
 struct statictext : Fl_Widget {
   std::string text;
+  int style = 0;
   statictext(int x, int y, int w, int h) : Fl_Widget(x, y, w, h) {}
   void draw() override {
-    fl_color(color());
-    fl_rectf(x(), y(), w(), h());
-    fl_push_clip(x(), y(), w(), h());
-    fl_font(FL_HELVETICA, fontsize);
+    int m = 0;
+    if (style & stylesunken) {
+      draw_box(FL_THIN_DOWN_BOX, color());
+      m = 3;
+    } else {
+      fl_color(color());
+      fl_rectf(x(), y(), w(), h());
+    }
+    fl_push_clip(x() + m, y() + m, w() - 2 * m, h() - 2 * m);
+    if (style & stylefixedfont) fl_font(FL_COURIER, fixedsize);
+    else fl_font(FL_HELVETICA, fontsize);
     fl_color(active_r() ? FL_FOREGROUND_COLOR : fl_inactive(FL_FOREGROUND_COLOR));
-    fl_draw(text.c_str(), x(), y() + fl_height() - fl_descent());
+    int ty = y() + m + fl_height() - fl_descent();
+    for (size_t a = 0; a <= text.size(); ty += fl_height()) {
+      size_t b = text.find('\n', a);
+      if (b == std::string::npos) b = text.size();
+      std::string line = text.substr(a, b - a);
+      int tw = (int)fl_width(line.c_str());
+      int tx = x() + m;
+      if (style & stylecentre) tx = x() + (w() - tw) / 2;
+      else if (style & styleright) tx = x() + w() - m - tw;
+      fl_draw(line.c_str(), tx, ty);
+      a = b + 1;
+    }
     fl_pop_clip();
   }
 };
@@ -292,15 +319,26 @@ struct radiobutton : Fl_Round_Button {
 };
 
 // An edit control; the arrow keys in the buddy of an up-down control spin it.
+// An edit with the digits style takes no other characters, typed or pasted.
 struct editbox : Fl_Input {
   int updown = 0;  // the up-down control whose buddy this edit is (0: none)
+  bool digits = false;
   editbox(int x, int y, int w, int h) : Fl_Input(x, y, w, h) {}
+  static bool alldigits(const char* t, int n) {
+    for (int i = 0; i < n; i++)
+      if (t[i] < '0' || t[i] > '9') return false;
+    return true;
+  }
   int handle(int e) override {
     ctlinfo* c = infoof(this);
     if (e == FL_KEYBOARD && updown && (Fl::event_key() == FL_Up || Fl::event_key() == FL_Down)) {
       userspin(*c->win->dlg, updown, Fl::event_key() == FL_Up ? 1 : -1);
       return 1;
     }
+    if (digits && (e == FL_KEYBOARD || e == FL_PASTE) && Fl::event_length() > 0 &&
+        !(Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) &&
+        (unsigned char)Fl::event_text()[0] >= ' ' && !alldigits(Fl::event_text(), Fl::event_length()))
+      return 1;
     int r = Fl_Input::handle(e);
     if (e == FL_FOCUS) userfocus(*c->win->dlg, c->id, true);
     if (e == FL_UNFOCUS) userfocus(*c->win->dlg, c->id, false);
@@ -363,12 +401,11 @@ struct listbox : Fl_Hold_Browser {
   }
 };
 
-// A drop-down list (the system's combo boxes pick from a list).
-struct combobox : Fl_Choice {
+// The items of a combo box as a menu of plain labels.
+struct comboitems {
   std::vector<std::string> items;
   std::vector<Fl_Menu_Item> menuitems;
-  combobox(int x, int y, int w, int h) : Fl_Choice(x, y, w, h) {}
-  void setitems(const std::vector<std::string>& v) {
+  void set(Fl_Menu_* m, const std::vector<std::string>& v) {
     items = v;
     menuitems.assign(items.size() + 1, Fl_Menu_Item{});
     std::memset(menuitems.data(), 0, sizeof(Fl_Menu_Item) * menuitems.size());
@@ -378,7 +415,50 @@ struct combobox : Fl_Choice {
       menuitems[i].labelsize_ = fontsize;
       menuitems[i].labelfont_ = FL_HELVETICA;
     }
-    menu(menuitems.data());
+    m->menu(menuitems.data());
+  }
+};
+
+// A drop-down list (a combo box without an edit field picks from its list).
+struct combobox : Fl_Choice {
+  comboitems list;
+  combobox(int x, int y, int w, int h) : Fl_Choice(x, y, w, h) {}
+};
+
+// A combo box with an edit field: the user types a text or picks one from the list.
+struct editcombo : Fl_Input_Choice {
+  comboitems list;
+  editcombo(int x, int y, int w, int h) : Fl_Input_Choice(x, y, w, h) {}
+};
+
+// A picture box: the last picture painted, stretched to the box (nearest pixel); before the
+// first, black in a sunken box, else the dialog background.
+struct picturectl : Fl_Widget {
+  std::shared_ptr<const std::vector<uint8_t>> picture;
+  int pw = 0, ph = 0;
+  int style = 0;
+  std::vector<uint8_t> scaled;
+  picturectl(int x, int y, int w, int h) : Fl_Widget(x, y, w, h) {}
+  void draw() override {
+    int m = 0;
+    if (style & stylesunken) {
+      draw_box(FL_THIN_DOWN_BOX, color());
+      m = 2;
+    }
+    int iw = w() - 2 * m, ih = h() - 2 * m;
+    if (iw <= 0 || ih <= 0) return;
+    if (!picture || pw <= 0 || ph <= 0) {
+      fl_color((style & stylesunken) ? FL_BLACK : color());
+      fl_rectf(x() + m, y() + m, iw, ih);
+      return;
+    }
+    scaled.resize((size_t)3 * iw * ih);
+    for (int j = 0; j < ih; j++) {
+      const uint8_t* src = picture->data() + (size_t)3 * pw * ((long long)j * ph / ih);
+      uint8_t* dst = scaled.data() + (size_t)3 * iw * j;
+      for (int i = 0; i < iw; i++) std::memcpy(dst + 3 * i, src + 3 * ((long long)i * pw / iw), 3);
+    }
+    fl_draw_image(scaled.data(), x() + m, y() + m, iw, ih, 3, 3 * iw);
   }
 };
 
@@ -441,6 +521,7 @@ std::string textof(Fl_Widget* wd) {
   if (auto* g = dynamic_cast<groupbox*>(wd)) return g->text;
   if (auto* e = dynamic_cast<Fl_Input*>(wd)) return e->value();
   if (auto* b = dynamic_cast<combobox*>(wd)) return b->text() ? b->text() : "";
+  if (auto* b = dynamic_cast<editcombo*>(wd)) return b->value() ? b->value() : "";
   if (auto* l = dynamic_cast<listbox*>(wd)) return l->value() ? l->text(l->value()) : "";
   if (auto* t = dynamic_cast<tabheader*>(wd))
     return t->current >= 1 && (size_t)t->current <= t->captions.size() ? t->captions[(size_t)t->current - 1] : "";
@@ -474,6 +555,16 @@ void oncallback(Fl_Widget* wd, void*) {
       break;
     }
     case ctlcombo:
+      if (auto* e = dynamic_cast<editcombo*>(wd)) {
+        // A pick from the list selects; anything else is typing in the edit field.
+        if (e->menubutton()->changed()) {
+          e->menubutton()->clear_changed();
+          userselect(dlg, c->id, e->menubutton()->value() + 1);
+        } else {
+          usertype(dlg, c->id, e->value());
+        }
+        break;
+      }
       userselect(dlg, c->id, static_cast<Fl_Choice*>(wd)->value() + 1);
       break;
     case ctltrack:
@@ -500,22 +591,47 @@ Fl_Widget* makewidget(dialogwin* w, const dlgcontrol& c, int x, int y, int wd, i
       e->textsize(fontsize);
       e->textfont(FL_HELVETICA);
       e->when(FL_WHEN_CHANGED);
+      e->digits = (c.style & styledigits) != 0;
+      if (c.style & stylereadonly) {
+        e->readonly(1);
+        e->color(FL_BACKGROUND_COLOR);
+      }
       r = e;
       break;
     }
-    case ctlstatic: r = new statictext(x, y, wd, h); break;
+    case ctlstatic: {
+      auto* t = new statictext(x, y, wd, h);
+      t->style = c.style;
+      r = t;
+      break;
+    }
+    case ctlpicture: {
+      auto* p = new picturectl(x, y, wd, h);
+      p->style = c.style;
+      r = p;
+      break;
+    }
     case ctlgroup: r = new groupbox(x, y, wd, h); break;
     case ctlprogress: r = new progressbar(x, y, wd, h); break;
     case ctlupdown: r = new updownbox(x, y, wd, h); break;
     case ctllist: {
       auto* l = new listbox(x, y, wd, h);
       l->textsize(fontsize);
+      if (c.style & stylefixedfont) l->textfont(FL_COURIER), l->textsize(fixedsize);
       l->when(FL_WHEN_CHANGED | FL_WHEN_NOT_CHANGED);
       r = l;
       break;
     }
     case ctlcombo: {
       // The template's height includes the dropped-down list; the box shows one line.
+      if (c.style & styleeditable) {
+        auto* b = new editcombo(x, y, wd, std::min(h, fontsize + 10));
+        b->textsize(fontsize);
+        b->input()->textfont(FL_HELVETICA);
+        b->when(FL_WHEN_CHANGED);
+        r = b;
+        break;
+      }
       auto* b = new combobox(x, y, wd, std::min(h, fontsize + 10));
       b->textsize(fontsize);
       r = b;
@@ -565,9 +681,10 @@ void showpages(dialogwin* w, int tabid) {
   int current = tab.selection > 0 ? tab.selection : 1;
   auto pg = tab.pages.find(current);
   int pageid = pg == tab.pages.end() ? 0 : pg->second;
+  // The page bound to the current tab shows, whatever show mode it was created with.
   for (dialogwin* p : w->pages) {
     if (p->parenttab != tabid || !p->page) continue;
-    bool on = p->dlg->id == pageid && p->dlg->showmode != 0;
+    bool on = p->dlg->id == pageid;
     if (on) p->page->show();
     else p->page->hide();
   }
@@ -594,6 +711,11 @@ void applyrow(dialogwin* w, int id) {
     c.selection = row.selection;
     c.items = row.items;
     c.pages = row.pages;
+    c.style = row.style;
+    c.redraw = row.redraw;
+    c.picture = row.picture;
+    c.picturew = row.picturew;
+    c.pictureh = row.pictureh;
   }
   applied++;
   Fl_Widget* wd = it->second;
@@ -631,6 +753,8 @@ void applyrow(dialogwin* w, int id) {
       break;
     case ctllist: {
       auto* l = static_cast<listbox*>(wd);
+      if (c.style & stylefixedfont) l->textfont(FL_COURIER), l->textsize(fixedsize);
+      if (!c.redraw) return;  // shown as it was until redrawing is on again
       if (l->items != c.items) {
         l->items = c.items;
         l->clear();
@@ -641,10 +765,22 @@ void applyrow(dialogwin* w, int id) {
       break;
     }
     case ctlcombo: {
+      if (auto* e = dynamic_cast<editcombo*>(wd)) {
+        if (e->list.items != c.items) e->list.set(e->menubutton(), c.items);
+        if (trimright(e->value() ? e->value() : "") != c.text) e->value(c.text.c_str());
+        break;
+      }
       auto* b = static_cast<combobox*>(wd);
-      if (b->items != c.items) b->setitems(c.items);
+      if (b->list.items != c.items) b->list.set(b, c.items);
       if (c.selection >= 1 && (size_t)c.selection <= c.items.size()) b->value(c.selection - 1);
       else b->value(-1);
+      break;
+    }
+    case ctlpicture: {
+      auto* p = static_cast<picturectl*>(wd);
+      p->picture = c.picture;
+      p->pw = c.picturew;
+      p->ph = c.pictureh;
       break;
     }
     case ctltrack:
@@ -699,6 +835,81 @@ void onwindowclose(Fl_Widget* wd, void* p) {
 }
 
 void writedump(dialogwin* w, const std::string& prefix);
+
+// The first widget of a kind in a chooser's window: its file-name field, its OK button.
+template <class W>
+W* findwidget(Fl_Group* g) {
+  for (int i = 0; i < g->children(); i++) {
+    Fl_Widget* w = g->child(i);
+    if (auto* f = dynamic_cast<W*>(w)) return f;
+    if (Fl_Group* sub = w->as_group())
+      if (W* f = findwidget<W>(sub)) return f;
+  }
+  return nullptr;
+}
+
+// Typing into the chooser's field: OK may be pressed once there is a name.
+void chooserfield(Fl_Widget* w, void* ok) {
+  auto* field = static_cast<Fl_File_Input*>(w);
+  auto* button = static_cast<Fl_Widget*>(ok);
+  if (field->value() && *field->value()) button->activate();
+  else button->deactivate();
+}
+
+// The toolkit's file chooser, modal: the filter "description (*.{d2v,avs})" from the
+// request's patterns "*.d2v;*.avs", the starting folder, the title; the user picks a file or
+// types a name, new or not (whether the file exists is the caller's question). The chooser's
+// completion of typed names is switched off: in FLTK 1.3.8 it puts the folder in front of every
+// character typed. A relative name is taken in the folder the chooser shows.
+bool filechooser(const dlgfilerequest& r, std::string& path) {
+  std::string exts;
+  bool plain = true;
+  for (size_t a = 0; a <= r.patterns.size();) {
+    size_t b = r.patterns.find(';', a);
+    if (b == std::string::npos) b = r.patterns.size();
+    std::string one = r.patterns.substr(a, b - a);
+    if (one.rfind("*.", 0) == 0) {
+      exts += (exts.empty() ? "" : ",") + one.substr(2);
+    } else if (!one.empty()) {
+      plain = false;
+    }
+    a = b + 1;
+  }
+  std::string filter;
+  if (!exts.empty() && plain) {
+    std::string desc = r.description;
+    if (size_t p = desc.find('('); p != std::string::npos) desc = trimright(desc.substr(0, p));
+    filter = desc + " (" + (exts.find(',') == std::string::npos ? "*." + exts : "*.{" + exts + "}") + ")";
+  }
+  Fl_Group::current(nullptr);
+  // The chooser's widgets take the keyboard focus as usual (the dialogs' own do not show it).
+  int focusbefore = Fl::visible_focus();
+  Fl::visible_focus(1);
+  Fl_File_Chooser fc(r.folder.empty() ? "." : r.folder.c_str(), filter.empty() ? "*" : filter.c_str(),
+                     Fl_File_Chooser::CREATE, r.title.c_str());
+  fc.preview(0);
+  fc.show();
+  if (Fl_Window* win = fc.newButton->window()) {
+    Fl_File_Input* field = findwidget<Fl_File_Input>(win);
+    Fl_Return_Button* ok = findwidget<Fl_Return_Button>(win);
+    if (field && ok) {
+      field->callback(chooserfield, ok);
+      field->when(FL_WHEN_CHANGED);
+      field->take_focus();
+      chooserfield(field, ok);
+    }
+  }
+  while (fc.shown()) Fl::wait();
+  Fl::visible_focus(focusbefore);
+  if (fc.count() < 1 || !fc.value(1) || !*fc.value(1)) return false;
+  path = fc.value(1);
+  if (path[0] != '/') {
+    std::string folder = fc.directory() ? fc.directory() : "";
+    if (folder.empty()) folder = ".";
+    path = folder + (folder.back() == '/' ? "" : "/") + path;
+  }
+  return true;
+}
 
 struct fltkbackend : dlgbackend {
   void shown(dialogrecord& dlg) override {
@@ -783,6 +994,31 @@ struct fltkbackend : dlgbackend {
     if (dialogwin* w = winof(dlg, false)) notechange(w, row.id, false);
   }
 
+  void visibility(dialogrecord& dlg) override {
+    dialogwin* w = winof(dlg, false);
+    if (!w || !w->window || std::this_thread::get_id() != windowthread) return;
+    if (dlg.showmode) w->window->show();
+    else w->window->hide();
+    Fl::flush();
+  }
+
+  void focus(dialogrecord* dlg, int id) override {
+    if (std::this_thread::get_id() != windowthread) return;
+    Fl_Widget* to = nullptr;
+    if (dlg)
+      if (dialogwin* w = winof(*dlg, false))
+        if (auto it = w->widgets.find(id); it != w->widgets.end()) to = it->second;
+    if (auto* e = dynamic_cast<editcombo*>(to)) to = e->input();
+    // The layer has moved the focus already: the widgets' focus events change nothing more.
+    if (to) to->take_focus();
+    else Fl::focus(nullptr);
+  }
+
+  bool choosefile(const dlgfilerequest& r, std::string& path) override {
+    if (std::this_thread::get_id() != windowthread) return false;
+    return filechooser(r, path);
+  }
+
   void closed(dialogrecord& dlg) override {
     dialogwin* w;
     {
@@ -802,7 +1038,19 @@ struct fltkbackend : dlgbackend {
       auto& v = w->parent->pages;
       v.erase(std::remove(v.begin(), v.end(), w), v.end());
     }
-    for (dialogwin* p : w->pages) p->parent = nullptr;
+    // Pages still open lose their widgets with this window: forget them now.
+    for (dialogwin* p : w->pages) {
+      for (Fl_Widget* wd : p->all) {
+        delete infoof(wd);
+        wd->user_data(nullptr);
+        if (auto* u = dynamic_cast<updownbox*>(wd)) Fl::remove_timeout(updownbox::repeat, u);
+      }
+      p->parent = nullptr;
+      p->page = nullptr;
+      p->picture = nullptr;
+      p->widgets.clear();
+      p->all.clear();
+    }
     if (w->window) {
       w->window->hide();
       delete w->window;  // its widgets with it
@@ -967,8 +1215,8 @@ bool snapshot(dialogwin* w, std::vector<uint8_t>& rgb, int& width, int& height) 
   return true;
 }
 
-void writedump(dialogwin* w, const std::string& prefix) {
-  if (FILE* f = std::fopen((prefix + ".txt").c_str(), "w")) {
+void writetable(std::FILE* f, dialogwin* w) {
+  {
     std::lock_guard<std::mutex> g(w->dlg->lock);
     for (auto& c : w->dlg->rows) {
       if (c.id == -1) continue;
@@ -976,19 +1224,45 @@ void writedump(dialogwin* w, const std::string& prefix) {
                    c.kind, c.enabled ? 1 : 0, c.ticked ? 1 : 0, c.value, c.minimum, c.maximum,
                    c.selection, c.text.c_str());
     }
-    for (auto& [id, wd] : w->widgets)
-      std::fprintf(f, "widget %d active=%d visible=%d shows=%s\n", id, wd->active() ? 1 : 0,
-                   wd->visible_r() ? 1 : 0, textof(wd).c_str());
+  }
+  for (auto& [id, wd] : w->widgets)
+    std::fprintf(f, "widget %d active=%d visible=%d shows=%s\n", id, wd->active() ? 1 : 0,
+                 wd->visible_r() ? 1 : 0, textof(wd).c_str());
+}
+
+void writeppm(const std::string& path, const std::vector<uint8_t>& rgb, int width, int height) {
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fprintf(f, "P6\n%d %d\n255\n", width, height);
+    std::fwrite(rgb.data(), 1, rgb.size(), f);
+    std::fclose(f);
+  }
+}
+
+// prefix.txt: the control tables of the window's dialog and of its pages ("dialog N" before
+// each page's); prefix.ppm: the window as shown; prefix-N.ppm: the window with page N shown.
+void writedump(dialogwin* w, const std::string& prefix) {
+  if (FILE* f = std::fopen((prefix + ".txt").c_str(), "w")) {
+    writetable(f, w);
+    for (dialogwin* p : w->pages) {
+      std::fprintf(f, "dialog %d\n", p->dlg->id);
+      writetable(f, p);
+    }
     std::fclose(f);
   }
   std::vector<uint8_t> rgb;
   int width, height;
   if (!snapshot(w, rgb, width, height)) return;
-  if (FILE* f = std::fopen((prefix + ".ppm").c_str(), "wb")) {
-    std::fprintf(f, "P6\n%d %d\n255\n", width, height);
-    std::fwrite(rgb.data(), 1, rgb.size(), f);
-    std::fclose(f);
+  writeppm(prefix + ".ppm", rgb, width, height);
+  for (dialogwin* p : w->pages) {
+    if (!p->page) continue;
+    for (dialogwin* o : w->pages)
+      if (o->parenttab == p->parenttab && o->page) o->page->hide();
+    p->page->show();
+    if (snapshot(w, rgb, width, height)) writeppm(prefix + "-" + std::to_string(p->dlg->id) + ".ppm", rgb, width, height);
   }
+  std::set<int> tabs;
+  for (dialogwin* p : w->pages) tabs.insert(p->parenttab);
+  for (int t : tabs) showpages(w, t);
 }
 
 }  // namespace
@@ -1005,6 +1279,7 @@ bool windowstart() {
   Fl::set_labeltype(plainlabel, plaindraw, plainmeasure);
   Fl::set_font(FL_HELVETICA, " Liberation Sans");
   Fl::set_font(FL_HELVETICA_BOLD, "BLiberation Sans");
+  Fl::set_font(FL_COURIER, " Liberation Mono");
   Fl::background(212, 208, 200);
   Fl::scheme("none");
   FL_NORMAL_SIZE = fontsize;
@@ -1082,6 +1357,32 @@ bool windowshows(dialogrecord& dlg, int id) {
   return it->second->visible();
 }
 
+int windowtextwidth(const std::string& text, bool fixed) {
+  if (!active) return 0;
+  if (fixed) fl_font(FL_COURIER, fixedsize);
+  else fl_font(FL_HELVETICA, fontsize);
+  return (int)std::ceil(fl_width(text.c_str()));
+}
+
+bool windowtabspot(dialogrecord& dlg, int id, int tab, int& x, int& y) {
+  dialogwin* w = winof(dlg, false);
+  if (!w) return false;
+  auto it = w->widgets.find(id);
+  auto* t = it == w->widgets.end() ? nullptr : dynamic_cast<tabheader*>(it->second);
+  if (!t || tab < 1 || (size_t)tab > t->captions.size()) return false;
+  fl_font(FL_HELVETICA, fontsize);
+  int tx = t->x() + 2;
+  for (int i = 1; i < tab; i++) tx += (int)fl_width(t->captions[(size_t)i - 1].c_str()) + 12;
+  x = tx + ((int)fl_width(t->captions[(size_t)tab - 1].c_str()) + 12) / 2;
+  y = t->y() + t->rowh() / 2;
+  return true;
+}
+
+bool windowshown(dialogrecord& dlg) {
+  dialogwin* w = winof(dlg, false);
+  return w && w->window && w->window->shown() && w->window->visible();
+}
+
 #else  // no window toolkit: always headless
 
 bool windowstart() { return false; }
@@ -1095,5 +1396,8 @@ long windowwakes() { return 0; }
 long windowapplied() { return 0; }
 std::string windowtext(dialogrecord&, int) { return {}; }
 bool windowshows(dialogrecord&, int) { return false; }
+int windowtextwidth(const std::string&, bool) { return 0; }
+bool windowtabspot(dialogrecord&, int, int, int&, int&) { return false; }
+bool windowshown(dialogrecord&) { return false; }
 
 #endif  // OSTREL_WINDOW

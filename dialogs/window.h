@@ -58,3 +58,11 @@ long windowapplied();
 std::string windowtext(dialogrecord& dlg, int id);
 // The control's widget is visible now (its page shown, the window shown or not).
 bool windowshows(dialogrecord& dlg, int id);
+// The width in pixels of a text in the dialog font (fixed false) or the lists' fixed-pitch font;
+// 0 while the backend is not installed. Window thread.
+int windowtextwidth(const std::string& text, bool fixed);
+// The middle of tab n of a tab control (window pixels), for a click; false without the window
+// or such a tab.
+bool windowtabspot(dialogrecord& dlg, int id, int tab, int& x, int& y);
+// The dialog's top-level window is shown now.
+bool windowshown(dialogrecord& dlg);

@@ -15,6 +15,12 @@ int (*dynreleaser)(void* handle) = dlclose;
 namespace {
 
 std::mutex dynlock;
+thread_local std::string lasterror;
+
+std::string loadererror() {
+  const char* e = dlerror();
+  return e ? e : "unknown reason";
+}
 // Handles handed out by dynload and not yet released; dlopen counts references and gives the
 // same handle for a second load of one file, so each load is one entry.
 std::multiset<void*> dynhandles;
@@ -37,20 +43,39 @@ bool isfile(const std::string& p) {
 }  // namespace
 
 void* dynload(const char* name) {
-  if (!name || !*name) return nullptr;
+  lasterror.clear();
+  if (!name || !*name) {
+    lasterror = "no library name";
+    return nullptr;
+  }
   void* h = nullptr;
   if (std::strchr(name, '/')) {
     h = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!h) lasterror = loadererror();
   } else {
     std::string local = dynprogdir() + name;
-    if (isfile(local)) h = dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) h = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (isfile(local)) {
+      h = dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!h) lasterror = loadererror();
+    }
+    if (!h) {
+      h = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (h) lasterror.clear();
+      else if (lasterror.empty()) lasterror = loadererror();
+    }
   }
   if (h) {
     std::lock_guard<std::mutex> g(dynlock);
     dynhandles.insert(h);
   }
   return h;
+}
+
+std::string dynerror() { return lasterror; }
+
+bool dynexists(const char* name) {
+  if (!name || !*name) return false;
+  return std::strchr(name, '/') ? isfile(name) : isfile(dynprogdir() + name);
 }
 
 void* dynentry(void* module, const char* name) {

@@ -7,8 +7,18 @@
 // are ELF shared objects.
 #pragma once
 
+#include <string>
+
 // LoadLibraryA: the library's handle, or null when it cannot be loaded.
 void* dynload(const char* name);
+
+// Why the last dynload of this thread failed, as the loader said it ("" after a success). For
+// a bare name whose file lies in the program folder but does not load (damaged, empty, built
+// for another machine, a library it needs is missing) that file's reason, not the later search.
+std::string dynerror();
+// The file lies in the program folder (a bare name) or exists as given: a failed load of it
+// is a broken library, not a missing one.
+bool dynexists(const char* name);
 
 // GetProcAddress: the address of the export, or null when the module is null or has no such
 // export.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/statusout.h"
+
 namespace {
 std::atomic<int> forcedanswer{0};
 std::mutex hooklock;
@@ -29,6 +31,7 @@ int msgbox(const std::string& text, const std::string& caption, int flags) {
   }
   if (h) return h(text, caption, flags);
   // One line, whatever line breaks the text holds.
+  statusbreak();  // stderr may share the terminal with a progress line
   std::string line = caption + ": ";
   for (char c : text) line += (c == '\r' || c == '\n') ? ' ' : c;
   std::fprintf(stderr, "%s\n", line.c_str());

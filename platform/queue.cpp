@@ -18,6 +18,7 @@ queuestate& q = *new queuestate;
 std::mutex& qlock = q.lock;
 std::condition_variable& qcond = q.cond;
 std::deque<message>& qitems = q.items;
+std::atomic<int> qcloses{0};  // close requests in the queue
 std::atomic<void (*)(int)> qpump{nullptr};
 std::atomic<void (*)()> qwake{nullptr};
 }  // namespace
@@ -32,7 +33,24 @@ void postmsg(const message& m) {
 }
 
 void postwake() { postmsg(message{msgwake}); }
-void postclose() { postmsg(message{msgclose}); }
+void postclose(int reason) {
+  message m{msgclose};
+  m.code = reason;
+  qcloses.fetch_add(1);
+  postmsg(m);
+}
+
+const std::atomic<int>& closepending() { return qcloses; }
+
+namespace {
+// The front message leaves the queue (the caller holds the lock).
+message takefront() {
+  message m = qitems.front();
+  qitems.pop_front();
+  if (m.kind == msgclose) qcloses.fetch_sub(1);
+  return m;
+}
+}  // namespace
 void postquit(int code) {
   message m{msgquit};
   m.code = code;
@@ -42,8 +60,7 @@ void postquit(int code) {
 bool peekmsg(message& m) {
   std::lock_guard<std::mutex> g(qlock);
   if (qitems.empty()) return false;
-  m = qitems.front();
-  qitems.pop_front();
+  m = takefront();
   return true;
 }
 
@@ -57,8 +74,7 @@ bool getmsg(message& m) {
     std::unique_lock<std::mutex> g(qlock);
     qcond.wait(g, [] { return !qitems.empty() || qpump.load() != nullptr; });
     if (qitems.empty()) continue;
-    m = qitems.front();
-    qitems.pop_front();
+    m = takefront();
     break;
   }
   return m.kind != msgquit;
@@ -67,6 +83,7 @@ bool getmsg(message& m) {
 void clearqueue() {
   std::lock_guard<std::mutex> g(qlock);
   qitems.clear();
+  qcloses = 0;
 }
 
 void setqueuepump(void (*pump)(int), void (*wake)()) {

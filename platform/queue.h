@@ -7,7 +7,18 @@
 // window thread) and quit.
 #pragma once
 
+#include <atomic>
 #include <string>
+
+// Why a close request came (the code of a msgclose): the user asked (close box, Escape,
+// SIGINT, SIGTERM: the loop asks the quit question while encoding), or nobody is left to ask
+// (the terminal closed, SIGHUP; the reader of standard output went away, SIGPIPE: the run
+// stops without a question).
+enum closereasons : int {
+  closeasked = 0,
+  closehangup = 1,
+  closepipe = 2,
+};
 
 enum msgkinds : int {
   msgwake = 1,   // wake the step machine (no arguments)
@@ -21,13 +32,16 @@ struct message {
   int dialogid = 0;  // msgevent: the dialog's resource id
   int id = 0;        // msgevent: the control id
   int event = 0;     // msgevent: the event code
-  int code = 0;      // msgquit: the result
+  int code = 0;      // msgquit: the result; msgclose: the reason (closereasons)
   void* target = nullptr;  // msgevent: the dialog record the event belongs to
 };
 
 void postmsg(const message& m);
 void postwake();
-void postclose();
+void postclose(int reason = closeasked);
+// Close requests posted and not yet taken from the queue. Long work on the window thread
+// (the start-up's open of the source) watches it to give up early.
+const std::atomic<int>& closepending();
 void postquit(int code);
 
 // Takes the next message, waiting as long as it takes; false when it is the quit message

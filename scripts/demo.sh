@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the packages, builds the programs and encodes the bundled demo clip at constant
 # quantiser 4: the stream is build/bin/demo.m2v, the log build/bin/demo.log. Extra arguments go
-# to the encoder.
+# to the encoder. build/ is configured as scripts/test.sh configures it (scripts/configure.sh);
+# only the programs and our libraries are built here, the tests are left to scripts/test.sh.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
-cmake --build build -j"$(nproc)"
+bash scripts/configure.sh build
+cmake --build build -j"$(nproc)" --target ostrel avisynthdll dgdecodedll
 cp resources/demo.avs build/bin/demo.avs
 cd build/bin
 ./ostrel -i demo.avs -o demo.m2v -cq 4 -log demo.log "$@"

@@ -23,11 +23,13 @@ struct bridgestate {
   d2vopenfn d2vopenentry = nullptr;
   d2vframefn d2vframeentry = nullptr;
   d2vclosefn d2vcloseentry = nullptr;
+  d2vfilefn d2vfileentry = nullptr;  // optional
   const int32_t* d2vinfo = nullptr;  // the decoder's video record of the open project
   int d2vlumasize = 0, d2vchromasize = 0;
 };
 
 bridgestate bridge;
+const std::atomic<int>* stopword = nullptr;  // see avswatchstop
 // Every operation runs alone: the front end fetches frames from two threads, and a frame server
 // or decoder library owes us no more than one call at a time.
 std::mutex bridgelock;
@@ -70,6 +72,7 @@ int avsopen(const char* script, int& width, int& height, int& frames, int& fpsnu
   if (!bridge.avsmodule) return 1;
   releaseclip();
   if (!bridge.avsenv) return 2;  // the library loaded but gave no environment
+  bridge.avsenv->watchstop(stopword);
   try {
     bridge.avsclip = new fsclip*(nullptr);
     fsvalue name(script ? script : "");
@@ -165,6 +168,7 @@ int d2vload(const char* library) {
   bridge.d2vinfo = nullptr;
   bridge.d2vresolved = 0;
   bridge.d2vloaded = 0;
+  bridge.d2vfileentry = nullptr;
   bridge.d2vmodule = dynload(library);
   if (!bridge.d2vmodule) return 128;
   bridge.d2vloaded = 1;
@@ -198,14 +202,48 @@ int d2vopen(const char* project, int& width, int& height, int& frames, int& fpsn
   return 0;
 }
 
-void d2vgetframe(int n, uint8_t* y, uint8_t* u, uint8_t* v) {
+int d2vgetframe(int n, uint8_t* y, uint8_t* u, uint8_t* v) {
   std::lock_guard<std::mutex> g(bridgelock);
-  if (!bridge.d2vinfo || !bridge.d2vframeentry) return;
+  if (!bridge.d2vinfo || !bridge.d2vframeentry) return 6;
   const uint8_t* p = bridge.d2vframeentry(n);
-  if (!p) return;
+  if (!p) return 6;
   std::memcpy(y, p, (size_t)bridge.d2vlumasize);
   std::memcpy(u, p + bridge.d2vlumasize, (size_t)bridge.d2vchromasize);
   std::memcpy(v, p + bridge.d2vlumasize + bridge.d2vchromasize, (size_t)bridge.d2vchromasize);
+  return 0;
+}
+
+std::vector<std::string> avsfiles() {
+  std::lock_guard<std::mutex> g(bridgelock);
+  std::vector<std::string> names;
+  if (!bridge.avsenv) return names;
+  for (int i = 0;; i++) {
+    const char* n = bridge.avsenv->fileread(i);
+    if (!n) break;
+    names.emplace_back(n);
+  }
+  return names;
+}
+
+std::vector<std::string> d2vfiles() {
+  std::lock_guard<std::mutex> g(bridgelock);
+  std::vector<std::string> names;
+  if (!bridge.d2vinfo || !bridge.d2vmodule) return names;
+  if (!bridge.d2vfileentry)
+    bridge.d2vfileentry = (d2vfilefn)dynentry(bridge.d2vmodule, "sourceFile");
+  if (!bridge.d2vfileentry) return names;
+  for (int i = 0;; i++) {
+    const char* n = bridge.d2vfileentry(i);
+    if (!n) break;
+    names.emplace_back(n);
+  }
+  return names;
+}
+
+void avswatchstop(const std::atomic<int>* word) {
+  std::lock_guard<std::mutex> g(bridgelock);
+  stopword = word;
+  if (bridge.avsenv) bridge.avsenv->watchstop(word);
 }
 
 int d2vfree() {
@@ -220,6 +258,7 @@ int d2vfree() {
   bridge.d2vopenentry = nullptr;
   bridge.d2vframeentry = nullptr;
   bridge.d2vcloseentry = nullptr;
+  bridge.d2vfileentry = nullptr;
   bridge.d2vinfo = nullptr;
   return 0;
 }

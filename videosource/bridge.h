@@ -8,7 +8,10 @@
 // alone (the front end's window thread and its scan thread both fetch frames).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Loads "avisynth.dll" (program folder first) and creates its script environment.
 // 0; 1 the library did not load; 2 it has no export CreateScriptEnvironment, or that gave no
@@ -48,9 +51,21 @@ int d2vopen(const char* project, int& width, int& height, int& frames, int& fpsn
             int* sixth = nullptr);
 
 // Copies frame n of the open project: width x height luma bytes into Y, then a quarter of that
-// into U (Cb) and into V (Cr); the planes are packed (pitches width and width / 2). Without an
-// open project, or when the decoder gives no frame, the planes are left unchanged.
-void d2vgetframe(int n, uint8_t* y, uint8_t* u, uint8_t* v);
+// into U (Cb) and into V (Cr); the planes are packed (pitches width and width / 2). 0; 6
+// without an open project or when the decoder gives no frame (it cannot decode it): the planes
+// are then left unchanged.
+int d2vgetframe(int n, uint8_t* y, uint8_t* u, uint8_t* v);
+
+// The files the open source reads, as its library names them: the scripts a script imports and
+// the media files its sources open (frame server), or the video files a project lists (decoder
+// library). Empty when nothing is open or the library does not tell.
+std::vector<std::string> avsfiles();
+std::vector<std::string> d2vfiles();
+
+// While word is set and above 0, a long open of the frame server (indexing a video, reading a
+// script) gives up with its error (code 3 of avsopen); null stops watching. The word belongs to
+// the caller and must outlive the watch.
+void avswatchstop(const std::atomic<int>* word);
 
 // Frees the decoder library. 0 (also when none is loaded); 129 it could not be freed (the
 // library then stays loaded).

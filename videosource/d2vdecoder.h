@@ -16,4 +16,7 @@ typedef const int32_t* (*d2vopenfn)(const char* project);
 typedef const uint8_t* (*d2vframefn)(int n);
 // Must exist; the bridge never calls it.
 typedef void (*d2vclosefn)();
+// Optional ("sourceFile"): the i-th video file (0-based) of the open project, as the library
+// found it on disk; null past the last one or with no project open.
+typedef const char* (*d2vfilefn)(int i);
 }

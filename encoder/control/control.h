@@ -38,6 +38,9 @@ extern std::atomic<bool> abortlatched; // step 98 was asked for; later 11, 12, 9
 struct statusrec {
   int code = 0;
   std::string message;
+  // For a failure whose fixed text hides the cause: a line naming the file and the reason
+  // (shown after the code's text, on stderr and in the status line); empty otherwise.
+  std::string detail;
 };
 extern statusrec statusblock;
 
@@ -60,6 +63,15 @@ void quitrun();
 void putstatus(const std::string& text, bool always = false);
 // The current status line (512 characters).
 std::string getstatusline();
+// Keeps a status text up for ms milliseconds for the user to read in the window (a countdown
+// step of the end or of an error, an error line, a warning). Without a window the text is
+// printed and stays where it is, so nothing waits; a worker still passes its gate.
+void statuspause(int ms);
+// The progress that the headless output prints for dialog 101: while the status line holds
+// " pass P, picture n of N", that text, the percentage and, once the pass has shown them, the
+// current frame rate and the time left (" pass 1, picture 40 of 250, 16%, 310 fps, 0:00:01
+// left"); an empty text while it holds anything else (a message).
+std::string headlessprogress(dialogrecord& dlg);
 
 // How the program ended (the process exit status; the front end ignores it, scripts use it).
 enum exitstatuses : int {
@@ -68,6 +80,7 @@ enum exitstatuses : int {
   exitrunerror = 2,  // the run ended on an error (step 98, a failed re-open of the source)
   exitstopped = 3,   // the user quit before the run was done
   exitshutdown = 4,  // the run ended well but the asked-for shutdown failed
+  exitdamaged = 5,   // the run ended, but frames the source could not deliver were replaced
 };
 extern std::atomic<int> exitstatus;
 
@@ -77,5 +90,6 @@ int winmain(int argc, char** argv);
 // Thread entries of the passes (started at steps 11 and 12 at the lowest priority).
 void pass1thread(statusrec* status);
 void pass2thread(statusrec* status);
-// The last worker: final text, countdown, optional shutdown, then quit.
+// The last worker: final text, countdown (one second a step in a window, at once without
+// one), optional shutdown (300 seconds everywhere: the user's time to cancel), then quit.
 void finishthread(statusrec* status);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "encoder/control/control.h"
 #include "common/listread.h"
@@ -26,7 +27,8 @@ const char* const inikeys[inikeycount] = {
 
 namespace {
 
-constexpr size_t linelength = 512;       // one settings line as the reader takes it
+constexpr size_t linelength = 512;       // one settings line as the reader takes it (a path
+                                         // going on past it is refused, never cut)
 constexpr size_t listlinelength = 1 << 20;  // list lines are read whole (bounded all the same)
 constexpr int numberlastcol = 80;        // numbers after column 80 are not seen
 constexpr int keywordlastcol = 79;
@@ -96,13 +98,46 @@ void setpresets() {
 
 int frameindex(int f) { return std::clamp(f, 0, lastchapterframe); }
 
+// Zones as read, in file order; applied once the whole file has been read (applyzones).
+struct zone {
+  int frame;
+  float factor;
+};
+std::vector<zone> zones;
+
+// zonefactors from the zones: each frame takes the factor of the zone read last among those
+// that start at or before it, so later zones override earlier ones from their frame on. One
+// walk over the zones and one over the frames, however many zones there are.
+void applyzones() {
+  if (zones.empty()) return;
+  std::vector<int> last(maxframes, -1);  // per frame: the last zone (file order) starting there
+  for (size_t i = 0; i < zones.size(); ++i) last[zones[i].frame] = static_cast<int>(i);
+  int current = -1;
+  for (int f = 0; f < maxframes; ++f) {
+    current = std::max(current, last[f]);
+    if (current >= 0) zonefactors[f] = zones[current].factor;
+  }
+  zones.clear();
+}
+
 // Reads the value of one key line; false on an unreadable or missing value (keycontext names
-// the key then).
+// the key then, and why what was wrong when the value text says nothing of it).
 class linereader {
  public:
-  linereader(std::FILE* f) : list_(filesource(f, listlinelength)) {}
+  explicit linereader(std::FILE* f)
+      : list_([this, f](std::string& line) {
+          bool cut = false;
+          int r = readline(f, line, listlinelength, &cut);
+          if (r > 0 && cut) {
+            why = "a line of its list is longer than " + std::to_string(listlinelength) +
+                  " characters";
+            return -1;
+          }
+          return r;
+        }) {}
 
   bool apply(int key, const std::string& raw, const std::string& upper);
+  std::string why;
 
  private:
   bool ints(const std::string& upper, int col, int* v, int n) {
@@ -126,14 +161,31 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
   inivaluesrec& iv = inivalues;
   const int n = static_cast<int>(std::char_traits<char>::length(inikeys[key]));
   const int c = n + 2;  // one character after the key is skipped, whatever it is
-  auto path = [&] { return trimmed(columns(raw, c, n + 501)); };
+  // A path is at most 500 characters: one that goes on beyond them is refused, never cut.
+  auto path = [&](std::string& p) {
+    if (raw.find_first_not_of(' ', static_cast<size_t>(n + 501)) != std::string::npos) {
+      why = std::string(inikeys[key]) + ": the path is longer than 500 characters";
+      return false;
+    }
+    p = trimmed(columns(raw, c, n + 501));
+    return true;
+  };
   int v[4] = {0, 0, 0, 0};
   float r = 0.0f;
   int w = -1;
   switch (key) {
-    case keyinfile: settings.inpath = path(); settings.inputgiven = true; break;
-    case keyoutfile: settings.outpath = path(); settings.outputgiven = true; break;
-    case keylogfile: settings.logpath = path(); settings.logfileon = true; break;
+    case keyinfile:
+      if (!path(settings.inpath)) return false;
+      settings.inputgiven = true;
+      break;
+    case keyoutfile:
+      if (!path(settings.outpath)) return false;
+      settings.outputgiven = true;
+      break;
+    case keylogfile:
+      if (!path(settings.logpath)) return false;
+      settings.logfileon = true;
+      break;
     case keyframes:
       if (!ints(upper, c, v, 2)) return false;
       iv.firstframe = v[0];
@@ -262,8 +314,7 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
         float z = 0.0f;
         list_.beginread();
         if (list_.getint(f) != listok || list_.getreal(z) != listok) return false;
-        z = std::clamp(z, 0.5f, 2.0f);
-        std::fill(zonefactors + frameindex(f), zonefactors + maxframes, z);
+        zones.push_back({frameindex(f), std::clamp(z, 0.5f, 2.0f)});
       }
       break;
     }
@@ -293,9 +344,11 @@ int findkey(const std::string& upper) {
 
 }  // namespace
 
-int readini(std::string& errtext) {
+int readini(std::string& errtext, std::string* why) {
   errtext.clear();
+  if (why) why->clear();
   setpresets();
+  zones.clear();
   // A missing file is no error: presets and switches make the settings then.
   std::error_code ec;
   auto st = std::filesystem::status(settings.inifile, ec);
@@ -306,30 +359,38 @@ int readini(std::string& errtext) {
   settings.iniused = true;
   linereader values(f);
   std::string raw;
+  bool first = true;
+  // Read whole (bounded) so that a path going on past its columns is seen, then taken as the
+  // 512-character record.
+  auto finish = [&](int code) {
+    std::fclose(f);
+    applyzones();
+    return code;
+  };
   for (;;) {
     keycontext.clear();
-    int r = readline(f, raw, linelength);
+    int r = readline(f, raw, listlinelength);
     if (r == 0) break;
-    if (r < 0) {
-      std::fclose(f);
-      return 265;
-    }
-    raw.resize(linelength, ' ');
+    if (r < 0) return finish(265);
+    // A byte-order mark (a UTF-8 file from some editors) is no part of the first line.
+    if (first && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);
+    first = false;
     std::string upper = raw;
+    upper.resize(linelength, ' ');
     for (char& ch : upper)
       if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
     int key = findkey(upper);
     if (key < 0) continue;
     keycontext = std::string(": ") + inikeys[key];
+    values.why.clear();
     if (!values.apply(key, raw, upper)) {
-      std::fclose(f);
       errtext = keycontext;
-      return 265;
+      if (why) *why = values.why;
+      return finish(265);
     }
   }
   keycontext.clear();
-  std::fclose(f);
-  return 0;
+  return finish(0);
 }
 
 void checkini() {

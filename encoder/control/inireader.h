@@ -2,6 +2,7 @@
 //
 // One setting a line: a key beginning with '*', its value in fixed columns after it, lists
 // on the lines that follow. Keys compare without case; paths keep their case exactly.
+// "*ZONE" lists are applied once the file is read, in time proportional to zones and frames.
 // A line that matches no key (comments, blank lines, "*SILENT") is skipped. Lines are taken
 // as 512-character records: a longer line is cut, a trailing CR dropped, a tab is a blank.
 //
@@ -79,8 +80,10 @@ constexpr int maxkbitrate = 2147483;
 // flags (inpath, outpath, logpath) and bitrategiven/maxbitrategiven straight in settings.
 // Returns 0 (also when the file does not exist), 266 when it exists but cannot be opened,
 // 265 on a read error (errtext "") or an unreadable or missing value (errtext = keycontext,
-// ": *KEY"). Values read before a failing line stay in inivalues.
-int readini(std::string& errtext);
+// ": *KEY"). Values read before a failing line stay in inivalues. A path longer than its 500
+// characters, or a list line longer than 1 MB, fails with 265 too (never cut); why then says
+// so. A UTF-8 byte-order mark at the start of the file is skipped.
+int readini(std::string& errtext, std::string* why = nullptr);
 
 // Clamps the file values and copies them into settings. Reads showwindow (the wait time is 0
 // for a hidden window) and settings.simdlevel, the detected processor level, which a "*CPU"

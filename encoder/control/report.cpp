@@ -5,6 +5,7 @@
 #include "encoder/control/control.h"
 #include "platform/clock.h"
 #include "platform/queue.h"
+#include "platform/statusout.h"
 #include "platform/thread.h"
 
 namespace {
@@ -89,6 +90,7 @@ std::string oneline(const std::string& text) {
 }
 
 void errorout(const std::string& text) {
+  statusbreak();  // stderr may share the terminal with a progress line
   std::string line = "ostrel: " + oneline(text) + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
@@ -101,7 +103,7 @@ void errorstamp(const std::string& message, int length) {
   for (int d = 9; d >= 1; d--) {
     text[2] = (char)('0' + d);
     putstatus(text);
-    clocksleep(1000);
+    statuspause(1000);
     if (onworker() && workerstopping()) return;  // the window was closed meanwhile
   }
 }
@@ -110,7 +112,7 @@ void errorline(const std::string& message, int length) {
   runstate = 2;
   if (!showwindow) return;
   putstatus("ERROR, " + cut(message, length));
-  clocksleep(2000);
+  statuspause(2000);
 }
 
 void reportinit(statusrec* status) {
@@ -125,13 +127,18 @@ void reportinit(statusrec* status) {
     errorout(std::string("ERROR, ") + text + ": " + server);
     errorline(text);
     errorstamp(server, 512);
-  } else if (code == 265) {
-    std::string full = std::string(text) + oneline(status->message);
-    errorout("ERROR, " + full);
-    errorstamp(full);
   } else if (text) {
-    errorout(std::string("ERROR, ") + text);
-    errorstamp(text);
+    // 265 carries the settings reader's context text (": *KEY") right after its text.
+    std::string full = std::string(text) + (code == 265 ? oneline(status->message) : "");
+    std::string detail = oneline(status->detail);
+    errorout("ERROR, " + full);
+    // The file and the reason behind the fixed text: on stderr after it, and shown for two
+    // seconds before the text's countdown.
+    if (!detail.empty()) {
+      errorout(detail);
+      errorline(detail, 512);
+    }
+    errorstamp(full);
   } else {
     // A code without a text quits without showing anything; scripts still learn of it.
     errorout("ERROR, start-up failed with code " + std::to_string(code));

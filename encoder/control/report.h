@@ -13,14 +13,16 @@ const char* starttext(int code);
 void reportinit(statusrec* status);
 
 // Shows " (d) ERROR, " and the message in the status line nine times, d = 9 down to 1, one
-// second apart (only when the window is visible); sets runstate 2 first. The message is cut at
-// length characters when length >= 0.
+// second apart in a window and at once without one (statuspause); only when the window is
+// visible. Sets runstate 2 first. The message is cut at length characters when length >= 0.
 void errorstamp(const std::string& message, int length = -1);
-// Shows "ERROR, " and the message once, for two seconds (only when the window is visible);
-// sets runstate 2 first. The stream and statistics writers use it for their fatal errors.
+// Shows "ERROR, " and the message once, for two seconds in a window (only when the window is
+// visible); sets runstate 2 first. The stream and statistics writers use it for their fatal
+// errors.
 void errorline(const std::string& message, int length = -1);
 
 // A text on one line: every line break (CR, LF, CR LF) becomes one blank, trailing blanks go.
 std::string oneline(const std::string& text);
-// Writes "ostrel: " and the text as one line to stderr (seen under "*SILENT" and by scripts).
+// Writes "ostrel: " and the text as one line to stderr (seen under "*SILENT" and by scripts),
+// after ending a progress line that the headless output may have drawn on the terminal.
 void errorout(const std::string& text);

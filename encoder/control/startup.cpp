@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "dialogs/dialogs.h"
@@ -52,6 +53,51 @@ int openwidth = 0, openheight = 0, openpixeltype = 0;
 // Files that this start-up created; removed again when it fails.
 std::vector<std::string> createdfiles;
 
+// Every file the run reads or loads (the settings file, the input and the files it reads, the
+// chapter file, the program and its libraries): none of the files the run writes may be one.
+struct readfile {
+  fileid id;
+  std::string what;  // what the file is to the run, for the message
+};
+std::vector<readfile> filesread;
+
+void noteread(const std::string& path, const std::string& what) {
+  fileid id;
+  if (fileidof(path, id)) filesread.push_back({id, what});
+}
+
+// What the existing file path is to the run when the run reads it, else "".
+std::string readby(const std::string& path) {
+  fileid id;
+  if (!fileidof(path, id)) return "";
+  for (const readfile& r : filesread)
+    if (r.id == id) return r.what;
+  return "";
+}
+
+// The programs and libraries of the program folder (and its DGDecode folder), loaded or not.
+void noteprogramfolder(const std::string& dir) {
+  for (const std::string& sub : {std::string(), std::string("DGDecode/")}) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir + sub, ec)) {
+      std::string name = e.path().filename().string();
+      std::string lower = name;
+      lowercase(lower);
+      const bool library = lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dll") == 0;
+      if (library || (sub.empty() && (name == "ostrel" || name == "ostrelfront")))
+        noteread(e.path().string(), "a program or library of the encoder");
+    }
+  }
+}
+
+std::string quoted(const std::string& p) { return "\"" + p + "\""; }
+
+// Why a library did not load, when its file is there: a broken library is no missing one.
+std::string loadfailure(const char* name) {
+  if (!dynexists(name)) return "";
+  return std::string(name) + " is there but does not load: " + dynerror();
+}
+
 bool exists(const std::string& p) {
   std::error_code ec;
   return !p.empty() && fs::exists(fs::status(p, ec));
@@ -72,15 +118,6 @@ bool samefile(const std::string& a, const std::string& b) {
   return ca == cb;
 }
 
-// An existing file can be written (opened for update without emptying it).
-bool canupdate(const std::string& p) {
-  if (isdir(p)) return false;
-  std::FILE* f = std::fopen(p.c_str(), "r+b");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
-
 void show(int id, const std::string& text) {
   if (showwindow && maindialog) dlgputtext(*maindialog, id, text);
 }
@@ -93,7 +130,7 @@ void warn(const std::string& text) {
   if (unitisopen(unitlog)) logline(text);
   if (showwindow) {
     putstatus(text);
-    clocksleep(2000);
+    statuspause(2000);
   }
 }
 
@@ -120,42 +157,69 @@ void undostartup() {
 }
 
 // The output stream, the scene-change list, the scratch file and the log. Every check that can
-// fail runs before an existing file is emptied or written.
-int openfiles(const std::string& in) {
+// fail runs before an existing file is emptied or written; none of them may be a file the run
+// reads, and the output and the scene-change list are locked against a second encoder.
+int openfiles(const std::string& in, std::string& detail) {
   const std::string out = trimright(settings.outpath);
   const std::string log = settings.logfileon ? trimright(settings.logpath) : std::string();
   const std::string scd = settings.scdfile ? trimright(settings.scdname) : std::string();
   const std::string chapter = settings.chapterfilegiven ? trimright(settings.chapterpath) : std::string();
   const std::string ini = trimright(settings.inifile);
 
-  // None of the run's files may be one it reads, or another one it writes.
-  for (const std::string& other : {in, log, chapter, ini, scd})
-    if (samefile(out, other)) return 262;
-  for (const std::string& other : {in, chapter, ini, scd})
-    if (samefile(log, other)) return 263;
-  for (const std::string& other : {in, chapter, ini})
-    if (samefile(scd, other)) return 527;
-
-  // The output: an existing one must be writable; a new one is created now.
-  const bool outexisted = exists(out);
-  if (outexisted) {
-    if (!canupdate(out)) return 262;
-  } else {
-    if (out.empty() || !unitopen(unitstream, out, unitnew)) return 262;
-    createdfiles.push_back(out);
+  // None of the run's files may be one it reads (compared as files: links and other names of
+  // one file count), or another one it writes.
+  for (const fileid& id : mappedfiles()) filesread.push_back({id, "a program or library of the encoder"});
+  noteprogramfolder(settings.exedir);
+  struct written {
+    const std::string& path;
+    const char* name;
+    int code;
+  };
+  for (const written& w : {written{out, "output", 262}, written{log, "log", 263},
+                           written{scd, "scene-change list", 527}}) {
+    const std::string what = w.path.empty() ? std::string() : readby(w.path);
+    if (!what.empty()) {
+      detail = std::string(w.name) + " " + quoted(w.path) + " is " + what +
+               "; the run never overwrites a file it reads";
+      return w.code;
+    }
   }
+
+  for (const std::string& other : {in, log, chapter, ini, scd})
+    if (samefile(out, other)) {
+      detail = "output " + quoted(out) + " is " +
+               (other == log ? "the log" : other == scd ? "the scene-change list" : "read by the run");
+      return 262;
+    }
+  for (const std::string& other : {in, chapter, ini, scd})
+    if (samefile(log, other)) {
+      detail = "log " + quoted(log) + " is " + (other == scd ? "the scene-change list" : "read by the run");
+      return 263;
+    }
+  for (const std::string& other : {in, chapter, ini})
+    if (samefile(scd, other)) {
+      detail = "scene-change list " + quoted(scd) + " is read by the run";
+      return 527;
+    }
+
+  // A file open for writing, held against other encoders; an existing one is emptied only at
+  // the end.
+  auto openwritten = [&](int unit, const std::string& path, const char* name, bool& existed) {
+    existed = exists(path);
+    if (path.empty() || isdir(path)) return false;
+    const int r = unitopenlocked(unit, path);
+    if (r == 2) detail = std::string(name) + " " + quoted(path) + " is being written by another encoder";
+    else if (r != 0) detail = std::string(name) + " " + quoted(path) + ": " + std::strerror(errno);
+    if (r != 0) return false;
+    if (!existed) createdfiles.push_back(path);
+    return true;
+  };
+  bool outexisted = false;
+  if (!openwritten(unitstream, out, "output", outexisted)) return 262;
 
   // The scene-change list (rewritten when it exists).
   bool scdexisted = false;
-  if (settings.scdfile) {
-    scdexisted = exists(scd);
-    if (scdexisted) {
-      if (!canupdate(scd)) return 527;
-    } else {
-      if (!unitopen(unitscd, scd, unitnew)) return 527;
-      createdfiles.push_back(scd);
-    }
-  }
+  if (settings.scdfile && !openwritten(unitscd, scd, "scene-change list", scdexisted)) return 527;
 
   // The scratch file of a two-pass run, in the program folder, locked against other encoders.
   settings.dbspath.clear();
@@ -177,8 +241,8 @@ int openfiles(const std::string& in) {
   }
 
   // Nothing can fail any more but the writes themselves: empty the existing files now.
-  if (outexisted && !unitopen(unitstream, out, unitnew)) return 262;
-  if (scdexisted && !unitopen(unitscd, scd, unitnew)) return 527;
+  if (outexisted && !unitempty(unitstream)) return 262;
+  if (scdexisted && !unitempty(unitscd)) return 527;
   if (settings.logfileon) {
     if (logexisted) {
       const std::string bar(50, '=');
@@ -206,12 +270,23 @@ int runstartup(statusrec& status) {
   getcpulevel(code);
   if (code != 0) return code;
 
-  // Settings file, then the switches over it.
+  // Settings file, then the switches over it. A file named by "-ini" must be there; a FIFO or a
+  // device would block the start-up or never end.
   inipath();
+  const std::string ini = trimright(st.inifile);
+  if (st.inifilegiven && !exists(ini)) {
+    status.detail = "settings file " + quoted(ini) + " does not exist";
+    return 266;
+  }
+  if (exists(ini) && !isregularfile(ini)) {
+    status.detail = "settings file " + quoted(ini) + " is not a regular file";
+    return 266;
+  }
   std::string context;
-  code = readini(context);
+  code = readini(context, &status.detail);
   if (code == 265) status.message = context;
   if (code != 0) return code;
+  noteread(ini, "the settings file");
   const int rawvbvsize = inivalues.vbvsize;
   checkini();
   if ((code = parseargs()) != 0) return code;
@@ -251,19 +326,32 @@ int runstartup(statusrec& status) {
   if (!exists(in) || isdir(in)) return 259;
   inputtype();
   if (!st.avsinput && !st.d2vinput) return 260;
+  noteread(in, "the input");
   int w = 0, h = 0, frames = 0, num = 0, den = 0, pixeltype = 0;
   if (st.d2vinput) {
-    if ((code = d2vload("DGDecode.dll")) != 0) return code;
+    if ((code = d2vload("DGDecode.dll")) != 0) {
+      status.detail = loadfailure("DGDecode.dll");
+      return code;
+    }
     code = d2vopen(in.c_str(), w, h, frames, num, den);
+    if (code == 0)
+      for (const std::string& f : d2vfiles()) noteread(f, "a video file that " + quoted(in) + " lists");
   } else {
-    if ((code = avsload()) != 0) return code;
+    if ((code = avsload()) != 0) {
+      if (code == 1) status.detail = loadfailure("avisynth.dll");
+      return code;
+    }
     char msg[512];
     std::fill(std::begin(msg), std::end(msg), ' ');
+    // A stop asked for meanwhile (SIGINT, the close box) ends a long open, such as indexing.
+    avswatchstop(&closepending());
     code = avsopen(in.c_str(), w, h, frames, num, den, msg, sizeof msg, &pixeltype);
+    avswatchstop(nullptr);
     if (code == 3) {
       st.errtext = trimright(std::string(msg, sizeof msg));
       status.message = st.errtext;
     }
+    for (const std::string& f : avsfiles()) noteread(f, "a file that " + quoted(in) + " reads");
   }
   const bool opened = code == 0;
   openwidth = w;
@@ -290,7 +378,10 @@ int runstartup(statusrec& status) {
   // The matrix library of the adaptive matrix.
   if (st.adaptivematrix) {
     matrixmodule = dynload("matrix.dll");
-    if (!matrixmodule) return 600;
+    if (!matrixmodule) {
+      status.detail = loadfailure("matrix.dll");
+      return 600;
+    }
     void* entry = dynentry(matrixmodule, "EXTMATRIX");
     if (!entry) return 601;
     st.extmatrixentry = reinterpret_cast<void (*)(int32_t*, int32_t*, int16_t*, int16_t*)>(entry);
@@ -300,11 +391,20 @@ int runstartup(statusrec& status) {
   if (st.chapterfilegiven) {
     const std::string cp = trimright(st.chapterpath);
     if (!exists(cp)) return 520;
-    if (isdir(cp) || !unitopen(unitchapter, cp, unitread)) return 519;
+    if (!isregularfile(cp)) {
+      status.detail = "chapter file " + quoted(cp) + " is not a regular file";
+      return 519;
+    }
+    if (!unitopen(unitchapter, cp, unitread)) return 519;
+    noteread(cp, "the chapter file");
     int negatives = 0;
-    code = readchapters(unitfile(unitchapter), negatives);
+    std::string why;
+    code = readchapters(unitfile(unitchapter), negatives, &why);
     unitclose(unitchapter);
-    if (code != 0) return code;
+    if (code != 0) {
+      if (!why.empty()) status.detail = "chapter file " + quoted(cp) + ": " + why;
+      return code;
+    }
     if (negatives > 0)
       warn(" WARNING, chapter file: " + std::to_string(negatives) + " negative frame number" +
            (negatives == 1 ? "" : "s") + " skipped");
@@ -406,7 +506,7 @@ int runstartup(statusrec& status) {
   if (allocframes() != 0) return 269;
 
   // The files last, so that a failure before leaves every existing file as it was.
-  if ((code = openfiles(in)) != 0) return code;
+  if ((code = openfiles(in, status.detail)) != 0) return code;
 
   initheaders();
 
@@ -442,7 +542,13 @@ void makepaths() {
   const std::string out = trimright(settings.outpath);
   settings.inputdir = folder(in);
   settings.outputdir = folder(out);
-  settings.scdname = (out.size() >= 5 ? out.substr(0, out.size() - 4) : std::string()) + "_scd.txt";
+  // Beside the output: its name less its extension (".m2v"), else the whole name, then
+  // "_scd.txt"; a dot in a folder name or at the start of the file name is no extension.
+  const size_t slash = out.find_last_of('/');
+  const size_t namestart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = out.find_last_of('.');
+  const bool extension = dot != std::string::npos && dot > namestart;
+  settings.scdname = (extension ? out.substr(0, dot) : out) + "_scd.txt";
 }
 
 void inputtype() {
@@ -466,27 +572,43 @@ double fpstocode(int numerator, int denominator, int& code) {
   return r;
 }
 
-int readchapters(std::FILE* f, int& negatives) {
+int readchapters(std::FILE* f, int& negatives, std::string* why) {
   negatives = 0;
+  if (why) why->clear();
   if (!f) return 518;
   std::string first;
-  int r = readline(f, first, chapterlinelength);
+  bool cut = false;
+  int r = readline(f, first, chapterlinelength, &cut);
   if (r < 0) return 518;
   if (r == 0) return 0;
   std::string head = first;
   lowercase(head);
   size_t a = head.find_first_not_of(' ');
   bool keyed = a != std::string::npos && head.compare(a, 8, "*chapter") == 0;
-  // Without the key line, the first line already holds frame numbers.
+  // Without the key line, the first line already holds frame numbers: a number past its 128
+  // characters would be cut ("250" becoming 25), so such a line is refused.
+  if (!keyed && cut) {
+    if (why) *why = "line 1 is longer than " + std::to_string(chapterlinelength) + " characters";
+    return 518;
+  }
   bool pending = !keyed;
-  linesource rest = filesource(f, listlinelength);
+  int lineno = 1;
   listreader numbers([&](std::string& line) {
     if (pending) {
       pending = false;
       line = first;
       return 1;
     }
-    return rest(line);
+    bool longer = false;
+    int got = readline(f, line, listlinelength, &longer);
+    if (got > 0) lineno++;
+    if (got > 0 && longer) {
+      if (why)
+        *why = "line " + std::to_string(lineno) + " is longer than " +
+               std::to_string(listlinelength) + " characters";
+      return -1;
+    }
+    return got;
   });
   for (;;) {
     int v = 0;
@@ -554,28 +676,44 @@ void initencoder(statusrec& status) {
   status = statusrec{};
   startwarnings.clear();
   createdfiles.clear();
+  filesread.clear();
   int code = runstartup(status);
   status.code = code;
   if (code != 0) {
     undostartup();
     if (code != 3 && code != 265) status.message.clear();
+    if (code == 3) status.detail.clear();  // the frame server's message says it
     return;
   }
   postwake();
 }
 
-bool reopenscript(int pass) {
+bool reopenscript(int pass, std::string& why) {
   int w = 0, h = 0, frames = 0, num = 0, den = 0, pixeltype = 0;
   char msg[512];
+  std::fill(std::begin(msg), std::end(msg), ' ');
   const std::string in = trimright(settings.inpath);
-  if (avsopen(in.c_str(), w, h, frames, num, den, msg, sizeof msg, &pixeltype) != 0) return false;
+  const std::string at = "pass " + std::to_string(pass) + ": ";
+  const int code = avsopen(in.c_str(), w, h, frames, num, den, msg, sizeof msg, &pixeltype);
+  if (code == 3) {
+    why = at + trimright(std::string(msg, sizeof msg));
+    return false;
+  }
+  if (code != 0) {
+    const char* text = starttext(code);
+    why = at + quoted(in) + ": " + (text ? text : "the frame server failed with code " + std::to_string(code));
+    return false;
+  }
   if (w != openwidth || h != openheight || pixeltype != openpixeltype) {
     // The ring and the tables are laid out for the first picture; a bigger one would not fit.
-    std::string why = "pass " + std::to_string(pass) + ": the script now gives " +
-                      picturetext(w, h, pixeltype) + ", at start-up " +
-                      picturetext(openwidth, openheight, openpixeltype);
-    errorout(why);
-    if (settings.logfileon) logline(" *** ERROR, " + why);
+    why = at + "the script now gives " + picturetext(w, h, pixeltype) + ", at start-up " +
+          picturetext(openwidth, openheight, openpixeltype);
+    return false;
+  }
+  if (frames <= settings.lastframe) {
+    // Frames past its new end would come as copies of its last frame, said by nobody.
+    why = at + quoted(in) + " now has " + std::to_string(frames) + " frames, the run encodes up to frame " +
+          std::to_string(settings.lastframe);
     return false;
   }
   return true;

@@ -24,8 +24,10 @@ struct statusrec;
 void initencoder(statusrec& status);
 // Opens the frame-server script again before a pass (steps 11 and 12; only for a script
 // source). False when the open fails, or when the script now delivers another width, height
-// or pixel type than at start-up (the frame ring and the tables are laid out for that one).
-bool reopenscript(int pass);
+// or pixel type, or fewer frames than the run encodes, than at start-up (the frame ring and
+// the tables are laid out for that one); why then says what happened (the frame server's
+// own message for a failed open).
+bool reopenscript(int pass, std::string& why);
 // Releases what the start-up took (the source, the matrix library, the scratch file's lock);
 // called once after the message loop ended, after the run's files were closed.
 void closeencoder();
@@ -34,7 +36,7 @@ void closeencoder();
 // and closeencoder. Tests of the step machine set stand-ins here before winmain runs (and put
 // the defaults back after).
 extern void (*startuphook)(statusrec& status);
-extern bool (*reopenhook)(int pass);
+extern bool (*reopenhook)(int pass, std::string& why);
 extern void (*closehook)();
 
 // ---- the small routines of the sequence ----
@@ -43,7 +45,8 @@ extern void (*closehook)();
 // iniused), else exedir + "KJ.ini". Paths keep their case.
 void inipath();
 // inputdir, outputdir (up to and including the last '/', empty without one) and scdname
-// (outpath less its last 4 characters, followed by "_scd.txt").
+// (outpath less the extension of its file name, or all of it when that has none, followed by
+// "_scd.txt": always beside the output).
 void makepaths();
 // avsinput / d2vinput from the last 4 characters of a lower-cased copy of inpath (".avs",
 // ".d2v"); inpath itself keeps its case.
@@ -56,8 +59,9 @@ double fpstocode(int numerator, int denominator, int& code);
 // "*chapter" (any case, leading blanks allowed) is skipped, then every number, separated by
 // blanks, commas or line ends, up to the end of the file marks a frame; numbers above 639,999
 // count as 639,999, negative ones are skipped and counted in negatives. 0, or 518 for an
-// unreadable number or a read error.
-int readchapters(std::FILE* f, int& negatives);
+// unreadable number, a read error, or a line too long to read whole (a first line of numbers
+// past 128 characters, a later line past 1 MB), which why (when given) then names.
+int readchapters(std::FILE* f, int& negatives, std::string* why = nullptr);
 
 // The scratch file names KJ01.dbs .. KJ08.dbs (index 1..8).
 std::string scratchname(int k);

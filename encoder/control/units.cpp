@@ -1,5 +1,10 @@
 #include "encoder/control/units.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -26,6 +31,43 @@ bool unitopen(int unit, const std::string& path, int mode) {
   std::FILE* f = std::fopen(path.c_str(), how);
   if (!f) return false;
   openunits[unit] = f;
+  return true;
+}
+
+int unitopenlocked(int unit, const std::string& path) {
+  std::lock_guard<std::mutex> g(unitlock);
+  if (std::FILE* f = find(unit)) {
+    std::fclose(f);
+    openunits.erase(unit);
+  }
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return 1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return 1;
+  }
+  // Devices such as /dev/null are shared by nature; only a real file is held.
+  if (S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return 2;
+  }
+  std::FILE* f = ::fdopen(fd, "r+b");
+  if (!f) {
+    ::close(fd);
+    return 1;
+  }
+  openunits[unit] = f;
+  return 0;
+}
+
+bool unitempty(int unit) {
+  std::FILE* f = unitfile(unit);
+  if (!f || std::fflush(f) != 0) return false;
+  struct stat st;
+  if (::fstat(fileno(f), &st) != 0) return false;
+  if (S_ISREG(st.st_mode) && ::ftruncate(fileno(f), 0) != 0) return false;
+  std::rewind(f);
   return true;
 }
 

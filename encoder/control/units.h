@@ -29,6 +29,14 @@ enum unitmodes : int {
 
 // Opens path as the unit (a unit still open is closed first); false when it cannot be opened.
 bool unitopen(int unit, const std::string& path, int mode);
+
+// Opens path for writing as the unit without emptying it (created when missing) and, when it
+// is a regular file, takes an exclusive lock on it that lasts until the unit is closed: two
+// encoders never write one file. 0; 1 it cannot be opened or created; 2 another process holds
+// the lock (nothing was changed).
+int unitopenlocked(int unit, const std::string& path);
+// Empties a unit opened by unitopenlocked (a regular file) and goes to its start; false on error.
+bool unitempty(int unit);
 bool unitisopen(int unit);
 // The unit's file while it is open, else null. Use it only on the thread that writes the unit.
 std::FILE* unitfile(int unit);

@@ -20,6 +20,7 @@
 #include "encoder/control/switches.h"
 #include "common/texttime.h"
 #include "encoder/control/units.h"
+#include "encoder/passes/framering.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
@@ -30,7 +31,7 @@
 void clearpreview();
 
 void (*startuphook)(statusrec& status) = initencoder;
-bool (*reopenhook)(int pass) = reopenscript;
+bool (*reopenhook)(int pass, std::string& why) = reopenscript;
 void (*closehook)() = closeencoder;
 
 namespace {
@@ -39,6 +40,8 @@ std::atomic<bool> finishstarted{false};  // step 98 or 99 reached: the run came 
 std::atomic<bool> quitposted{false};     // the loop is ending; no more steps
 std::atomic<bool> reopenfailed{false};
 std::atomic<bool> shutdownfailed{false};
+std::atomic<bool> substitutedtold{false};  // the frames the source did not deliver were reported
+std::atomic<bool> startstopped{false};     // a stop request ended the start-up
 
 const char* quitquestion = "encoding in progress, quit anyway ?";
 const char* quitcaption = "KJ message";
@@ -50,13 +53,37 @@ void cleanuprun() {
   deletescratch();
 }
 
+// Frames the source could not deliver make a damaged stream: said once on stderr and in the
+// log (while it is still open), with the file and the count.
+void reportsubstituted() {
+  const int n = substitutedframes;
+  if (n <= 0 || substitutedtold.exchange(true)) return;
+  std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames") + " of " +
+                     trimright(settings.inpath) + " could not be read from the source; " +
+                     (n == 1 ? "it was" : "each was") + " coded as the frame before it";
+  errorout("ERROR, " + text);
+  if (settings.logfileon) logline(" *** ERROR, " + text);
+}
+
+// A stop while the run is under way: the log and stderr say so and why.
+void reportstop(int reason) {
+  if (finishstarted || statusblock.code != 0 || cleanedup) return;
+  std::string text = "encoding stopped by the user";
+  if (reason == closehangup) text += " (the terminal was closed)";
+  if (reason == closepipe) text += " (standard output was closed)";
+  errorout(text);
+  if (settings.logfileon) logline(" *** " + text);
+}
+
 // Quitting at the user's request (exit button, close request): the worker is stopped and
 // joined before its files are closed.
-void quitnow() {
+void quitnow(int reason = closeasked) {
   nextstep = 0;
   keeprunning = false;
   clocksleep(100);
   stopworker();
+  reportstop(reason);
+  reportsubstituted();
   cleanuprun();
   quitposted = true;
   postquit(0);
@@ -79,6 +106,9 @@ void runstep(int step) {
   switch (step) {
     case stepstartup:
       startuphook(statusblock);
+      // A close request that came during the start-up (the source's open gives up on it) ends
+      // the run as stopped, not as failed.
+      startstopped = statusblock.code != 0 && closepending() > 0;
       startworker([] { reportinit(&statusblock); });
       clocksleep(100);
       break;
@@ -87,10 +117,20 @@ void runstep(int step) {
       if (runstate != 0) break;
       joinworker();
       int pass = step == steppass1 ? 1 : 2;
-      if (settings.avsinput && !reopenhook(pass)) {
-        // The pass is not started: the run ends as after a fatal error.
+      std::string why;
+      if (settings.avsinput && !reopenhook(pass, why)) {
+        // The pass is not started: the run ends as after a fatal error. The frame server's
+        // own message (or what changed) follows the error on stderr and in the log, and is
+        // shown before the error's countdown.
         std::string text = "Avisynth message: invoke environment error - pass " + std::to_string(pass);
+        why = oneline(why);
         errorout(text);
+        if (!why.empty()) errorout(why);
+        if (settings.logfileon) {
+          logline(" *** ERROR, " + text);
+          if (!why.empty()) logline(" *** " + why);
+        }
+        if (!why.empty()) errorline(why, 512);
         errorstamp(text);
         reopenfailed = true;
         errorflag = true;
@@ -113,6 +153,7 @@ void runstep(int step) {
       } else {
         joinworker();
       }
+      reportsubstituted();
       cleanuprun();
       finishstarted = true;
       startworker([] { finishthread(&statusblock); });
@@ -206,7 +247,7 @@ void finishthread(statusrec*) {
     line[2] = v >= 10 ? (char)('0' + v / 10) : ' ';
     line[3] = (char)('0' + v % 10);
     if (showwindow) putstatus(line);
-    clocksleep(1000);
+    statuspause(1000);
     if (workerstopping()) return;
   }
   if (shutdownflag) {
@@ -256,6 +297,9 @@ int winmain(int argc, char** argv) {
   quitposted = false;
   reopenfailed = false;
   shutdownfailed = false;
+  substitutedtold = false;
+  startstopped = false;
+  substitutedframes = 0;
   settings.avsinput = false;
   settings.d2vinput = false;
   previewzoom = 1;
@@ -278,6 +322,7 @@ int winmain(int argc, char** argv) {
   dlgonevent(dlg, 1075, onshowbuffer);
   dlgputflag(dlg, 1075, true, ixenabled);
   dlgputflag(dlg, 1075, false);
+  dlgsetheadlessprogress(headlessprogress);
 
   // The command line: its words are kept as texts here and converted in the start-up; the
   // silent probe needs the "-ini" word.
@@ -307,9 +352,11 @@ int winmain(int argc, char** argv) {
       postquit(0);
     }
     if (m.kind == msgclose && !quitposted) {
-      if (runstate != 0 ||
+      // Without a terminal or a reader of standard output nobody can answer the question;
+      // after a failed start-up nothing is in progress.
+      if (runstate != 0 || m.code != closeasked || statusblock.code != 0 ||
           msgbox(quitquestion, quitcaption, mbyesno + mbiconwarning + mbsetforeground) == idyes)
-        quitnow();
+        quitnow(m.code);
     }
     dlgdispatch(m);
   }
@@ -323,9 +370,11 @@ int winmain(int argc, char** argv) {
   closehook();
 
   int status = exitok;
-  if (statusblock.code != 0) status = exitstartup;
+  if (startstopped) status = exitstopped;
+  else if (statusblock.code != 0) status = exitstartup;
   else if (errorflag || reopenfailed) status = exitrunerror;
   else if (!finishstarted) status = exitstopped;
+  else if (substitutedframes > 0) status = exitdamaged;
   else if (shutdownfailed) status = exitshutdown;
   exitstatus = status;
   return status;

@@ -15,7 +15,6 @@
 #include "encoder/motion/kernels.h"
 #include "encoder/passes/gopdecision.h"
 #include "encoder/passes/pass1.h"
-#include "encoder/passes/standin.h"
 #include "platform/pool.h"
 #include "platform/thread.h"
 #include "videosource/bridge.h"
@@ -26,6 +25,7 @@ mbfigures ringmbfigures[maxringsize + 1][maxmbcount];
 int32_t framelumasum[maxframes];
 framesourcefn ringsource;
 bool ringsourceahead = false;
+std::atomic<int> substitutedframes{0};
 
 namespace {
 
@@ -39,7 +39,8 @@ void framedelivered(int pass, int frame, int p, int q, int result);
 void reportsourceerror(int pass, int frame) {
   char number[16];
   std::snprintf(number, sizeof number, "%8d", frame);
-  std::string text = " pass " + std::to_string(pass) + ", Avisynth error in frame  " + number;
+  const char* server = settings.d2vinput ? "DGDecode" : "Avisynth";
+  std::string text = " pass " + std::to_string(pass) + ", " + server + " error in frame  " + number;
   text.resize(80, ' ');
   if (showwindow) putstatus(text);
   if (settings.logfileon) logline(text);
@@ -57,11 +58,7 @@ void copyentry(int p, int q) {
 int sourceframe(int frame, uint8_t* y, uint8_t* u, uint8_t* v) {
   const settingsrec& st = settings;
   if (ringsource) return ringsource(frame, y, u, v);
-  if (standinsource) {
-    standinsource(frame, y, u, v);
-    return 0;
-  }
-  if (st.d2vinput) d2vgetframe(frame, y, u, v);  // no failure is seen here
+  if (st.d2vinput) return d2vgetframe(frame, y, u, v);
   if (st.avsinput) return avsgetframe(frame, st.lumapitch, st.chromapitch, y, u, v);
   return 0;
 }
@@ -79,6 +76,7 @@ void initpass() {
   rc.framesleft = st.lastframe - st.firstframe + 1;
   rc.nextcode = st.firstframe;
   rc.closedflag = 1;
+  substitutedframes = 0;
   initgopdecision();
   endreadahead();  // a new pass reads from its own first frame
 }
@@ -94,6 +92,7 @@ void framedelivered(int pass, int frame, int p, int q, int result) {
   uint8_t* v = ringplane(p, 2);
   if (result != 0) {
     reportsourceerror(pass, frame);
+    substitutedframes.fetch_add(1);
     // Coded as a repeat of the frame before, never as what the entry held from long ago.
     if (q != p) {
       copyentry(p, q);
@@ -280,7 +279,6 @@ void readerloop(bool forworker) {
 // test seams only when ringsourceahead says so).
 bool readaheadwanted() {
   if (poolthreads() <= 1) return false;
-  if (standinsource) return false;
   return !ringsource || ringsourceahead;
 }
 

@@ -15,6 +15,7 @@
 // gives.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -34,6 +35,10 @@ struct ringcountersrec {
   int32_t closedflag = 1;       // closed_gop of the next GOP: 1 closed, 0 open
 };
 extern ringcountersrec ringcounters;
+
+// Frames of the current pass that the source could not deliver, each coded as the frame
+// before it; initpass resets it. Written by the pass worker, read after it ended.
+extern std::atomic<int> substitutedframes;
 
 // The very first frame a run measures is compared with itself. Set once per run (the
 // first-pass thread sets it at its start); cleared by the first frame fetchpass1 reads.
@@ -96,7 +101,8 @@ void saveframe();
 void restoreframe();
 
 // The source frame of entry p: through ringsource or the bridge, then the mask. A frame the
-// source fails to deliver is reported (" pass N, Avisynth error in frame" and the number, in
-// the status line and the log) and the entry takes a copy of entry q, the frame before it
+// source fails to deliver is reported (" pass N, Avisynth error in frame" and the number, or
+// " pass N, DGDecode error in frame" for a D2V project, in the status line and the log),
+// counted in substitutedframes, and the entry takes a copy of entry q, the frame before it
 // (fill bytes when there is none, q = p).
 void readframe(int pass, int frame, int p, int q);

@@ -12,7 +12,6 @@
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -330,6 +329,14 @@ void passreport(const passfigures& f, double passtime) {
   errorout(warning.substr(1));
   if (showwindow) {
     putstatus(warning);
-    clocksleep(2000);
+    statuspause(2000);
   }
 }
+
+std::vector<std::string> boxlines(const std::string& rule, const std::string& title) {
+  std::vector<std::string> out;
+  addbox(out, rule, title);
+  return out;
+}
+
+void loglines(const std::vector<std::string>& lines) { logall(lines); }

@@ -1,4 +1,6 @@
 // The script environment and the library's one export.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <list>
 #include <memory>
@@ -102,7 +104,31 @@ class environment : public fsenvcore {
     return kept.back().c_str();
   }
 
+  const char* fileread(int i) override {
+    std::lock_guard<std::mutex> g(keeplock);
+    if (i < 0 || i >= (int)files.size()) return nullptr;
+    auto it = files.begin();
+    std::advance(it, i);
+    return it->c_str();
+  }
+
+  void noteread(const std::string& path) override {
+    std::lock_guard<std::mutex> g(keeplock);
+    for (const std::string& f : files)
+      if (f == path) return;
+    files.push_back(path);
+  }
+
+  void watchstop(const std::atomic<int>* word) override { stopword = word; }
+
+  bool stopasked() override {
+    const std::atomic<int>* w = stopword.load();
+    return w && w->load() > 0;
+  }
+
  private:
+  std::atomic<const std::atomic<int>*> stopword{nullptr};
+  std::list<std::string> files;  // read by the scripts and sources, first use first
   std::mutex poollock;
   std::list<poolentry> pool;  // never shrinks: frames keep their addresses
   std::mutex keeplock;
@@ -110,6 +136,16 @@ class environment : public fsenvcore {
 };
 
 }  // namespace
+
+std::string notregular(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return "not a regular file";
+}
 
 extern "C" __attribute__((visibility("default"))) fsenv* CreateScriptEnvironment(int version) {
   if (version != fsinterface) return nullptr;

@@ -1,10 +1,16 @@
 // FFVideoSource("file"): any video file through the FFMS2 library, frame-accurate, as YV12 at
 // the file's own size and frame rate. The index FFMS2 needs is kept beside the file
-// ("file.ffindex") or, when that folder cannot be written, in the temporary folder, so a
-// second open does not index again.
+// ("file.ffindex") or, when that folder cannot be written, in the user's cache folder
+// ($XDG_CACHE_HOME/ostrel, else ~/.cache/ostrel), so a second open does not index again. An
+// index is read only from a regular file that is no link, and written into a new file that is
+// then renamed into place: a link planted under the index's name never leads the write
+// elsewhere.
+#include <fcntl.h>
 #include <ffms.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +23,7 @@
 namespace {
 
 std::once_flag ffmsinit;
+constexpr long long maxindexbytes = 1LL << 30;  // far above the index of any real video
 
 struct fferror {
   char text[1024];
@@ -31,16 +38,94 @@ struct fferror {
   std::string message() const { return text[0] ? text : "unknown error"; }
 };
 
-// The index file names to try, in order.
+// The user's cache folder for indexes, made (private to the user) when missing; "" when there
+// is none that is a real folder of this user.
+std::string cachefolder() {
+  std::string base;
+  if (const char* x = std::getenv("XDG_CACHE_HOME"); x && x[0] == '/') {
+    base = x;
+  } else if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+    base = std::string(h) + "/.cache";
+  } else {
+    return "";
+  }
+  std::string dir = base + "/ostrel";
+  ::mkdir(base.c_str(), 0700);
+  ::mkdir(dir.c_str(), 0700);
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return "";
+  return dir;
+}
+
+// The index file names to try, in order: beside the video, then in the cache folder.
 std::vector<std::string> indexnames(const std::string& path) {
   std::vector<std::string> names{path + ".ffindex"};
+  std::string cache = cachefolder();
+  if (cache.empty()) return names;
   std::error_code ec;
   std::string abs = std::filesystem::absolute(path, ec).string();
   size_t h = std::hash<std::string>{}(abs);
   char b[32];
   std::snprintf(b, sizeof b, "%016zx", h);
-  names.push_back((std::filesystem::temp_directory_path(ec) / ("ostrel-" + std::string(b) + ".ffindex")).string());
+  names.push_back(cache + "/" + b + ".ffindex");
   return names;
+}
+
+// An index from a regular file that is no link (null otherwise, or when it is no index).
+FFMS_Index* readindexfile(const std::string& name) {
+  int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  std::vector<uint8_t> data;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            st.st_size <= maxindexbytes;
+  if (ok) {
+    data.resize((size_t)st.st_size);
+    size_t got = 0;
+    while (ok && got < data.size()) {
+      ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      if (ok) got += (size_t)n;
+    }
+  }
+  ::close(fd);
+  if (!ok) return nullptr;
+  fferror err;
+  return FFMS_ReadIndexFromBuffer(data.data(), data.size(), &err.info);
+}
+
+// Writes the index into a new file beside name and renames it to name; whatever stood under
+// name (a link included) is replaced, never written through. False when it cannot be kept
+// there (nothing is left behind then).
+bool writeindexfile(const std::string& name, FFMS_Index* index) {
+  uint8_t* buffer = nullptr;
+  size_t size = 0;
+  fferror err;
+  if (FFMS_WriteIndexToBuffer(&buffer, &size, index, &err.info) != 0 || !buffer) return false;
+  std::string temp = name + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());  // a new file: O_CREAT | O_EXCL, no link followed
+  bool ok = fd >= 0;
+  size_t put = 0;
+  while (ok && put < size) {
+    ssize_t n = ::write(fd, buffer + put, size - put);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) put += (size_t)n;
+  }
+  FFMS_FreeIndexBuffer(&buffer);
+  if (fd >= 0) {
+    ::fchmod(fd, 0644);
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temp.c_str(), name.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+  }
+  return ok;
+}
+
+// FFMS2 asks this while it indexes; non-zero stops the indexing.
+int FFMS_CC indexprogress(int64_t, int64_t, void* env) {
+  return static_cast<fsenvcore*>(env)->stopasked() ? 1 : 0;
 }
 
 class ffclip : public fsclip {
@@ -76,7 +161,11 @@ class ffclip : public fsclip {
       FFMS_Init(0, 0);
       FFMS_SetLogLevel(FFMS_LOG_QUIET);
     });
+    // A FIFO would block until something writes into it.
+    const std::string kind = notregular(path);
+    if (!kind.empty()) fail("is " + kind + ", not a video file");
     if (access(path.c_str(), R_OK) != 0) fail("can't be opened: " + std::string(std::strerror(errno)));
+    env->noteread(path);
 
     // The container decides how frames are found: MPEG program and transport streams carry
     // time stamps that do not let FFMS2 seek to the exact frame, so they are decoded onwards
@@ -91,11 +180,12 @@ class ffclip : public fsclip {
     FFMS_Index* index = nullptr;
     std::vector<std::string> names = indexnames(path);
     for (const auto& name : names) {
-      fferror err;
-      FFMS_Index* i = FFMS_ReadIndex(name.c_str(), &err.info);
+      FFMS_Index* i = readindexfile(name);
       if (!i) continue;
+      fferror err;
       if (FFMS_IndexBelongsToFile(i, path.c_str(), &err.info) == 0) {
         index = i;
+        env->noteread(name);
         break;
       }
       FFMS_DestroyIndex(i);
@@ -104,14 +194,15 @@ class ffclip : public fsclip {
       FFMS_CancelIndexing(indexer);
     } else {
       fferror err;
+      FFMS_SetProgressCallback(indexer, indexprogress, env);
       index = FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &err.info);  // frees the indexer
+      if (!index && env->stopasked()) fail("not indexed: the run was stopped");
       if (!index) fail("can't be indexed: " + err.message());
-      for (const auto& name : names) {
-        fferror werr;
-        if (FFMS_WriteIndex(name.c_str(), index, &werr.info) == 0) break;
-        std::error_code ec;  // a partly written index goes; anything else of that name stays
-        if (std::filesystem::is_regular_file(name, ec)) std::filesystem::remove(name, ec);
-      }
+      for (const auto& name : names)
+        if (writeindexfile(name, index)) {
+          env->noteread(name);
+          break;
+        }
     }
     struct indexguard {
       FFMS_Index* i;

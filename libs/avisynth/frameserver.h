@@ -161,6 +161,12 @@ class fsenv {
   // Copies height rows of rowsize bytes from src (rows srcpitch apart) to dst (dstpitch apart).
   virtual void bitblt(uint8_t* dst, int dstpitch, const uint8_t* src, int srcpitch, int rowsize,
                       int height) = 0;
+  // The i-th file (0-based) that the scripts and sources of this environment have read, as
+  // they named it (scripts, media files, indexes); null past the last one.
+  virtual const char* fileread(int i) = 0;
+  // While *word is above 0 (word not null), the long work of an import (reading a script,
+  // scanning or indexing a video) stops with AvisynthError. The word stays the caller's.
+  virtual void watchstop(const std::atomic<int>* word) = 0;
 };
 
 // The one export of avisynth.dll, looked up by this name.

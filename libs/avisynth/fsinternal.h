@@ -16,7 +16,16 @@ class fsenvcore : public fsenv {
   virtual const char* keep(const std::string& text) = 0;
   // Throws AvisynthError with the text.
   [[noreturn]] void fail(const std::string& text) { throw AvisynthError{keep(text)}; }
+  // Notes a file that a script or source reads (fileread lists it, once).
+  virtual void noteread(const std::string& path) = 0;
+  // A stop was asked for (watchstop): long work gives up with fail.
+  virtual bool stopasked() = 0;
 };
+
+// What opening path would read, when it is not a regular file (a FIFO would block until
+// someone writes into it, a device may never end): "a FIFO", "a folder", "a device", ...;
+// "" for a regular file (or a link to one) and for a path that does not exist.
+std::string notregular(const std::string& path);
 
 // Where a script call stands, for the messages: "(clip.avs, line 3)".
 struct fswhere {

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <strings.h>
 
 std::string fswhere::text() const {
@@ -13,6 +12,12 @@ std::string fswhere::text() const {
 }
 
 namespace {
+
+// A script is one expression: calls nest a few levels deep, and a script is a few lines. The
+// bounds keep a hostile script from exhausting the stack or the memory.
+constexpr int maxnesting = 100;             // calls inside calls
+constexpr int maximports = 16;              // scripts importing scripts
+constexpr long long maxscriptbytes = 1 << 20;
 
 struct paramdef {
   const char* name;
@@ -68,6 +73,7 @@ struct parser {
   std::string dir;      // its folder, for relative source names
   size_t pos = 0;
   int line = 1;
+  int nesting = 0;  // calls open around the current position
 
   [[noreturn]] void error(const std::string& what, int atline) {
     env->fail("Script error: " + what + " (" + file + ", line " + std::to_string(atline) + ")");
@@ -181,6 +187,13 @@ struct parser {
     if (std::isdigit((unsigned char)c) || c == '-' || c == '+' || c == '$' || c == '.') return number();
     if (!identstart(c)) error("expected a value but found " + describe());
     int callline = line;
+    if (nesting >= maxnesting)
+      error("calls nested more than " + std::to_string(maxnesting) + " deep");
+    struct nest {
+      int& n;
+      explicit nest(int& k) : n(k) { n++; }
+      ~nest() { n--; }
+    } inside(nesting);
     std::string name = ident();
     if (strcasecmp(name.c_str(), "true") == 0) return fsvalue(true);
     if (strcasecmp(name.c_str(), "false") == 0) return fsvalue(false);
@@ -238,19 +251,30 @@ std::string basename(const std::string& p) {
 fsvalue importscript(fsenvcore* env, const std::string& path) {
   // A script that imports itself would never end.
   thread_local int depth = 0;
-  if (depth >= 16) env->fail("Import: scripts nested more than 16 deep at \"" + path + "\"");
+  if (depth >= maximports)
+    env->fail("Import: scripts nested more than " + std::to_string(maximports) + " deep at \"" +
+              path + "\"");
   struct guard {
     guard() { depth++; }
     ~guard() { depth--; }
   } g;
+  if (env->stopasked()) env->fail("Import: \"" + path + "\" not read, the run was stopped");
+  // A FIFO would wait for a writer, a device such as /dev/zero would never end.
+  const std::string kind = notregular(path);
+  if (!kind.empty()) env->fail("Import: \"" + path + "\" is " + kind + ", not a script file");
   std::ifstream in(path, std::ios::binary);
   if (!in) env->fail("Import: can't open \"" + path + "\"");
-  std::ostringstream all;
-  all << in.rdbuf();
+  env->noteread(path);
+  std::string text(maxscriptbytes + 1, '\0');
+  in.read(text.data(), (std::streamsize)text.size());
   if (in.bad()) env->fail("Import: can't read \"" + path + "\"");
+  text.resize((size_t)in.gcount());
+  if ((long long)text.size() > maxscriptbytes)
+    env->fail("Import: \"" + path + "\" is larger than " + std::to_string(maxscriptbytes >> 20) +
+              " MB; a script is one expression of a few lines");
   parser p;
   p.env = env;
-  p.text = all.str();
+  p.text = std::move(text);
   p.file = basename(path);
   size_t slash = path.rfind('/');
   p.dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);

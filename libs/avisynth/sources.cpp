@@ -211,8 +211,12 @@ class y4m : public fsclip {
     name_ = path;
     std::string w = "Y4MSource: \"" + path + "\" ";
     auto fail = [&](const std::string& what) { env->fail(w + what + at.text()); };
+    // A FIFO would block until something writes into it.
+    const std::string kind = notregular(path);
+    if (!kind.empty()) fail("is " + kind + ", not a video file");
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) fail(std::string("can't be opened: ") + std::strerror(errno));
+    env->noteread(path);
     struct stat st;
     if (fstat(fileno(file_), &st) != 0) fail("can't be read");
     off_t filesize = st.st_size;
@@ -263,6 +267,7 @@ class y4m : public fsclip {
     off_t pos = (off_t)header.size() + 1;
     while (pos < filesize) {
       int k = (int)offsets_.size();
+      if (k % 4096 == 0 && env->stopasked()) fail("not read to its end: the run was stopped");
       std::string fh;
       if (!readline(pos, fh)) fail("ends inside the header of frame " + std::to_string(k) + " (truncated file)");
       if (fh.compare(0, 5, "FRAME") != 0 || (fh.size() > 5 && fh[5] != ' '))

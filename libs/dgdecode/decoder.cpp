@@ -5,9 +5,9 @@
 // back the library's own frame block (valid until the next getFrame, openMPEG2Source or
 // closeVideo): width x height luma bytes, then (width/2) x (height/2) Cb bytes, then as many
 // Cr bytes, rows tightly packed. Frame numbers below 0 give frame 0, numbers past the end the
-// last frame. A frame that cannot be decoded is reported on stderr and the block keeps the
-// last frame delivered (black, Y 16 and Cb, Cr 128, when there was none yet); getFrame never
-// returns null while a video is open, and always null when none is.
+// last frame. A frame that cannot be decoded is reported on stderr and getFrame gives null
+// for it (the caller keeps what it had: the bridge reports the frame as not delivered); null
+// also when no video is open. sourceFile(i) names the video files of the open project.
 #include "dgdecode.h"
 
 #include <algorithm>
@@ -43,7 +43,6 @@ struct decoderstate {
   bool drained = false;  // the decoder was told the stream ended
   std::vector<uint8_t> block;  // the frame block getFrame returns
   int blockframe = -1;         // frame number the block holds, -1 none or a stand-in
-  bool blockgood = false;      // the block holds a decoded frame
   int shown = 0;               // frames the video shows
   // The last two coded frames decoded (4:2:0 blocks); a shown frame of a pulldown video
   // weaves the fields of two neighbours.
@@ -344,16 +343,20 @@ DGEXPORT const uint8_t* getFrame(int n) {
   if (!dg.open) return nullptr;
   n = std::clamp(n, 0, dg.shown - 1);
   if (dg.blockframe == n) return dg.block.data();
-  if (showframe(n)) {
-    dg.blockframe = n;
-    dg.blockgood = true;
-  } else {
-    dglog("frame %d can't be decoded; giving the %s", n,
-          dg.blockgood ? "last frame delivered" : "black frame");
+  if (!showframe(n)) {
+    dglog("frame %d can't be decoded", n);
     dg.blockframe = -1;
     dg.runstart = -1;  // start afresh next time
+    return nullptr;
   }
+  dg.blockframe = n;
   return dg.block.data();
+}
+
+DGEXPORT const char* sourceFile(int i) {
+  std::lock_guard<std::mutex> hold(dglock);
+  if (!dg.open || i < 0 || i >= static_cast<int>(dg.reader.files.size())) return nullptr;
+  return dg.reader.files[static_cast<size_t>(i)].c_str();
 }
 
 DGEXPORT void closeVideo() {

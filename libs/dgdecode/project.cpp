@@ -65,6 +65,12 @@ std::string findfile(const std::string& name, const fs::path& projectdir) {
 
 bool readproject(const std::string& path, d2vproject& proj, std::string& why) {
   proj = d2vproject{};
+  // A FIFO would block until something writes into it.
+  std::error_code ec;
+  if (fs::exists(path, ec) && !fs::is_regular_file(path, ec)) {
+    why = "project " + path + " is not a regular file";
+    return false;
+  }
   std::ifstream f(path, std::ios::binary);
   if (!f) {
     why = "can't open project " + path;

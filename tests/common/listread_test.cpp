@@ -131,6 +131,37 @@ TEST(listread, crrightatthecut) {
   std::fclose(f);
 }
 
+// The reader tells whether a line lost anything but blanks to its cut (a trailing CR and tabs
+// count as blanks), so that its callers refuse what they cannot read whole.
+TEST(listread, cuttellswhatwaslost) {
+  struct cutcase {
+    std::string line;
+    bool lost;
+  };
+  const cutcase cases[] = {
+      {std::string(8, 'a'), false},
+      {std::string(8, 'a') + "\r", false},
+      {std::string(8, 'a') + "    \t  \r", false},
+      {std::string(8, 'a') + "\r\r", true},
+      {std::string(8, 'a') + "b", true},
+      {std::string(8, 'a') + "     b", true},
+      {std::string(8, 'a') + "\rb", true},
+      {std::string(7, 'a') + "\r", false},
+  };
+  for (const cutcase& c : cases) {
+    std::FILE* f = filewith(c.line + "\nnext\n");
+    std::string l;
+    bool cut = !c.lost;
+    ASSERT_EQ(readline(f, l, 8, &cut), 1);
+    EXPECT_EQ(cut, c.lost) << c.line;
+    EXPECT_EQ(l, c.line.substr(0, std::min<size_t>(8, c.line.find('\r')))) << c.line;
+    ASSERT_EQ(readline(f, l, 8, &cut), 1);
+    EXPECT_EQ(l, "next");
+    EXPECT_FALSE(cut);
+    std::fclose(f);
+  }
+}
+
 // A list read to the end of a file, as the chapter file is taken: one read that goes on over
 // every line (blanks, commas, tabs, CRLF) until the lines run out.
 TEST(listread, wholefileasonelist) {

@@ -111,7 +111,7 @@ struct reporter : ::testing::Test {
   }
   // Runs the reporter for a code; gives the stderr text.
   std::string report(int code, const std::string& message = "") {
-    statusrec s{code, message};
+    statusrec s{code, message, ""};
     testing::internal::CaptureStderr();
     reportinit(&s);
     return testing::internal::GetCapturedStderr();

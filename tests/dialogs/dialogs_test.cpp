@@ -13,6 +13,7 @@
 #include "dialogs/layer.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
+#include "platform/statusout.h"
 #include "resources/encoder.h"
 
 namespace {
@@ -223,6 +224,36 @@ TEST_F(layer, headlessprintsstatuschangesonlywhileshown) {
   dlgputtext(*hidden, 1053, "never printed");
   dlgclose(hidden);
   EXPECT_EQ(lines, want);
+}
+
+// Without a test's sink the status control reaches the status output: the program's rule
+// tells progress from messages, and a change of any control the rule reads redraws the
+// progress (only when the line it gives changed).
+TEST_F(layer, headlessoutputtellsprogressfrommessages) {
+  std::string bytes;
+  double t = 0;
+  setstatusout(statuspipe, [&](const std::string& b) { bytes += b; }, [&] { return t += 10; });
+  dlgsetheadlessout(nullptr);
+  auto text = [](dialogrecord& d, int id) {
+    std::string s = dlggettext(d, id, 64);
+    return s.substr(0, s.find_last_not_of(' ') + 1);
+  };
+  dlgsetheadlessprogress([&](dialogrecord& d) {
+    std::string s = text(d, 1053);
+    return s.rfind(" pass ", 0) == 0 ? s + ", " + text(d, 1065) : std::string();
+  });
+  dlgshow(*dlg, 1);
+  dlgputtext(*dlg, 1053, " input using arguments");
+  dlgputtext(*dlg, 1065, "10%");
+  dlgputtext(*dlg, 1053, " pass 1, picture 1");
+  dlgputtext(*dlg, 1065, "50%");
+  dlgputtext(*dlg, 1012, "out.m2v");
+  dlgputtext(*dlg, 1053, " ( 5) encoding finished...");
+  dlgputtext(*dlg, 1065, "100%");
+  dlgsetheadlessprogress(nullptr);
+  setstatusout(statusauto);
+  EXPECT_EQ(bytes, " input using arguments\n pass 1, picture 1, 10%\n pass 1, picture 1, 50%\n"
+                   " ( 5) encoding finished...\n");
 }
 
 TEST_F(layer, unknowncontrolsandthemissingtemplate) {

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -192,5 +194,64 @@ TEST(system, sigtermandsigintbecomeclose_requests) {
     message m;
     ASSERT_TRUE(getmsg(m));
     EXPECT_EQ(m.kind, msgclose) << sig;
+    EXPECT_EQ(m.code, closeasked) << sig;
   }
+}
+
+// The terminal closing and a pipe whose reader went away are close requests that nobody can
+// answer; the failed write itself returns an error instead of ending the process. A close
+// request is pending until the loop takes it.
+TEST(system, sighupandsigpipebecomeclose_requestswithoutaquestion) {
+  closeonsignals();
+  clearqueue();
+  EXPECT_EQ(closepending().load(), 0);
+  kill(getpid(), SIGHUP);
+  ASSERT_TRUE(waitfor([] { return closepending().load() == 1; }));
+  message m;
+  ASSERT_TRUE(getmsg(m));
+  EXPECT_EQ(m.kind, msgclose);
+  EXPECT_EQ(m.code, closehangup);
+  EXPECT_EQ(closepending().load(), 0);
+  // A write into a pipe without a reader, from a thread of its own as the status output does.
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  close(p[0]);
+  ssize_t wrote = 0;
+  int error = 0;
+  std::thread([&] {
+    wrote = write(p[1], "x\n", 2);
+    error = errno;
+  }).join();
+  close(p[1]);
+  EXPECT_EQ(wrote, -1);
+  EXPECT_EQ(error, EPIPE);
+  ASSERT_TRUE(getmsg(m));
+  EXPECT_EQ(m.kind, msgclose);
+  EXPECT_EQ(m.code, closepipe);
+}
+
+// Files compare by device and inode: another name of a file is that file; the program itself
+// is among the files this process has mapped.
+TEST(system, filesareknownbydeviceandinode) {
+  const std::string dir = testing::TempDir() + "/ostrel-ids-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  const std::string a = dir + "/a", link = dir + "/link", hard = dir + "/hard";
+  { std::FILE* f = std::fopen(a.c_str(), "w"); std::fclose(f); }
+  std::filesystem::create_symlink(a, link);
+  std::filesystem::create_hard_link(a, hard);
+  fileid ia, il, ih, ip;
+  ASSERT_TRUE(fileidof(a, ia));
+  ASSERT_TRUE(fileidof(link, il));
+  ASSERT_TRUE(fileidof(hard, ih));
+  EXPECT_TRUE(ia == il);
+  EXPECT_TRUE(ia == ih);
+  EXPECT_FALSE(fileidof(dir + "/none", ip));
+  EXPECT_TRUE(isregularfile(link));
+  EXPECT_FALSE(isregularfile(dir));
+  EXPECT_FALSE(isregularfile("/dev/null"));
+  ASSERT_TRUE(fileidof(programpath(), ip));
+  bool mapped = false;
+  for (const fileid& id : mappedfiles()) mapped = mapped || id == ip;
+  EXPECT_TRUE(mapped);
+  std::filesystem::remove_all(dir);
 }

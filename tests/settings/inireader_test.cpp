@@ -386,11 +386,34 @@ TEST_F(inireader, blankpathstillgiven) {
   EXPECT_TRUE(settings.outputgiven);
 }
 
-TEST_F(inireader, longpathiscutat500) {
+TEST_F(inireader, pathsof500charactersandnomore) {
+  // 500 characters are a path; one more is refused with the key named, never cut (a cut
+  // "*OUTFILE" could name another existing stream).
   std::string p = "/";
   while (p.size() < 600) p += "Abc/";
-  ASSERT_EQ(runini("*INFILE " + p + "\n").code, 0);
-  EXPECT_EQ(settings.inpath, p.substr(0, 500));
+  const std::string fits = p.substr(0, 500), longer = p.substr(0, 501);
+  for (const char* key : {"*INFILE", "*OUTFILE", "*LOGFILE"}) {
+    freshsettings();
+    ASSERT_EQ(runini(std::string(key) + " " + fits + "  \n").code, 0) << key;
+    std::string got = std::string(key) == "*INFILE"    ? settings.inpath
+                      : std::string(key) == "*OUTFILE" ? settings.outpath
+                                                       : settings.logpath;
+    EXPECT_EQ(got, fits) << key;
+    freshsettings();
+    std::string text, why;
+    settings.inifile = writefile("KJ.ini", std::string("*BITRATE 6000\n") + key + " " + longer + "\n");
+    EXPECT_EQ(readini(text, &why), 265) << key;
+    EXPECT_EQ(text, std::string(": ") + key);
+    EXPECT_NE(why.find("longer than 500 characters"), std::string::npos) << why;
+    EXPECT_NE(why.find(key), std::string::npos) << why;
+  }
+  // Lines of a list are read whole up to 1 MB; a longer one is refused, not cut.
+  freshsettings();
+  std::string text, why;
+  settings.inifile = writefile("KJ.ini", "*CHAPTER 2\n" + std::string((1 << 20) + 10, ' ') + "7\n9\n");
+  EXPECT_EQ(readini(text, &why), 265);
+  EXPECT_EQ(text, ": *CHAPTER");
+  EXPECT_NE(why.find("longer than"), std::string::npos) << why;
 }
 
 TEST_F(inireader, custommatrixacrosslines) {
@@ -556,7 +579,7 @@ TEST_F(inireader, longlinesnevercrash) {
     freshsettings();
     std::string junk(len, 'x');
     std::string bitrate = pad("*BITRATE 6000", len);
-    std::string path = "*INFILE /" + std::string(len, 'P');
+    std::string path = "*INFILE /" + std::string(std::min<size_t>(len, 499), 'P');
     // The first read's last line goes on with a long unreadable rest, which it drops.
     std::string first = matrixlines(1, 64);
     first.pop_back();

@@ -97,7 +97,9 @@ int main(int argc, char** argv) {
         std::fputs(text, f);
         std::fclose(f);
       }
-      put("reopen", (long long)reopenscript(1));
+      std::string why;
+      put("reopen", (long long)reopenscript(1, why));
+      if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
       put("height", s.height);
     }
   }

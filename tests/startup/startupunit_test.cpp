@@ -47,7 +47,13 @@ TEST(paths, foldersandscenelist) {
   const pathcase cases[] = {
       {"/Videos/Holiday.AVS", "/Out/Film.M2V", "/Videos/", "/Out/", "/Out/Film_scd.txt"},
       {"clip.avs", "a.m2v", "", "", "a_scd.txt"},
-      {"clip.avs", "b.m2", "", "", "_scd.txt"},  // shorter than 5 characters: nothing of it
+      // The list always lies beside the output: the name less its extension, or the whole
+      // name when it has none (a dot in a folder or at a name's start is no extension).
+      {"clip.avs", "b.m2", "", "", "b_scd.txt"},
+      {"clip.avs", "film.mpeg", "", "", "film_scd.txt"},
+      {"clip.avs", "outdir/abc", "", "outdir/", "outdir/abc_scd.txt"},
+      {"clip.avs", "out.dir/abc", "", "out.dir/", "out.dir/abc_scd.txt"},
+      {"clip.avs", "/v/.m2v", "", "/v/", "/v/.m2v_scd.txt"},
       {"x/clip.avs", "x/y/z.m2v   ", "x/", "x/y/", "x/y/z_scd.txt"},
   };
   for (const pathcase& c : cases) {
@@ -121,13 +127,32 @@ TEST(chapterfile, bothformsandtheirvariants) {
   }
 }
 
-TEST(chapterfile, firstlinecutat128characters) {
-  // A first line of data is taken as 128 characters: a number beyond them is not seen.
-  std::string text = std::string(124, ' ') + "11 2222\n33\n";
+TEST(chapterfile, firstlineof128charactersandnomore) {
+  // A first line of data is taken as 128 characters: one that goes on beyond them is refused,
+  // never cut ("250" at column 127 would become frame 25). Trailing blanks do not count, and
+  // the rest of a "*chapter" line is ignored anyway.
   std::vector<int> marked;
   int negatives = 0;
-  EXPECT_EQ(chapters(text, marked, negatives), 0);
+  EXPECT_EQ(chapters(std::string(124, ' ') + "11 2\n33\n", marked, negatives), 0);
   EXPECT_EQ(marked, (std::vector<int>{2, 11, 33}));
+  EXPECT_EQ(chapters(std::string(121, ' ') + "11 2   " + std::string(40, ' ') + "\r\n33\n", marked,
+                     negatives), 0);
+  EXPECT_EQ(marked, (std::vector<int>{2, 11, 33}));
+  EXPECT_EQ(chapters("*chapter" + std::string(200, 'x') + "\n5\n", marked, negatives), 0);
+  EXPECT_EQ(marked, (std::vector<int>{5}));
+  for (const std::string& text : {std::string(124, ' ') + "11 250\n33\n",
+                                  "33\n" + std::string((1 << 20) + 1, '1') + "\n"}) {
+    std::fill(std::begin(chapterflags), std::end(chapterflags), uint8_t{0});
+    std::FILE* f = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::rewind(f);
+    std::string why;
+    EXPECT_EQ(readchapters(f, negatives, &why), 518);
+    std::fclose(f);
+    EXPECT_NE(why.find(text[0] == '3' ? "line 2 is longer" : "line 1 is longer than 128"),
+              std::string::npos) << why;
+    EXPECT_EQ(chapterflags[25], 0);
+  }
 }
 
 class scratchfolder : public ::testing::Test {

@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,12 +21,34 @@
 extern char** environ;
 namespace fs = std::filesystem;
 
+namespace {
+// A pseudo-terminal as a pipe pair: [0] the side the test reads, [1] the program's stdout.
+void openterminal(int fds[2]) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    throw std::runtime_error("no pseudo-terminal");
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) throw std::runtime_error("can't open the pseudo-terminal");
+  termios t{};
+  tcgetattr(slave, &t);
+  t.c_oflag &= ~(tcflag_t)OPOST;
+  tcsetattr(slave, TCSANOW, &t);
+  winsize ws{};
+  ws.ws_col = 80;
+  ws.ws_row = 24;
+  ioctl(slave, TIOCSWINSZ, &ws);
+  fds[0] = master;
+  fds[1] = slave;
+}
+}  // namespace
+
 runresult runcommand(const std::vector<std::string>& argv, const std::string& dir,
-                     const std::vector<std::string>& env, int timeoutsecs) {
+                     const std::vector<std::string>& env, int timeoutsecs, bool terminal) {
   runresult r;
   int outpipe[2], errpipe[2];
-  if (pipe2(outpipe, O_CLOEXEC) != 0 || pipe2(errpipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
+  if (terminal) openterminal(outpipe);
+  else if (pipe2(outpipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(errpipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -123,6 +147,37 @@ runresult progfolder::program(const std::string& name, const std::vector<std::st
 runresult progfolder::ostrel(const std::vector<std::string>& args,
                              const std::vector<std::string>& env) const {
   return program("ostrel", args, env);
+}
+
+pid_t progfolder::startostrel(const std::vector<std::string>& args, const std::string& outname,
+                              const std::vector<std::string>& env) const {
+  const std::string prog = path("ostrel"), out = path(outname);
+  std::vector<std::string> e{"OSTREL_TIMESCALE=0", "OSTREL_HEADLESS=1"};
+  e.insert(e.end(), env.begin(), env.end());
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_RDWR);
+    int outfd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (devnull < 0 || outfd < 0 || chdir(dir_.c_str()) != 0) _exit(127);
+    dup2(devnull, 0);
+    dup2(outfd, 1);
+    dup2(devnull, 2);
+    for (const auto& v : e) putenv(const_cast<char*>(v.c_str()));
+    std::vector<char*> argv{const_cast<char*>(prog.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int interrupt(pid_t pid) {
+  kill(pid, SIGINT);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string readfile(const std::string& path) {

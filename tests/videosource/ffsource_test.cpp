@@ -67,27 +67,41 @@ TEST_F(ffvideosource, framesEqualFfmpegsDecode) {
   }
 }
 
-TEST_F(ffvideosource, indexInTheTemporaryFolderWhenItCannotGoBesideTheFile) {
+TEST_F(ffvideosource, indexInTheCacheFolderWhenItCannotGoBesideTheFile) {
   material m = makeclip(dir, "clip.mp4", {"-c:v", "libx264", "-preset", "ultrafast"});
   std::filesystem::create_directory(m.file + ".ffindex");  // blocks the index beside the file
   tempfolder tmp;
-  const char* old = std::getenv("TMPDIR");
+  const char* old = std::getenv("XDG_CACHE_HOME");
   std::string keep = old ? old : "";
-  setenv("TMPDIR", tmp.dir().c_str(), 1);
+  setenv("XDG_CACHE_HOME", tmp.dir().c_str(), 1);
   opened first = script("FFVideoSource(\"clip.mp4\")");
+  // The index kept there: one regular file, nothing else left beside it.
+  const std::string cache = tmp.dir() + "/ostrel";
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(cache)) names.push_back(e.path().string());
+  ASSERT_EQ(names.size(), 1u);
+  const std::string cached = names[0];
+  EXPECT_EQ(std::filesystem::path(cached).extension(), ".ffindex");
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(cached)));
+  // A link planted under the index's name is neither read nor written through: the index is
+  // made again and replaces the link, the file it pointed at stays as it was.
+  std::string victim = dir.write("victim.txt", "not an index");
+  std::filesystem::remove(cached);
+  std::filesystem::create_symlink(victim, cached);
   opened second = script("FFVideoSource(\"clip.mp4\")");
   if (old)
-    setenv("TMPDIR", keep.c_str(), 1);
+    setenv("XDG_CACHE_HOME", keep.c_str(), 1);
   else
-    unsetenv("TMPDIR");
+    unsetenv("XDG_CACHE_HOME");
   EXPECT_EQ(first.code, 0) << first.msg;
   EXPECT_EQ(second.code, 0) << second.msg;
   EXPECT_EQ(second.frames, 210);
+  EXPECT_EQ(readfile(victim), "not an index");
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(cached)));
   EXPECT_TRUE(std::filesystem::is_directory(m.file + ".ffindex")) << "the blocking folder was removed";
-  int kept = 0;
-  for (const auto& e : std::filesystem::directory_iterator(tmp.dir()))
-    kept += e.path().filename().string().rfind("ostrel-", 0) == 0 && e.path().extension() == ".ffindex";
-  EXPECT_EQ(kept, 1);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(cache)) files += !e.path().empty();
+  EXPECT_EQ(files, 1);
 }
 
 TEST_F(ffvideosource, filesItCannotRead) {

@@ -29,148 +29,18 @@
 #include "encoder/control/control.h"
 #include "encoder/control/preview.h"
 #include "encoder/control/previewwindow.h"
+#include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
 #include "resources/encoder.h"
 #include "tests/support/blackbox.h"
+#include "tests/support/display.h"
 
 namespace {
 
 // Dialog units to pixels as the window is built: 6 x 13 pixels per 4 x 8 units, rounded.
 int ux(int u) { return (u * 6 + 2) / 4; }
 int uy(int u) { return (u * 13 + 4) / 8; }
-
-bool inner() {
-  const char* e = std::getenv("OSTREL_WINDOW_INNER");
-  return e && std::strcmp(e, "1") == 0;
-}
-
-bool haveprogram(const std::string& name) {
-  return runcommand({"sh", "-c", "command -v " + name}, "", {}, 20).status == 0;
-}
-
-// A free X server number for xvfb-run to start its search at (tests run in parallel).
-std::string servernum() { return std::to_string(200 + getpid() % 700); }
-
-std::vector<std::string> xvfb(const std::vector<std::string>& command) {
-  std::vector<std::string> v{"xvfb-run", "-a", "-n", servernum(), "-s", "-screen 0 800x600x24"};
-  v.insert(v.end(), command.begin(), command.end());
-  return v;
-}
-
-// The font library's caches live until the process ends; the sanitizer build is told so.
-std::string lsanoptions() {
-  const char* e = std::getenv("LSAN_OPTIONS");
-  std::string o = e && *e ? std::string(e) + ":" : std::string();
-  return "LSAN_OPTIONS=" + o + "suppressions=" OSTREL_LSANSUPP;
-}
-
-// Outside: runs this very test again under a virtual display. Inside: false (run the body).
-bool runoutside() {
-  if (inner()) return false;
-  if (!haveprogram("xvfb-run")) return true;
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string filter = std::string(info->test_suite_name()) + "." + info->name();
-  char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) {
-    ADD_FAILURE() << "no path of the test program";
-    return true;
-  }
-  self[n] = 0;
-  runresult r = runcommand(xvfb({self, "--gtest_filter=" + filter}), "",
-                           {"OSTREL_WINDOW_INNER=1", "OSTREL_HEADLESS=0", lsanoptions()}, 240);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("[  PASSED  ] 1 test"), std::string::npos) << r.out << r.err;
-  return true;
-}
-
-#define DISPLAYTEST()                                                            \
-  do {                                                                           \
-    if (!inner() && !haveprogram("xvfb-run")) GTEST_SKIP() << "no xvfb-run";     \
-    if (runoutside()) return;                                                    \
-    ASSERT_TRUE(windowstart()) << "no display under xvfb-run";                   \
-  } while (0)
-
-// Pumps the toolkit until done() or the time is up.
-bool pumpuntil(const std::function<bool()>& done, double secs = 10) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(secs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    windowpump(20);
-  }
-  return true;
-}
-void pumpfor(int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) windowpump(10);
-}
-
-// Runs a shell command (xdotool) on a thread while the window thread keeps pumping.
-int withinput(const std::string& cmd) {
-  std::atomic<bool> done{false};
-  int status = -1;
-  std::thread t([&] {
-    status = std::system(cmd.c_str());
-    done = true;
-  });
-  pumpuntil([&] { return done.load(); }, 30);
-  t.join();
-  pumpfor(100);
-  return status;
-}
-
-// The messages the user's input put into the main loop's queue.
-std::vector<message> drain() {
-  std::vector<message> v;
-  for (message m; peekmsg(m);) v.push_back(m);
-  return v;
-}
-bool hasevent(const std::vector<message>& v, int id, int event) {
-  for (auto& m : v)
-    if (m.kind == msgevent && m.id == id && m.event == event) return true;
-  return false;
-}
-bool hasclose(const std::vector<message>& v) {
-  for (auto& m : v)
-    if (m.kind == msgclose) return true;
-  return false;
-}
-
-struct image {
-  std::vector<uint8_t> rgb;
-  int w = 0, h = 0;
-  const uint8_t* at(int x, int y) const { return rgb.data() + 3 * ((size_t)y * w + x); }
-  int luma(int x, int y) const {
-    const uint8_t* p = at(x, y);
-    return (p[0] * 299 + p[1] * 587 + p[2] * 114) / 1000;
-  }
-  // Pixels of the rectangle darker than the level.
-  int dark(int x, int y, int rw, int rh, int level = 100) const {
-    int n = 0;
-    for (int j = y; j < y + rh; j++)
-      for (int i = x; i < x + rw; i++) n += luma(i, j) < level;
-    return n;
-  }
-  bool is(int x, int y, int r, int g, int b, int tol = 4) const {
-    const uint8_t* p = at(x, y);
-    return std::abs(p[0] - r) <= tol && std::abs(p[1] - g) <= tol && std::abs(p[2] - b) <= tol;
-  }
-};
-::testing::AssertionResult colour(const image& im, int x, int y, int r, int g, int b, int tol = 4) {
-  if (im.is(x, y, r, g, b, tol)) return ::testing::AssertionSuccess();
-  const uint8_t* p = im.at(x, y);
-  return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is (" << (int)p[0] << ", "
-                                       << (int)p[1] << ", " << (int)p[2] << "), wanted (" << r << ", "
-                                       << g << ", " << b << ")";
-}
-constexpr int bgr = 212, bgg = 208, bgb = 200;  // the dialog background
-
-image snap(dialogrecord& d) {
-  image im;
-  EXPECT_TRUE(windowsnapshot(d, im.rgb, im.w, im.h));
-  return im;
-}
 
 // A dialog with every kind of control the programs use, and two tab pages.
 #define L(t, x, y, w, h) {ctlstatic, -1, t, x, y, w, h}
@@ -250,19 +120,7 @@ struct kindswindow {
     dlgshow(*p1, 1, d, 9115);
     dlgshow(*p2, 1, d, 9115);
     pumpfor(200);
-    if (haveprogram("xdotool")) {
-      // Searched while the window thread pumps: the window maps only then.
-      std::atomic<bool> done{false};
-      runresult r;
-      std::thread t([&] {
-        r = runcommand({"xdotool", "search", "--sync", "--name", "^ostrel window test$"}, "", {}, 20);
-        done = true;
-      });
-      pumpuntil([&] { return done.load(); }, 30);
-      t.join();
-      std::istringstream s(r.out);
-      s >> xid;
-    }
+    if (haveprogram("xdotool")) xid = windownamed("^ostrel window test$");
   }
   ~kindswindow() {
     dlgclose(p1);
@@ -421,6 +279,17 @@ TEST(display, putsfromaworkerarecoalescedandnonelost) {
   pumpuntil([&] { return done.load(); });
   t2.join();
   ASSERT_TRUE(pumpuntil([&] { return windowtext(d, 9109) == "again 2000"; }));
+}
+
+// In a window a status text stays up for its time (the countdowns wait for the user to read
+// them); without one the same pause returns at once (tests/control/headless_test.cpp).
+TEST(display, statuspausewaitsinawindow) {
+  DISPLAYTEST();
+  setclockscale(0.05);
+  auto t0 = std::chrono::steady_clock::now();
+  statuspause(1000);
+  setclockscale(-1);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(45));
 }
 
 // Real input through the X server: each action changes the table as the user would and puts
@@ -628,15 +497,6 @@ std::map<int, std::string> tableof(const std::string& dump, const char* prefix) 
     m[id] = l;
   }
   return m;
-}
-bool readppm(const std::string& path, image& im) {
-  std::ifstream f(path, std::ios::binary);
-  std::string magic;
-  int maxval;
-  if (!(f >> magic >> im.w >> im.h >> maxval) || magic != "P6" || maxval != 255) return false;
-  f.get();
-  im.rgb.resize((size_t)3 * im.w * im.h);
-  return (bool)f.read(reinterpret_cast<char*>(im.rgb.data()), (std::streamsize)im.rgb.size());
 }
 std::string centre(int id) {
   rect r = pixels(item(encoderdialog101, id));

@@ -1,0 +1,134 @@
+// The front end's window, pages and preview (subsystem 7): the dialogs, the status line, the
+// start-up paths, the source and the preview state, and the routines of the pages.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+struct dialogrecord;
+
+// ---- the dialogs: 101 the main dialog, 102..107 its pages ----
+enum frontdialogs : int {
+  dlgmain = 101,
+  pagemain = 102,
+  pagesettings1 = 103,
+  pagesettings2 = 104,
+  pagematrix = 105,
+  pagechapters = 106,
+  pagezones = 107,
+};
+constexpr int tabcontrol = 1006;   // the main dialog's tab control
+constexpr int statuscontrol = 1076;
+// The dialog record of 101..107 (loaded by guimain; null before).
+dialogrecord* frontdialog(int id);
+// The same as a reference, for routines that run while the window exists.
+dialogrecord& dlgof(int id);
+
+// The program: builds the window, runs the start-up chain and the message loop; the result is
+// the exit code.
+int guimain();
+void mainevent(dialogrecord& dlg, int id, int event);
+void tabchange(dialogrecord& dlg, int id, int event);
+
+// ---- the status line ----
+// The text shown in the status line: at most 200 characters.
+constexpr size_t statuslength = 200;
+extern std::string statustext;
+// Replaces the status line with text (append false) or puts text right behind its last
+// non-blank character (append true), cut at 200 characters in all; then breaks the lines: the
+// first blank at column 101 or later of a line becomes a line feed.
+void showinfo(const std::string& text, bool append);
+// Empties the control; statustext keeps its text for a later append.
+void clearinfo();
+
+// ---- start-up paths ----
+extern std::string progdir;      // the program's folder, with the trailing '/'
+extern std::string decoderdir;   // progdir + "DGDecode/": the versioned decoder libraries
+extern std::string matrixdir;    // progdir + "matrix/": where the matrix file choosers start
+extern std::string inifilepath;  // progdir + "KJ.ini"
+extern bool inifileexisted;      // KJ.ini was there at start-up
+extern std::string encoderpath;  // progdir + "ostrel"
+extern std::string avsdllpath;   // our frame server, progdir + "avisynth.dll"
+extern std::string avsdlldate;   // its creation date "dd-mm-yyyy" (blanks for a missing file)
+extern bool avsdatematch;        // that date is 28 October 2005
+// Builds the paths from the running program's folder (or the folder given, with its '/') and
+// removes a decoder library that an earlier encode left staged in the program folder.
+void initpaths(const std::string& folder = "");
+// A path as a button label: itself up to 40 characters, else its first 5, "..." and its last 32.
+std::string shortpath(const std::string& path);
+// The folder part of a path, up to and including its last '/'; empty without one.
+std::string pathdir(const std::string& path);
+
+// ---- the source, the preview and the environment ----
+extern bool avsinput, d2vinput;  // the input is a script (".avs") or an accepted D2V project
+extern int d2vversion;           // the project's format version, 0 for a script
+extern bool d2vversionok, d2vfilesfound;
+extern bool avsloaded;           // avisynth.dll was loaded (it stays loaded to the end)
+extern bool src23976;            // the source runs at 23.976 frames a second
+void pickdecoder();
+// The decoder library a D2V encode needs, staged for the encoder as progdir + "DGDecode.dll".
+// A library that was there already (the one built beside the programs) is set aside as
+// "DGDecode.dll.kept" and comes back when the staged one is removed; a mark file
+// "DGDecode.dll.staged" tells a staged library from one that belongs there, so a library is
+// removed only when the front end staged it. False when the copy failed (nothing staged).
+bool stagedecoder(const std::string& library);
+void removestageddecoder();
+void cpucheck();
+void dvdcheck();
+void openavs(int);
+void opend2v(int);
+
+// ---- defaults ----
+void setdefaults();
+void makedvd();
+
+// ---- the buttons and callbacks of the pages ----
+void mainbutton(dialogrecord& dlg, int id, int event);
+void mainclick(dialogrecord& dlg, int id, int event);
+void mainedit(dialogrecord& dlg, int id, int event);
+void mainfocus(dialogrecord& dlg, int id, int event);
+void set1click(dialogrecord& dlg, int id, int event);
+void set2click(dialogrecord& dlg, int id, int event);
+void set2edit(dialogrecord& dlg, int id, int event);
+void set2focus(dialogrecord& dlg, int id, int event);
+void chapterpage(dialogrecord& dlg, int id, int event);
+void zonepage(dialogrecord& dlg, int id, int event);
+
+// ---- chapters, zones and the preview frame ----
+constexpr int maxchapters = 640000;
+constexpr int maxzones = 6400;
+struct chaptertablerec {
+  int count = 0;
+  int frames[maxchapters + 1] = {};  // positions 1..count, ascending
+};
+struct zonetablerec {
+  int count = 0;
+  int frames[maxzones + 2] = {};    // positions 1..count, ascending
+  float factors[maxzones + 2] = {};  // position count + 1: the factor of a zone being added
+};
+extern chaptertablerec chaptertable;
+extern zonetablerec zonetable;
+struct previewstaterec {
+  int previewframe = 0;  // the frame shown, 0-based
+  int smallstep = 10, largestep = 100;
+  int sliderrange = 1000;
+  int width = 0, height = 0;  // the source's picture
+  int lumapitch = 0, chromapitch = 0;
+};
+extern previewstaterec previewstate;
+void clearchapters();
+void clearzones();
+// A list box rebuilt whole from the frames of a table, each right-aligned in 8 columns.
+void fillframelist(dialogrecord& dlg, int id, const int* frames, int count);
+
+// ---- the scene-change scan ----
+// The scan runs on a thread of its own and stops cooperatively: it checks scanstopping()
+// before every frame and ends; stopscan asks it to and joins it. No thread is ever killed.
+extern std::atomic<bool> scanrunning;
+void startscan(std::function<void()> body);
+bool scanstopping();
+// Stops a running scan (" aborting scene change detection scan..." in the status line) and
+// waits for its thread; nothing happens without one.
+void stopscan();
+void scdbutton();

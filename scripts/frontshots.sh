@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the front end: runs build/bin/ostrelfront under a virtual
+# display (xvfb-run) on a KJ.ini that names a generated clip, chooses each of the six tab
+# pages with a real click (xdotool) and grabs the window with ffmpeg's X11 capture into
+# docs/front-main.png, front-settings1.png, front-settings2.png, front-matrix.png,
+# front-chapters.png and front-zones.png.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$top"/build/bin/ostrelfront "$top"/build/bin/avisynth.dll "$work"/
+cat >"$work/clip.avs" <<'AVS'
+# Ten seconds of a moving test picture at the PAL DVD size.
+TestPattern(length=250, width=720, height=576, fps=25)
+AVS
+printf '*INFILE           %s\n' "$work/clip.avs" >"$work/KJ.ini"
+cat >"$work/shot.sh" <<'INNER'
+set -eu
+cd "$(dirname "$0")"
+OSTREL_HEADLESS=0 ./ostrelfront >/dev/null 2>&1 &
+pid=$!
+w=$(xdotool search --sync --name '^  Ostrelfront 0\.21$' | head -1)
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$w")"
+grab() {
+  xdotool mousemove 790 590
+  sleep 0.7
+  ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 \
+    "$OUTDIR/front-$1.png"
+}
+# The Main page as the program starts, with the start-up chain's status line; then the other
+# pages, each chosen by a click in the middle of its tab (window pixels: the tabs start 8
+# pixels in and are as wide as their captions and 12 pixels more).
+grab main
+for tab in "73 settings1" "133 settings2" "184 matrix" "254 chapters" "346 zones"; do
+  set -- $tab
+  xdotool mousemove --window "$w" "$1" 17 click 1
+  grab "$2"
+done
+kill "$pid"
+wait "$pid" || true
+INNER
+OUTDIR="$top/docs" xvfb-run -a -s "-screen 0 800x600x24" bash "$work/shot.sh"
+echo "wrote docs/front-*.png"

@@ -1,0 +1,57 @@
+#include "tests/frontend/fixture.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "common/fmtfield.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/driver.h"
+#include "dialogs/layer.h"
+#include "frontend/window/front.h"
+#include "frontend/window/guimain.h"
+#include "platform/queue.h"
+#include "tests/support/blackbox.h"
+
+void frontfixture::SetUp() {
+  char t[] = "/tmp/ostrelfrontXXXXXX";
+  ASSERT_NE(mkdtemp(t), nullptr);
+  dir = std::string(t) + "/";
+  dlgsetheadlessout([this](const std::string& s) { printed.push_back(s); });
+  dlgdirectevents(true);
+  clearqueue();
+  statustext.clear();
+}
+
+void frontfixture::TearDown() {
+  stopscan();
+  if (started) guiend();
+  started = false;
+  dlgdirectevents(false);
+  dlgsetheadlessout(nullptr);
+  clearqueue();
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+void frontfixture::again() {
+  TearDown();
+  started = false;
+  printed.clear();
+  SetUp();
+}
+
+void frontfixture::start(const std::string& kjini) {
+  if (!kjini.empty()) writefile(dir + "KJ.ini", kjini);
+  ASSERT_TRUE(guistart(1, dir));
+  started = true;
+}
+
+std::string frontfixture::script(const std::string& name, const std::string& text) {
+  writefile(dir + name, text);
+  return dir + name;
+}
+
+dialogrecord& frontfixture::dlg(int id) { return dlgof(id); }
+
+std::string frontfixture::text(int dialog, int id) { return trimright(dlggettext(dlgof(dialog), id)); }
