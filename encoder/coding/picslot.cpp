@@ -27,7 +27,8 @@ bool growbuffer(bitbuffer& b, int64_t need, int32_t keep, int32_t limit) {
   return true;
 }
 
-void nomemory(bitlane& ln) {
+// The no-memory coding error: raised, and the lane's bits thrown away.
+void lanenomemory(bitlane& ln) {
   laneerror(ln, " *** ERROR, not enough memory for the bits of a picture, aborting...");
   ln.streamcursor = {};
   ln.statcursor = {};
@@ -39,10 +40,11 @@ bool startlane(bitlane& ln, int32_t streambytes, int32_t statbytes) {
   ln.streamcursor = {};
   ln.statcursor = {};
   ln.error = nullptr;
+  ln.roomstream = ln.roomstatbits = 0;
   bool ok = growbuffer(ln.streambits, streambytes, 0, streambitslimit) &&
             growbuffer(ln.statbits, statbytes, 0, statbitslimit);
   if (!ok) {
-    nomemory(ln);
+    lanenomemory(ln);
     return false;
   }
   // The writer keeps everything past the cursor zero; a reused lane starts clean at byte 0.
@@ -53,16 +55,23 @@ bool startlane(bitlane& ln, int32_t streambytes, int32_t statbytes) {
 
 bool startslotpicture(int s) { return startlane(picslots[s], streambitsbytes, statbitsbytes); }
 
-bool laneroom(bitlane& ln) { return laneextra(ln, mbstreamworst, mbstatworst); }
+bool laneroom(bitlane& ln) {
+  ln.roomstream = std::max(ln.roomstream, int64_t(ln.streamcursor.bytepos) + 1 + mbstreamworst);
+  ln.roomstatbits = std::max(ln.roomstatbits, bitposition(ln.statcursor));
+  return laneextra(ln, mbstreamworst, mbstatworst);
+}
 
 bool laneextra(bitlane& ln, int64_t streambytes, int64_t statbytes) {
-  int64_t needstream = int64_t(ln.streamcursor.bytepos) + 1 + streambytes;
-  int64_t needstat = int64_t(ln.statcursor.bytepos) + 1 + statbytes;
+  return lanegrow(ln, int64_t(ln.streamcursor.bytepos) + 1 + streambytes,
+                  int64_t(ln.statcursor.bytepos) + 1 + statbytes);
+}
+
+bool lanegrow(bitlane& ln, int64_t needstream, int64_t needstat) {
   if (ln.streambits.capacity >= needstream && ln.statbits.capacity >= needstat) return true;
   bool ok = growbuffer(ln.streambits, needstream, ln.streamcursor.bytepos + 1, streambitslimit) &&
             growbuffer(ln.statbits, needstat, ln.statcursor.bytepos + 1, statbitslimit);
   if (!ok) {
-    nomemory(ln);
+    lanenomemory(ln);
     return false;
   }
   return true;

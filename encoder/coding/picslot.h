@@ -60,6 +60,11 @@ struct bitlane {
   // order); a slot raises its errors at once.
   bool deferserrors = false;
   const char* error = nullptr;
+  // A row lane's largest room asked for (laneroom), from its start: stream bytes (cursor + 1 +
+  // the worst macroblock) and the statistics bit position. The join asks the slot for the same
+  // room at the row's place, so a picture too large for the limits fails as the slot would.
+  int64_t roomstream = 0;
+  int64_t roomstatbits = 0;
 };
 
 struct picslot : bitlane {
@@ -94,9 +99,11 @@ bool startlane(bitlane& ln, int32_t streambytes, int32_t statbytes);
 bool slotroom(int s);
 // The same for any lane.
 bool laneroom(bitlane& ln);
-// Room for streambytes and statbytes more bytes after the lane's cursors (the join of row
-// lanes into their slot), growing as above; false after the same coding error.
+// Room for streambytes and statbytes more bytes after the lane's cursors, growing as above;
+// false after the same coding error.
 bool laneextra(bitlane& ln, int64_t streambytes, int64_t statbytes);
+// The same for buffers of streamneed and statneed usable bytes in all.
+bool lanegrow(bitlane& ln, int64_t streamneed, int64_t statneed);
 
 // Raises a coding error of the lane: at once for a slot, kept for the join for a row lane.
 void laneerror(bitlane& ln, const char* text);

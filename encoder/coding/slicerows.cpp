@@ -25,9 +25,13 @@ rowlanes lanes;
 void joinrow(picslot& sl, bitlane& ln) {
   if (ln.error) laneerror(sl, ln.error);
   alignbits(sl.streambits.data(), sl.streamcursor);
+  // The room the row's macroblocks would have asked of the slot, coded into it: the most the
+  // lane asked for, at the row's place. It holds the row's bits.
+  const int64_t needstream = sl.streamcursor.bytepos + ln.roomstream;
+  const int64_t needstat = (bitposition(sl.statcursor) + ln.roomstatbits) / 8 + 1 + mbstatworst;
+  if (!lanegrow(sl, needstream, needstat)) return;  // (the bits are thrown away)
   const int32_t bytes = ln.streamcursor.bytepos + (ln.streamcursor.usedbits != 0 ? 1 : 0);
   const int64_t statbits = bitposition(ln.statcursor);
-  if (!laneextra(sl, bytes, statbits / 8 + 1)) return;  // (the bits are thrown away)
   uint8_t* to = sl.streambits.data() + sl.streamcursor.bytepos;
   std::memcpy(to, ln.streambits.data(), size_t(bytes));
   std::memset(to + bytes, 0, bitspare);  // past the cursor every byte stays zero
