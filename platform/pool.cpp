@@ -52,9 +52,18 @@ bool waitbriefly(F&& ready) {
 }
 
 // The pool. A job is published under a new generation; its parts are claimed through one
-// ticket word holding the generation (high half) and the next part (low half), so a thread
-// that comes late to a job can never claim a part of the next one. The job's caller waits only
-// for its parts, never for threads that took none.
+// ticket word holding the generation (bits 32..63), the job's count of parts (16..31) and the
+// next part (0..15), so a claim is checked against its own job's count, and a thread that comes
+// late to a job can never claim a part of the next one. The job's caller waits only for its
+// parts, never for threads that took none.
+constexpr int maxjobparts = 0xFFFF;
+
+inline uint64_t ticketof(uint64_t gen, int parts, int next) {
+  return gen << 32 | uint64_t(parts) << 16 | uint64_t(next);
+}
+inline uint64_t genof(uint64_t t) { return t >> 32; }
+inline int partsof(uint64_t t) { return int(t >> 16 & 0xFFFF); }
+inline int nextof(uint64_t t) { return int(t & 0xFFFF); }
 class threadpool {
  public:
   ~threadpool() {
@@ -72,13 +81,12 @@ class threadpool {
       threads_.emplace_back([this, h] { serve(h); });
     }
     part_.store(&part, std::memory_order_relaxed);
-    parts_.store(parts, std::memory_order_relaxed);
     helpers_.store(helpers, std::memory_order_relaxed);
     finished_.store(0);
     const uint64_t gen = ++generation_;
     // Sequentially consistent with the sleepers' count: a thread about to sleep either counts
     // itself before this store, and is woken, or sees the new job in its last look.
-    ticket_.store(gen << 32);
+    ticket_.store(ticketof(gen, parts, 0));
     if (sleepers_.load() > 0) {
       std::lock_guard<std::mutex> g(lock_);
       wake_.notify_all();
@@ -96,14 +104,12 @@ class threadpool {
   void takeparts(uint64_t gen) {
     uint64_t t = ticket_.load(std::memory_order_acquire);
     for (;;) {
-      if ((t >> 32) != gen) return;
-      const int k = int(t & 0xFFFFFFFFu);
-      // (A count read while the job is another one by now only ends this look early; the
-      // claim below then fails on the generation.)
-      const int parts = parts_.load(std::memory_order_relaxed);
+      if (genof(t) != gen) return;
+      const int k = nextof(t), parts = partsof(t);
       if (k >= parts) return;
       if (!ticket_.compare_exchange_weak(t, t + 1, std::memory_order_acq_rel)) continue;
-      // The claimed part keeps the job (and its function) alive until it is finished.
+      // The claimed part keeps the job (and its function) alive until it is finished, so the
+      // function is still this job's.
       (*part_.load(std::memory_order_relaxed))(k);
       if (finished_.fetch_add(1, std::memory_order_acq_rel) + 1 == parts) finished_.notify_all();
       t = ticket_.load(std::memory_order_acquire);
@@ -115,7 +121,6 @@ class threadpool {
 
   // The current job: written by its caller before the ticket names it.
   std::atomic<const std::function<void(int)>*> part_{nullptr};
-  std::atomic<int> parts_{0};
   std::atomic<int> helpers_{0};  // pool threads 0..helpers-1 may join it
   std::atomic<uint64_t> ticket_{0};
   std::atomic<int> finished_{0};
@@ -137,11 +142,11 @@ void threadpool::serve(int h) {
   uint64_t seen = 0;  // the last generation looked at
   for (;;) {
     uint64_t gen = seen;
-    waitbriefly([&] { return (gen = ticket_.load(std::memory_order_acquire) >> 32) != seen; });
+    waitbriefly([&] { return (gen = genof(ticket_.load(std::memory_order_acquire))) != seen; });
     if (gen == seen) {
       std::unique_lock<std::mutex> g(lock_);
       sleepers_.fetch_add(1);
-      wake_.wait(g, [&] { return stopping_ || (ticket_.load() >> 32) != seen; });
+      wake_.wait(g, [&] { return stopping_ || genof(ticket_.load()) != seen; });
       sleepers_.fetch_sub(1);
       if (stopping_) return;
       continue;
@@ -196,7 +201,16 @@ void poolrun(int parts, const std::function<void(int)>& part) {
     return;
   }
   inpart = true;
-  p.run(part, parts, threads - 1);
+  // Jobs of more parts go in turns, each of parts in increasing order.
+  for (int base = 0; base < parts; base += maxjobparts) {
+    const int n = std::min(parts - base, maxjobparts);
+    if (base == 0) {
+      p.run(part, n, threads - 1);
+    } else {
+      const std::function<void(int)> shifted = [&](int k) { part(base + k); };
+      p.run(shifted, n, threads - 1);
+    }
+  }
   inpart = false;
 }
 

@@ -20,7 +20,7 @@ extern thread_local int16_t intralevels[6][64];
 // picture quantiser qf (nominally 1.0..31.0; only the slice quantiser map reads it). Adds 1 to
 // settings.gopframe first. The pass loop sets the slot's temporal_reference beforehand and
 // reads picbits and picbytes afterwards. Needs the frame store, the header records and the
-// transform level (start-up). Pass worker only.
+// transform level (start-up). Pass worker only; the rows are coded on the coding threads.
 void codeipicture(const pictargs& args, float& qf);
 
 // The six blocks of the macroblock at luma (x, y), chroma (cx, cy) through the intra block

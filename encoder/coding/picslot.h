@@ -1,6 +1,8 @@
 // One picture being coded: its macroblock decisions, its output-stream and statistics bits with
 // their cursors, and its picture-level coding state. Slots are numbered from 1 (the picture's
-// display position in its GOP plus 1); only the pass worker thread touches them.
+// display position in its GOP plus 1). The pass worker thread owns them; while it codes a picture,
+// the coding threads (platform/pool.h) fill the macroblock records of the picture's rows, each
+// thread its own rows, and write the rows' bits into lanes of their own (slicerows.h).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "encoder/passes/framering.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -320,7 +321,14 @@ bool startreadahead(int frame) {
 // source's result.
 bool takeahead(int f, int& result) {
   std::unique_lock<std::mutex> g(ahead.lock);
-  ahead.change.wait(g, [f] { return ahead.next > f; });
+  // A pause that holds the reader before it asked for f holds the fill here too: the worker
+  // then waits at its own gate, as a fill reading for itself would.
+  while (!ahead.change.wait_for(g, std::chrono::milliseconds(5), [f] { return ahead.next > f; }))
+    if (workersuspended()) {
+      g.unlock();
+      workergate();
+      g.lock();
+    }
   result = ahead.results[f % ahead.depth];
   return ahead.asked[f % ahead.depth];
 }

@@ -326,26 +326,31 @@ TEST_F(threadpasses, framesreadaheadgivewhatonethreadreads) {
   }
 }
 
-// Suspended before picture 9 with several threads: the worker and its frame reader stop (no
-// frame is asked for while it is suspended), the pass's time leaves the pause out, and after
-// the resume the stream is the one a run without the pause writes.
+// Suspended before picture 9 (at the picture gate), or while the frame reader reads frame 20
+// (the fill may be waiting for it): with several threads the worker parks at its gate, its
+// frame reader asks for no frame while it is suspended, the pass's time leaves the pause out,
+// and after the resume the stream is the one a run without the pause writes.
 TEST_F(threadpasses, asuspendedpassholdsitsreader) {
   const runsetup r{.width = 176, .height = 144, .frames = 60, .goplength = 6};
   std::string plain;
-  for (bool pause : {false, true}) {
+  for (int pause : {0, 1, 2}) {
     setpoolthreads(4);
     prepare(r);
     settings.bframes = 2;
     std::atomic<int> asked{0};
+    std::atomic<bool> reached{false};
     const picturefn pic = naturalpicture();
     ringsource = [&](int f, uint8_t* y, uint8_t* u, uint8_t* v) {
       asked++;
+      if (pause == 2 && f == 20) {
+        reached = true;
+        suspendworker();
+      }
       pic(f, y, u, v);
       return 0;
     };
     ringsourceahead = true;
-    std::atomic<bool> reached{false};
-    if (pause)
+    if (pause == 1)
       passprobe = [&](int, int k) {
         if (k == 9) {
           reached = true;
@@ -355,12 +360,15 @@ TEST_F(threadpasses, asuspendedpassholdsitsreader) {
     const auto w0 = std::chrono::steady_clock::now();
     startworker([] { pass1thread(&statusblock); });
     if (pause) {
-      while (!(reached && workerparked())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!(reached && workerparked()) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      EXPECT_TRUE(workerparked()) << pause;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader reaches its gate
       const int held = asked;
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
-      EXPECT_EQ(asked.load(), held);
-      EXPECT_LT(held, 60);
+      EXPECT_EQ(asked.load(), held) << pause;
+      EXPECT_LT(held, 60) << pause;
       resumeworker();
     }
     joinworker();
@@ -369,13 +377,13 @@ TEST_F(threadpasses, asuspendedpassholdsitsreader) {
     EXPECT_EQ(nextstep.load(), stepdone);
     EXPECT_EQ(asked.load(), 60);
     if (pause) {
-      EXPECT_LT(passclock.passtime, wall - 0.29);
+      EXPECT_LT(passclock.passtime, wall - 0.29) << pause;
     }
     unitclose(unitstream);
     const std::string stream = readfile(m2v);
     TearDown();
     SetUp();
     if (!pause) plain = stream;
-    else EXPECT_TRUE(stream == plain);
+    else EXPECT_TRUE(stream == plain) << pause;
   }
 }

@@ -1,9 +1,9 @@
 // The coding threads' pool and the worker's helpers: every part of a job runs once, on no more
-// threads than the count, side by side when there are several; parts that wait for an earlier
-// part's progress never hang; jobs started inside a part run in order on that thread; the
-// count comes from the environment or the system. A helper of the worker stops at the pause
-// gate with it and is ended when the worker's function returns; the time at work leaves the
-// pause out.
+// threads than the count, side by side when there are several; jobs back to back never mix;
+// parts that wait for an earlier part's progress never hang; jobs started inside a part run in
+// order on that thread; the count comes from the environment or the system. A helper of the
+// worker stops at the pause gate with it and is ended when the worker's function returns; the
+// time at work leaves the pause out.
 #include <gtest/gtest.h>
 #include <sched.h>
 
@@ -64,6 +64,28 @@ TEST_F(pool, everypartrunsonceonnomorethreadsthanthecount) {
         for (int k = 0; k < parts; ++k) EXPECT_EQ(order[size_t(k)], k);
       }
     }
+  }
+}
+
+// Many small jobs back to back, of changing counts of parts (a job of more parts right after
+// one of fewer): a thread late from one job never runs a part of the next, and every part of
+// every job runs exactly once, inside its job.
+TEST_F(pool, jobsbacktobacknevermix) {
+  for (int t : {2, 3, 8}) {
+    setpoolthreads(t);
+    std::atomic<int> current{0};
+    std::atomic<long> strays{0};
+    for (int job = 1; job <= 20000; ++job) {
+      current = job;
+      const int parts = 1 + job % 7;
+      std::atomic<int> runs{0};
+      poolrun(parts, [&, job](int) {
+        if (current.load() != job) strays++;
+        runs++;
+      });
+      ASSERT_EQ(runs.load(), parts) << t << " threads, job " << job;
+    }
+    EXPECT_EQ(strays.load(), 0) << t;
   }
 }
 

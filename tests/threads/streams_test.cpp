@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,9 @@ const runcase cases[] = {
     {"light: two passes", small, "", {"-b", "1500", "-maxbitrate", "8000", "-profile", "best"}, true},
     {"light: interlaced", small, "", {"-cq", "4", "-interlaced", "-profile", "fast"}, true},
 };
+
+// Test names and messages show the row's name.
+void PrintTo(const runcase& c, std::ostream* os) { *os << c.name; }
 
 // The log's warning and error lines.
 std::vector<std::string> complaints(const std::string& log) {
