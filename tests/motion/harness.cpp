@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "encoder/motion/cpu.h"
+#include "common/cpuprobe.h"
 
 namespace {
 char contextbuf[512] = "";

@@ -11,7 +11,7 @@
 // The run's seed: OSTREL_SEED from the environment, else a fresh one; printed once.
 uint32_t testseed();
 
-// The highest level whose paths the host runs (cpu.h's cpulevelof on the real words).
+// The highest level whose paths the host runs (cpulevelof on the real words).
 int hostlevel();
 // A path needing level need (0 reference, 1 MMX, 2 SSE2, 3 SSE3) runs on the host.
 inline bool hostruns(int need) { return need <= hostlevel(); }
