@@ -17,11 +17,11 @@ cpuidwords* cpuinfo(cpuidwords* rec) {
 int cpulevelof(const cpuidwords& rec) {
   const uint32_t ecx = rec.word[0], edx = rec.word[1];
   int level = 0;
-  if (edx & (1u << 23)) level = 1;
-  if (edx & (1u << 26)) level = 2;
-  if (ecx & 1u) {
+  if (edx & cpuidmmx) level = 1;
+  if (edx & cpuidsse2) level = 2;
+  if (ecx & cpuidsse3) {
     level = 3;
-    if (ecx & (1u << 9)) level = 4;
+    if (ecx & cpuidssse3) level = 4;
   }
   return level;
 }

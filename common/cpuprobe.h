@@ -13,6 +13,17 @@ struct cpuidwords {
   uint32_t word[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 };
 
+// The feature bits the levels come from: of leaf 1 EDX (word 1) and ECX (word 0).
+constexpr uint32_t cpuidmmx = 1u << 23, cpuidsse2 = 1u << 26;
+constexpr uint32_t cpuidsse3 = 1u, cpuidssse3 = 1u << 9;
+// Words that carry only the given feature words (made-up processors for tests).
+inline cpuidwords featurewords(uint32_t ecx, uint32_t edx) {
+  cpuidwords w;
+  w.word[0] = ecx;
+  w.word[1] = edx;
+  return w;
+}
+
 // Runs the identification instruction (leaf 1, then leaf 0) and fills words 0, 1 and 5-7 of rec.
 // Returns rec. No failure path.
 cpuidwords* cpuinfo(cpuidwords* rec);

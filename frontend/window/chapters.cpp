@@ -282,6 +282,21 @@ void gotoframe(dialogrecord& dlg, int frame) {
   clearinfo();
 }
 
+// The remove button of a list: the table's entry of the chosen line goes (set removes position p
+// when given -p), the list is rebuilt; what is a "chapter" or a "zone" names it in the messages.
+void removechosen(dialogrecord& dlg, int list, int count, bool (*set)(int, int&, bool), void (*show)(),
+                  const std::string& what) {
+  const int line = dlggetint(dlg, list, ixstate);
+  if (line < 1 || line > count) {
+    showinfo(" remove " + what + " pressed but no " + what + " was selected, ignored", false);
+    return;
+  }
+  int removed = 0;
+  set(-line, removed, false);
+  show();
+  showinfo(" " + what + " removed from list", false);
+}
+
 // The frame range of the Main page from the current frame: its start (start true) or its end.
 void setrange(dialogrecord& dlg, bool start) {
   guisettingsrec& g = guisettings;
@@ -321,17 +336,9 @@ void chapterpage(dialogrecord& dlg, int id, int event) {
       showchapterlist();
       showinfo(" chapter added to list", false);
       break;
-    case 1030: {
-      const int line = dlggetint(dlg, 1094, ixstate);
-      if (line < 1 || line > chaptertable.count) {
-        showinfo(" remove chapter pressed but no chapter was selected, ignored", false);
-        break;
-      }
-      chapterset(-line, removed);
-      showchapterlist();
-      showinfo(" chapter removed from list", false);
+    case 1030:
+      removechosen(dlg, 1094, chaptertable.count, chapterset, showchapterlist, "chapter");
       break;
-    }
     case 1097:
       clearchapters();
       showinfo(" chapter list cleared", false);
@@ -379,17 +386,9 @@ void zonepage(dialogrecord& dlg, int id, int event) {
       showinfo(" zone added to list", false);
       break;
     }
-    case 1115: {
-      const int line = dlggetint(dlg, 1117, ixstate);
-      if (line < 1 || line > zonetable.count) {
-        showinfo(" remove zone pressed but no zone was selected, ignored", false);
-        break;
-      }
-      zoneset(-line, removed);
-      showzonelist();
-      showinfo(" zone removed from list", false);
+    case 1115:
+      removechosen(dlg, 1117, zonetable.count, zoneset, showzonelist, "zone");
       break;
-    }
     case 1116:
       clearzones();
       showinfo(" zone list cleared", false);

@@ -5,19 +5,6 @@
 
 #include "common/cpuprobe.h"
 
-namespace {
-
-constexpr uint32_t mmxbit = 1u << 23, sse2bit = 1u << 26, sse3bit = 1u, ssse3bit = 1u << 9;
-
-cpuidwords words(uint32_t ecx, uint32_t edx) {
-  cpuidwords w;
-  w.word[0] = ecx;
-  w.word[1] = edx;
-  return w;
-}
-
-}  // namespace
-
 TEST(cpuprobe, processorwordsgivelevels) {
   const struct {
     const char* what;
@@ -25,16 +12,16 @@ TEST(cpuprobe, processorwordsgivelevels) {
     int level;
   } cases[] = {
       {"none", 0, 0, 0},
-      {"MMX only", 0, mmxbit, 1},
-      {"MMX and SSE2", 0, mmxbit | sse2bit, 2},
-      {"SSE2 without MMX (later test wins)", 0, sse2bit, 2},
-      {"SSE3", sse3bit, mmxbit | sse2bit, 3},
-      {"SSSE3 with SSE3", sse3bit | ssse3bit, mmxbit | sse2bit, 4},
-      {"SSSE3 without SSE3", ssse3bit, mmxbit | sse2bit, 2},
-      {"SSSE3 alone", ssse3bit, 0, 0},
-      {"other bits only", ~(sse3bit | ssse3bit), ~(mmxbit | sse2bit), 0},
+      {"MMX only", 0, cpuidmmx, 1},
+      {"MMX and SSE2", 0, cpuidmmx | cpuidsse2, 2},
+      {"SSE2 without MMX (later test wins)", 0, cpuidsse2, 2},
+      {"SSE3", cpuidsse3, cpuidmmx | cpuidsse2, 3},
+      {"SSSE3 with SSE3", cpuidsse3 | cpuidssse3, cpuidmmx | cpuidsse2, 4},
+      {"SSSE3 without SSE3", cpuidssse3, cpuidmmx | cpuidsse2, 2},
+      {"SSSE3 alone", cpuidssse3, 0, 0},
+      {"other bits only", ~(cpuidsse3 | cpuidssse3), ~(cpuidmmx | cpuidsse2), 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(cpulevelof(words(c.ecx, c.edx)), c.level) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(cpulevelof(featurewords(c.ecx, c.edx)), c.level) << c.what;
 }
 
 TEST(cpuprobe, realprocessorhasmmxandsse2) {
@@ -54,6 +41,6 @@ TEST(cpuprobe, cpuinfokeepswords2to4andgivesthevendor) {
   char vendor[13] = {};
   std::memcpy(vendor, &w.word[5], 12);
   for (int i = 0; i < 12; ++i) EXPECT_TRUE(vendor[i] >= 32 && vendor[i] < 127) << vendor;
-  EXPECT_NE(w.word[1] & mmxbit, 0u);
-  EXPECT_NE(w.word[1] & sse2bit, 0u);
+  EXPECT_NE(w.word[1] & cpuidmmx, 0u);
+  EXPECT_NE(w.word[1] & cpuidsse2, 0u);
 }

@@ -1,8 +1,6 @@
 // Cycles per call of every path of the front end's plane kernels on a 720 x 576 picture's
 // planes. Not a test: run it by hand (build/tests/frontend/planebench [calls]) on an idle
 // machine.
-#include <x86intrin.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,19 +15,6 @@ int calls = 200;
 constexpr int luma = 720 * 576, chroma = luma / 4;
 alignas(16) uint8_t a[luma], b[luma], d[luma];
 int32_t sink;
-
-// Median over five runs of the cycles per call of f.
-template <class F>
-double cycles(F f) {
-  std::vector<double> runs;
-  for (int run = 0; run < 5; ++run) {
-    const unsigned long long t0 = __rdtsc();
-    for (int i = 0; i < calls; ++i) f();
-    runs.push_back(double(__rdtsc() - t0) / calls);
-  }
-  std::sort(runs.begin(), runs.end());
-  return runs[2];
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,10 +35,10 @@ int main(int argc, char** argv) {
               "copy16 chroma");
   for (const auto& p : paths) {
     if (!hostruns(p.need)) continue;
-    double s1 = cycles([&] { sink += p.sad(a, b, luma); });
-    double s2 = cycles([&] { sink += p.sad(a, b, chroma); });
-    double c1 = cycles([&] { p.copy256(a, d, luma); });
-    double c2 = cycles([&] { p.copy16(a, d, chroma); });
+    double s1 = cyclespercall(calls, [&](int) { sink += p.sad(a, b, luma); });
+    double s2 = cyclespercall(calls, [&](int) { sink += p.sad(a, b, chroma); });
+    double c1 = cyclespercall(calls, [&](int) { p.copy256(a, d, luma); });
+    double c2 = cyclespercall(calls, [&](int) { p.copy16(a, d, chroma); });
     std::printf("%-6s %16.0f %16.0f %16.0f %16.0f\n", p.name, s1, s2, c1, c2);
   }
   return sink == 12345 ? 1 : 0;

@@ -82,6 +82,38 @@ bool sourceholds(const yuvframe& f) {
          std::equal(f.v.begin(), f.v.end(), sourceplanes.v);
 }
 
+// Goes to each frame through page 106's current-frame edit: the source's planes hold the
+// frame as given and the page's box shows it at the 4:3 aspect.
+void expectframes(const std::vector<yuvframe>& frames, std::initializer_list<int> which) {
+  guisettings.guiaspect = 2;
+  for (int n : which) {
+    usertype(dlgof(pagechapters), 1036, std::to_string(n));
+    ASSERT_EQ(previewstate.previewframe, n);
+    EXPECT_TRUE(sourceholds(frames[(size_t)n])) << n;
+    boxpicture b = painted(pagechapters);
+    EXPECT_TRUE(b.rgb == boxmodel(frames[(size_t)n], 2, b.w, b.h)) << n;
+  }
+}
+
+// A D2V project as the decoder choice leaves it: the input, its version 16, the library of that
+// version in the DGDecode folder (when library is set) and not loaded yet.
+void setupproject(const std::string& dir, const std::string& project, bool library) {
+  std::error_code ec;
+  std::filesystem::remove_all(dir + "DGDecode", ec);
+  if (library) {
+    std::filesystem::create_directories(dir + "DGDecode");
+    std::filesystem::copy_file(std::string(OSTREL_PROGDIR) + "/DGDecode/DGDecode16.dll",
+                               dir + "DGDecode/DGDecode16.dll");
+  }
+  writefile(dir + "p.d2v", project);
+  inputpath = dir + "p.d2v";
+  avsinput = false;
+  d2vinput = true;
+  d2vversion = 16;
+  d2vlibpath = decoderdir + "DGDecode16.dll";
+  d2vloaded = false;
+}
+
 using previewpage = frontfixture;
 }  // namespace
 
@@ -223,27 +255,13 @@ TEST_F(previewpage, videofilesandd2vprojectsshowwhatffmpegdecodes) {
   start("*INFILE " + script("clip.avs", "FFVideoSource(\"clip.mkv\")\n") + "\n");
   ASSERT_TRUE(movieinfovalid) << statustext;
   EXPECT_EQ(guisettings.sourceframes, 12);
-  guisettings.guiaspect = 2;
   userselect(dlg(dlgmain), tabcontrol, 5);
-  for (int n : {7, 3, 11}) {
-    usertype(dlg(pagechapters), 1036, std::to_string(n));
-    ASSERT_EQ(previewstate.previewframe, n);
-    EXPECT_TRUE(sourceholds(mkv[(size_t)n])) << n;
-    boxpicture b = painted(pagechapters);
-    EXPECT_TRUE(b.rgb == boxmodel(mkv[(size_t)n], 2, b.w, b.h)) << n;
-  }
+  expectframes(mkv, {7, 3, 11});
 
   std::vector<yuvframe> es = ffmpegclip(dir + "clip.m2v", {"-c:v", "mpeg2video", "-g", "12", "-bf", "2"}, w, h, 30);
   ASSERT_EQ(es.size(), 30u);
-  writefile(dir + "clip.d2v", "DGIndexProjectFile16\n1\n" + dir + "clip.m2v\n\nStream_Type=0\nMPEG_Type=2\n"
-                               "Picture_Size=176x144\nField_Operation=0\nFrame_Rate=25000 (25/1)\n\n");
-  std::filesystem::create_directories(dir + "DGDecode");
-  std::filesystem::copy_file(std::string(OSTREL_PROGDIR) + "/DGDecode/DGDecode16.dll", dir + "DGDecode/DGDecode16.dll");
-  inputpath = dir + "clip.d2v";
-  avsinput = false;
-  d2vinput = true;
-  d2vversion = 16;
-  d2vlibpath = decoderdir + "DGDecode16.dll";
+  setupproject(dir, "DGIndexProjectFile16\n1\n" + dir + "clip.m2v\n\nStream_Type=0\nMPEG_Type=2\n"
+                    "Picture_Size=176x144\nField_Operation=0\nFrame_Rate=25000 (25/1)\n\n", true);
   showinfo(" KJ.ini successfully processed", false);
   opend2v(1);
   EXPECT_EQ(statustext,
@@ -252,13 +270,7 @@ TEST_F(previewpage, videofilesandd2vprojectsshowwhatffmpegdecodes) {
   EXPECT_TRUE(d2vloaded);
   EXPECT_EQ(guisettings.sourceframes, 30);
   EXPECT_FLOAT_EQ(guisettings.sourcefps, 25.0f);
-  for (int n : {20, 4, 29}) {
-    usertype(dlg(pagechapters), 1036, std::to_string(n));
-    ASSERT_EQ(previewstate.previewframe, n);
-    EXPECT_TRUE(sourceholds(es[(size_t)n])) << n;
-    boxpicture b = painted(pagechapters);
-    EXPECT_TRUE(b.rgb == boxmodel(es[(size_t)n], 2, b.w, b.h)) << n;
-  }
+  expectframes(es, {20, 4, 29});
 }
 
 // The opens that fail: a picture larger than the preview planes (refused with its size, no input
@@ -299,19 +311,7 @@ TEST_F(previewpage, failedopensleavenoinputandsaywhy) {
       {true, "DGIndexProjectFile16\n1\nnothere.m2v\n", ", error initializing DGDecode, can't open mpeg file"},
   };
   for (const auto& p : projects) {
-    std::error_code ec;
-    std::filesystem::remove_all(dir + "DGDecode", ec);
-    if (p.library) {
-      std::filesystem::create_directories(dir + "DGDecode");
-      std::filesystem::copy_file(std::string(OSTREL_PROGDIR) + "/DGDecode/DGDecode16.dll",
-                                 dir + "DGDecode/DGDecode16.dll");
-    }
-    writefile(dir + "p.d2v", p.project);
-    inputpath = dir + "p.d2v";
-    d2vinput = true;
-    d2vversion = 16;
-    d2vlibpath = decoderdir + "DGDecode16.dll";
-    d2vloaded = false;
+    setupproject(dir, p.project, p.library);
     showinfo("", false);
     opend2v(1);
     std::string want = p.line;

@@ -7,15 +7,6 @@
 
 namespace {
 
-constexpr uint32_t mmxbit = 1u << 23, sse2bit = 1u << 26, sse3bit = 1u, ssse3bit = 1u << 9;
-
-cpuidwords words(uint32_t ecx, uint32_t edx) {
-  cpuidwords w;
-  w.word[0] = ecx;
-  w.word[1] = edx;
-  return w;
-}
-
 struct levelcase {
   const char* what;
   uint32_t ecx, edx;
@@ -27,12 +18,12 @@ struct levelcase {
 TEST(cpulevel, processorwordsgivetheencoderslevel) {
   const levelcase cases[] = {
       {"none", 0, 0, 0},
-      {"MMX only", 0, mmxbit, 1},
-      {"SSSE3 with SSE3", sse3bit | ssse3bit, mmxbit | sse2bit, 4},
+      {"MMX only", 0, cpuidmmx, 1},
+      {"SSSE3 with SSE3", cpuidsse3 | cpuidssse3, cpuidmmx | cpuidsse2, 4},
   };
   for (const levelcase& c : cases) {
     int code = -1;
-    getcpulevelfrom(words(c.ecx, c.edx), code);
+    getcpulevelfrom(featurewords(c.ecx, c.edx), code);
     EXPECT_EQ(settings.simdlevel, c.level) << c.what;
     EXPECT_EQ(code, c.level == 0 ? 264 : 0) << c.what;
     EXPECT_EQ(cpuwords.word[0], c.ecx) << c.what;
