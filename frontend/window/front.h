@@ -113,7 +113,8 @@ struct previewrect {
 };
 previewrect previewplace(int aspect, int boxwidth, int boxheight);
 // Draws previewbitmap into the page's picture box at the model's aspect, black around it,
-// stretched to the nearest sample; any thread.
+// stretched to the nearest sample. Any thread, one at a time: showpicture calls it under the
+// preview's lock.
 void paintpreview(dialogrecord& page);
 // The preview of what sourceplanes hold, drawn on the page: a masked copy, its image, the paint.
 void showpicture(dialogrecord& page);
