@@ -98,7 +98,9 @@ void scdthread() {
     const int du = p.chromasize > 0 ? 4 * sadu / p.chromasize : 0;
     const int dv = p.chromasize > 0 ? 4 * sadv / p.chromasize : 0;
     const float sum = y.term(dy) + u.term(du) + v.term(dv);
-    if (std::lround(sum) < threshold) continue;
+    // The history starts at nothing: until it holds three real differences (frame 3) the
+    // first one would stand out against it and put a chapter at frame 1 of every moving clip.
+    if (f < 3 || std::lround(sum) < threshold) continue;
     // The middle frame of the three starts the new scene. The frames come in order, so the table
     // stays sorted; a full table takes no more.
     if (c.count < maxchapters) c.frames[++c.count] = f - 1;
