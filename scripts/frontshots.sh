@@ -44,7 +44,7 @@ for tab in "73 settings1" "133 settings2" "184 matrix" "254 chapters" "346 zones
     chapters)
       at 110 236  # "create SCD chapter list"
       sleep 3
-      at 110 72   # the list's second line: the scene change
+      at 110 59   # the list's first line: the scene change
       ;;
     zones)
       at 230 399  # "<<<": 100 frames back
