@@ -95,10 +95,10 @@ void initheaders() {
     double rate = st.pulldown && st.frameratecode == 1 ? 30000.0 / 1001.0 : st.framerate;
     st.level = levelfor(st.width, st.height, rate);
   }
-  // The declared level bounds the bitrate; bit_rate_value must be 1..262143.
+  // The declared level bounds the maximum bitrate; bit_rate_value must be 1..262143. An average
+  // above it stays: the two-pass plan reaches what it can under the maximum and says so.
   int levelmax = maxbitrateforlevel(st.level);
   if (st.maxbitrate <= 0 || st.maxbitrate > levelmax) st.maxbitrate = levelmax;
-  st.bitrate = std::min(st.bitrate, st.maxbitrate);
 
   bool progressive = !st.interlaced && !st.pulldown;
   bool progframe = !st.interlaced || st.pulldown;

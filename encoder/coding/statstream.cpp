@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "encoder/coding/picslot.h"
+#include "encoder/coding/quantrecip.h"
 #include "encoder/coding/vlctables.h"
 #include "encoder/control/control.h"
 #include "encoder/control/report.h"
@@ -15,8 +16,6 @@ const char dbswritelog[] = " *** ERROR, can't write to dbs file, aborting...";
 const char dbswriteline[] = " can't write to dbs file, aborting...";
 const char dbsreadlog[] = " *** ERROR, can't read from dbs file, aborting...";
 const char dbsreadline[] = " can't read from dbs file, aborting...";
-const char dbsbadlog[] = " *** ERROR, damaged dbs file, aborting...";
-const char dbsbadline[] = " damaged dbs file, aborting...";
 
 dbswriterstate dbswriter;
 dbsreaderstate dbsreader;
@@ -77,13 +76,8 @@ bool readfailed() {
   return false;
 }
 
-bool damaged() {
-  if (!dbsreader.failed) {
-    dbsreader.failed = true;
-    reportfailure(dbsbadlog, dbsbadline);
-  }
-  return false;
-}
+// Bits that do not parse as the first pass writes them cannot be read either: the same error.
+bool damaged() { return readfailed(); }
 
 // After a read that may have passed the first record: the second record moves down and the
 // next one is read behind it.
@@ -260,9 +254,19 @@ bool readgopstats(gopstatrecord& g) {
   for (uint32_t k = 1; k <= n; ++k) g.trefs[k] = int32_t(dbsgetbits(8));
   if (dbsreader.failed) return false;
   if (!permutation(g.order, g.n, 1) || !permutation(g.trefs, g.n, 0)) return damaged();
-  for (uint32_t k = 1; k <= n; ++k)
+  int ipictures = 0;
+  for (uint32_t k = 1; k <= n; ++k) {
     if (!inrange(uint32_t(g.types[k]), 1, 3)) return damaged();
-  if (g.types[g.order[1]] != 1) return damaged();  // a GOP is coded from its I picture on
+    ipictures += g.types[k] == 1;
+  }
+  // A GOP is coded from its one I picture on, in the order the pattern of its n, b and
+  // closed_gop gives: the references its pictures predict from are then the ones they had.
+  if (ipictures != 1 || g.types[g.order[1]] != 1) return damaged();
+  goparray order, types, trefs;
+  goppattern(g.b, g.n, g.closed, order, types, trefs);
+  if (!std::equal(order, order + n + 1, g.order) || !std::equal(types, types + n + 1, g.types) ||
+      !std::equal(trefs, trefs + n + 1, g.trefs))
+    return damaged();
   if (settings.pulldown) {
     for (uint32_t t = 0; t < n; ++t) {
       uint32_t f = dbsgetbits(8);
@@ -306,14 +310,13 @@ void usegopstats(const gopstatrecord& g) {
     fieldcount = g.fieldcount;
   }
   if (matricesinrecord()) {
-    for (int i = 0; i < 64; ++i) {
-      quantmatrices.intra[i] = g.intra[i];
-      quantmatrices.nonintra[i] = g.nonintra[i];
-      quantrecip.intra[i] = uint16_t(65535 / std::max<int>(g.intra[i], 1));
-      quantrecip.nonintra[i] = uint16_t(65535 / std::max<int>(g.nonintra[i], 1));
-    }
+    std::copy(std::begin(g.intra), std::end(g.intra), std::begin(quantmatrices.intra));
+    std::copy(std::begin(g.nonintra), std::end(g.nonintra), std::begin(quantmatrices.nonintra));
+    rebuildrecip();
   }
 }
+
+bool dbsreject() { return damaged(); }
 
 bool readgopunit(gopstatrecord& g) {
   if (!readgopstats(g)) return false;

@@ -27,12 +27,13 @@
 // pulldown flags and the matrices.
 //
 // Failures end the run through step 98 (abortrun) after a log line (when settings.logfileon)
-// and the error line: a record that cannot be written, a record that cannot be read (a
-// truncated file), or bits that do not parse as the first pass writes them (a count out of
-// range, a code that is no code, flags that contradict the macroblock_type, a vector that
-// points outside the picture). The first failure latches: the writer writes nothing more, the
-// reader returns zeros and every read routine returns false, so the pass never codes from
-// garbage. Only the pass worker thread uses these routines.
+// and the error line: a record that cannot be written (the write texts), a record that cannot
+// be read (a truncated file), or bits that do not parse as the first pass writes them (a count
+// out of range, a GOP order other than its pattern's, a code that is no code, flags that
+// contradict the macroblock_type, a vector that points outside the picture) (the read texts
+// for both). The first failure latches: the writer writes nothing more, the reader returns
+// zeros and every read routine returns false, so the pass never codes from garbage. Only the
+// pass worker thread uses these routines.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +50,6 @@ extern const char dbswritelog[];  // " *** ERROR, can't write to dbs file, abort
 extern const char dbswriteline[];
 extern const char dbsreadlog[];   // " *** ERROR, can't read from dbs file, aborting..."
 extern const char dbsreadline[];
-extern const char dbsbadlog[];    // " *** ERROR, damaged dbs file, aborting..."
-extern const char dbsbadline[];
 
 // ---- writer ----
 
@@ -95,13 +94,18 @@ struct gopstatrecord {
 void fillgopstats(gopstatrecord& g, int n, int b, int closed, int gopclass);
 // Writes the record into gopstatbuf from byte 0 (the cursor is reset first).
 void putgopstats(const gopstatrecord& g);
-// Reads a GOP record into g and checks every field's range, that order and trefs are
-// permutations and that the I picture comes first. False on a failure (reported).
+// Reads a GOP record into g and checks every field's range (row words below 2^31, matrix
+// entries 1..255), that order and trefs are permutations, that the GOP has one I picture and
+// it comes first, and that order, types and trefs are those goppattern gives for n, b and
+// closed. False on a failure (reported).
 bool readgopstats(gopstatrecord& g);
 // The record into goporder, goptypes, goptrefs (entries past n cleared); with pulldown into
 // pulldownflagarray and fieldcount; with matrices into quantmatrices and their reciprocals
 // (65535 / weight).
 void usegopstats(const gopstatrecord& g);
+// Refuses a record that parses but does not fit the run reading it (a statistics file of
+// another run): reported as a read failure. Always false.
+bool dbsreject();
 // readgopstats, then readpicstats for slot trefs[order[k]] + 1, k = 1..n, each picture of the
 // type the GOP record gives it. False on a failure (reported).
 bool readgopunit(gopstatrecord& g);

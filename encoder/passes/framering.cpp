@@ -10,7 +10,6 @@
 #include "encoder/motion/kernels.h"
 #include "encoder/passes/gopdecision.h"
 #include "encoder/passes/pass1.h"
-#include "encoder/passes/standin.h"
 #include "platform/thread.h"
 #include "videosource/bridge.h"
 
@@ -49,10 +48,6 @@ void copyentry(int p, int q) {
 int sourceframe(int frame, uint8_t* y, uint8_t* u, uint8_t* v) {
   const settingsrec& st = settings;
   if (ringsource) return ringsource(frame, y, u, v);
-  if (standinsource) {
-    standinsource(frame, y, u, v);
-    return 0;
-  }
   if (st.d2vinput) return d2vgetframe(frame, y, u, v);
   if (st.avsinput) return avsgetframe(frame, st.lumapitch, st.chromapitch, y, u, v);
   return 0;

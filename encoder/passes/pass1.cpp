@@ -24,7 +24,7 @@
 #include "encoder/passes/framering.h"
 #include "encoder/passes/matrixstep.h"
 #include "encoder/passes/progress.h"
-#include "encoder/passes/standin.h"
+#include "encoder/passes/passhooks.h"
 #include "platform/thread.h"
 
 int32_t gopcount = 0, gopsdone = 0;
@@ -45,12 +45,6 @@ namespace {
 
 constexpr int previewevery = 30;  // pictures between two preview drawings (at GOP ends)
 
-// Ring entry of display position d of the GOP after ring offset `offset`.
-int ringslotof(int offset, int d) {
-  int s = offset + d + 1;
-  return s > settings.ringsize ? s - settings.ringsize : s;
-}
-
 // The statistics stream of the first of two passes: the GOP record (the row words of each
 // picture in coding order from its ring entry) ahead of the pictures' own records.
 gopstatrecord goprecord;
@@ -65,6 +59,52 @@ void statsgoprecord(int n, int nb, int ringoffset) {
   putgopstats(goprecord);
 }
 
+// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out
+// (nothing at all when no GOP was done, so the file stays empty rather than a bare end code).
+void closestoppedstream() {
+  if (framesallocated && settings.streamout && gopsdone > 0 && !errorflag && !abortlatched)
+    writestream(0, goporder, goptrefs, true);
+}
+
+}  // namespace
+
+int ringslotof(int offset, int d) {
+  int s = offset + d + 1;
+  return s > settings.ringsize ? s - settings.ringsize : s;
+}
+
+bool mustend() { return !keeprunning || errorflag || abortlatched; }
+
+bool picturegate(int pass) {
+  workergate();
+  if (mustend()) return false;
+  if (passprobe) passprobe(pass, settings.gopframe + 1);
+  workergate();
+  return !mustend();
+}
+
+codingposition positionof(int i, int ringoffset) {
+  const int k = goporder[i];
+  const int d = goptrefs[k];
+  settings.curpictype = goptypes[k];
+  pichdrfields[d + 1].temporal_reference = d;
+  return {goptypes[k], ringslotof(ringoffset, d), d + 1};
+}
+
+void gopclock(int n, double t0, double& last) {
+  const settingsrec& st = settings;
+  const ringcountersrec& rc = ringcounters;
+  const double now = cputime();
+  passclock.passtime = now - t0;
+  passclock.currentfps = now - last > 0 ? int(std::lround(n / (now - last))) : 0;
+  last = now;
+  passclock.timeleft =
+      st.framecount != rc.framesleft
+          ? int(std::lround((st.framecount - st.gopframe) * passclock.passtime /
+                            (st.framecount - rc.framesleft)))
+          : 0;
+}
+
 // A coding error ends the run like a failed write: log line, error line, step 98.
 bool checkcoding() {
   if (!codingfailed()) return true;
@@ -76,10 +116,6 @@ bool checkcoding() {
   return false;
 }
 
-// The pass must end now: stopped from outside, or a fatal error raised (its step stands).
-bool mustend() { return !keeprunning || errorflag || abortlatched; }
-
-// Codes the picture of picjob as type (1 I, 2 P, 3 B) at quantiser q.
 void codepicture(int type, float& q) {
   switch (type) {
     case 2:
@@ -94,10 +130,6 @@ void codepicture(int type, float& q) {
   }
 }
 
-// Slots are display positions, so the I picture of an open GOP of two or three pictures lands
-// in the slot of the previous GOP's last reference, which the GOP's leading B pictures still
-// predict from. Before it is overwritten, that picture (reconstruction and macroblock records)
-// moves into the spare slot, which no GOP position uses, and the older reference points there.
 int keepolderreference(int slot) {
   const settingsrec& st = settings;
   const int spare = st.slotcount;
@@ -110,14 +142,22 @@ int keepolderreference(int slot) {
   return spare;
 }
 
-// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out
-// (nothing at all when no GOP was done, so the file stays empty rather than a bare end code).
-void closestoppedstream() {
-  if (framesallocated && settings.streamout && gopsdone > 0 && !errorflag && !abortlatched)
-    writestream(0, goporder, goptrefs, true);
+void gopfinished(int n, int nb, float qi, float qp, float qb, int lastring, bool rated) {
+  const settingsrec& st = settings;
+  if (rated) {
+    gopratemin = std::min(gopratemin, gopbitrate);
+    gopratemax = std::max(gopratemax, gopbitrate);
+    gopratesum += gopbits;
+  }
+  showgopprogress(passfiguresnow(n, nb, qi, qp, qb));
+  if (previewon && previewcount >= previewevery) {
+    if (yuvtobmp(ringplane(lastring, 0), ringplane(lastring, 1), ringplane(lastring, 2),
+                 st.width, st.height, previewimage))
+      drawpreview();
+    previewcount = 0;
+  }
+  for (int i = 1; i <= n; ++i) qsum += picq[i];
 }
-
-}  // namespace
 
 pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot) {
   const settingsrec& st = settings;
@@ -191,15 +231,7 @@ bool pass1loop() {
     matrixstep(firstofgop, n, st.gopclass);
     firstofgop += n;
 
-    const double now = cputime();
-    passclock.passtime = now - t0;
-    passclock.currentfps = now - last > 0 ? int(std::lround(n / (now - last))) : 0;
-    last = now;
-    passclock.timeleft =
-        st.framecount != rc.framesleft
-            ? int(std::lround((st.framecount - st.gopframe) * passclock.passtime /
-                              (st.framecount - rc.framesleft)))
-            : 0;
+    gopclock(n, t0, last);
 
     goppattern(nb, n, rc.closedflag, goporder, goptypes, goptrefs);
     if (st.pulldown) pulldownflags(n);
@@ -210,18 +242,8 @@ bool pass1loop() {
     float zonesum = 0.0f;
     int lastslot = 0;
     for (int i = 1; i <= n; ++i) {
-      workergate();
-      if (mustend()) return false;
-      if (standinprobe) standinprobe(1, st.gopframe + 1);
-      workergate();
-      if (mustend()) return false;
-      const int k = goporder[i];
-      const int type = goptypes[k];
-      const int d = goptrefs[k];
-      const int ring = ringslotof(ringoffset, d);
-      const int slot = d + 1;
-      st.curpictype = type;
-      pichdrfields[slot].temporal_reference = d;
+      if (!picturegate(1)) return false;
+      const auto [type, ring, slot] = positionof(i, ringoffset);
       if (i == 1) {
         headercursor = {};
         putseqheaders(headerbuf, headercursor);
@@ -249,7 +271,7 @@ bool pass1loop() {
         gopbpics += 1;
       }
       codepicture(type, *q);
-      if (standinafter) standinafter(1, st.gopframe, picjob);
+      if (passafter) passafter(1, st.gopframe, picjob);
       if (!checkcoding()) return false;
       // The status line tells the picture being coded (a headless run prints every change).
       if (showwindow)
@@ -277,19 +299,7 @@ bool pass1loop() {
     if (st.streamout) writestream(n, goporder, goptrefs, false);
     if (st.writestats) writedbs(n, goporder, goptrefs, false);
     if (mustend()) return false;
-    if (st.streamout) {
-      gopratemin = std::min(gopratemin, gopbitrate);
-      gopratemax = std::max(gopratemax, gopbitrate);
-      gopratesum += gopbits;
-    }
-    showgopprogress(passfiguresnow(n, nb, qi, qp, qb));
-    if (previewon && previewcount >= previewevery) {
-      if (yuvtobmp(ringplane(lastslot, 0), ringplane(lastslot, 1), ringplane(lastslot, 2),
-                   st.width, st.height, previewimage))
-        drawpreview();
-      previewcount = 0;
-    }
-    for (int i = 1; i <= n; ++i) qsum += picq[i];
+    gopfinished(n, nb, qi, qp, qb, lastslot, st.streamout);
     if (!st.closedgops) rc.closedflag = 0;
   } while (rc.framesleft > 0);
 
@@ -315,7 +325,7 @@ void pass1thread(statusrec*) {
   firstfetch = true;
   // Until the start-up lays out a frame store, a pass only walks through placeholder pictures.
   bool ended;
-  if (!framesallocated || st.framecount <= 0) ended = standinplaceholder(1);
+  if (!framesallocated || st.framecount <= 0) ended = placeholderpass(1);
   else ended = pass1loop();  // (the CQ with maximum bitrate loop takes this place in its mode)
   if (!ended) {
     closestoppedstream();

@@ -67,3 +67,41 @@ extern passclockrec passclock;
 // The GOP loop of the first (or only) pass: true when it coded the whole range and made the
 // writers' final calls; false as soon as the pass was stopped or a fatal error was raised.
 bool pass1loop();
+
+// ---- shared by the GOP loops ----
+
+// Ring entry of display position d (0-based) of the GOP whose frames follow ring position
+// offset, wrapping from ringsize to 1.
+int ringslotof(int offset, int d);
+// The pass must end now: stopped from outside, or a fatal error raised (its step stands).
+bool mustend();
+// Before each picture: the pause gate, passprobe (pass, picture number), the gate again; false
+// when the pass must end.
+bool picturegate(int pass);
+// The picture at coding position i (1..n) of the GOP whose frames follow ring position
+// ringoffset: its type (1 I, 2 P, 3 B), its ring entry and its slot (display position + 1).
+// Sets curpictype and the temporal reference its picture header carries.
+struct codingposition {
+  int type, ring, slot;
+};
+codingposition positionof(int i, int ringoffset);
+// The end of a GOP of n frames (nb its B-picture count, qi, qp, qb its quantisers, lastring
+// the ring entry of its last coded picture): when rated, its bitrate goes into the minimum,
+// maximum and sum; the progress texts; the preview once 30 pictures have been coded since it
+// was last drawn; the pictures' quantisers into qsum.
+void gopfinished(int n, int nb, float qi, float qp, float qb, int lastring, bool rated);
+// The loop's timing values after a GOP of n frames (passclock): CPU seconds since t0, the
+// frame rate since the reading last (which takes the new reading), the seconds left.
+void gopclock(int n, double t0, double& last);
+// After each coder call: false, once the coding error has been reported (log line, error line)
+// and the run ended through step 98, when the coder raised one.
+bool checkcoding();
+// Codes the picture of picjob as type (1 I, 2 P, 3 B) at quantiser q.
+void codepicture(int type, float& q);
+// The older reference of a GOP whose I or P picture goes into slot: newref, or the spare slot
+// (slotcount) when newref is that very slot. Slots are display positions, so the I picture of
+// an open GOP of two or three pictures lands in the slot of the previous GOP's last reference,
+// which the GOP's leading B pictures still predict from: before it is overwritten, that
+// picture (reconstruction and macroblock records) moves into the spare slot, which no GOP
+// position uses.
+int keepolderreference(int slot);

@@ -332,3 +332,11 @@ void passreport(const passfigures& f, double passtime) {
     statuspause(2000);
   }
 }
+
+std::vector<std::string> boxlines(const std::string& rule, const std::string& title) {
+  std::vector<std::string> out;
+  addbox(out, rule, title);
+  return out;
+}
+
+void loglines(const std::vector<std::string>& lines) { logall(lines); }

@@ -140,3 +140,11 @@ void logencodingstats(const passfigures& f, double cpuseconds, double elapsedsec
 // stream, shows the CPU time in 1060; then the warning of cqratewarning, when there is one, in
 // the log, the status line (held 2 seconds in a window) and on stderr.
 void passreport(const passfigures& f, double passtime);
+
+// ---- for the later passes' log blocks ----
+
+// A box: an empty line, the rule, the title, the rule (indented by 14 blanks), an empty line.
+std::vector<std::string> boxlines(const std::string& rule, const std::string& title);
+// Writes the lines to the log (through logsink when one is installed); the caller has tested
+// settings.logfileon.
+void loglines(const std::vector<std::string>& lines);

@@ -30,8 +30,8 @@
 #include "platform/thread.h"
 #include "tests/support/blackbox.h"
 
-extern std::function<void(int pass, int picture)> standinprobe;
-extern std::atomic<int> standinpictures;
+extern std::function<void(int pass, int picture)> passprobe;
+extern std::atomic<int> passpictures;
 
 namespace fs = std::filesystem;
 
@@ -124,7 +124,7 @@ struct stepmachine : ::testing::Test {
     setclockscale(0);
     settings = settingsrec{};
     shutdownflag = false;
-    standinpictures = 0;
+    passpictures = 0;
     dir = testing::TempDir() + "/steps-" + std::to_string(getpid());
     fs::create_directories(dir);
     dlgsetheadlessout([this](const std::string& s) {
@@ -141,7 +141,7 @@ struct stepmachine : ::testing::Test {
     });
   }
   void TearDown() override {
-    standinprobe = nullptr;
+    passprobe = nullptr;
     startuphook = initencoder;
     reopenhook = reopenscript;
     closehook = closeencoder;
@@ -173,7 +173,7 @@ struct stepmachine : ::testing::Test {
 
 TEST_F(stepmachine, twopassrungoesthroughbothpassesandcountsdown) {
   std::vector<int> order;
-  standinprobe = [&](int pass, int k) { order.push_back(pass); };
+  passprobe = [&](int pass, int k) { order.push_back(pass); };
   EXPECT_EQ(run(), exitok);
   EXPECT_EQ(got(), join({passlines(1), passlines(2), countdown(5, finished)}));
   EXPECT_EQ(order, std::vector<int>({1, 1, 1, 1, 1, 2, 2, 2, 2, 2}));
@@ -212,12 +212,12 @@ TEST_F(stepmachine, startuperrorcountsdownandendsnonzero) {
   for (int d = 9; d >= 1; d--) want.push_back(" (" + std::to_string(d) + ") ERROR, can't find input file");
   EXPECT_EQ(got(), want);
   EXPECT_EQ(err, "ostrel: ERROR, can't find input file\n");
-  EXPECT_EQ(standinpictures.load(), 0);
+  EXPECT_EQ(passpictures.load(), 0);
 }
 
 TEST_F(stepmachine, suspendholdstheworkerandasecondclickresumes) {
   std::atomic<bool> checked{false};
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (pass == 1 && k == 2) {
       userclick(*maindialog, 30002);
       ASSERT_TRUE(waitfor([] { return workersuspended(); }));
@@ -228,10 +228,10 @@ TEST_F(stepmachine, suspendholdstheworkerandasecondclickresumes) {
   };
   std::thread user([&] {
     ASSERT_TRUE(waitfor([] { return workerparked(); }));
-    int held = standinpictures;
+    int held = passpictures;
     EXPECT_EQ(caption(30002), "resume");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(standinpictures.load(), held);  // no progress while suspended
+    EXPECT_EQ(passpictures.load(), held);  // no progress while suspended
     EXPECT_TRUE(workerparked());
     userclick(*maindialog, 30002);
     ASSERT_TRUE(waitfor([] { return !workersuspended(); }));
@@ -248,7 +248,7 @@ TEST_F(stepmachine, suspendholdstheworkerandasecondclickresumes) {
 // stopped, then they are closed and the scratch file deleted.
 TEST_F(stepmachine, exitduringworkstopsthe_workerbeforethefilesclose) {
   bool openwhilestopping = false;
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (k == 1) openrunfiles();
     if (k == 3) {
       userclick(*maindialog, 30001);
@@ -273,7 +273,7 @@ TEST_F(stepmachine, exitduringworkstopsthe_workerbeforethefilesclose) {
 
 TEST_F(stepmachine, exitansweredno_goeson) {
   answer = idno;
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (pass == 1 && k == 3) {
       userclick(*maindialog, 30001);
       ASSERT_TRUE(waitfor([&] { return boxes.load() == 1; }));
@@ -288,7 +288,7 @@ TEST_F(stepmachine, closerequestwhileencodingasks) {
     lines.clear();
     boxes = 0;
     answer = a;
-    standinprobe = [&](int pass, int k) {
+    passprobe = [&](int pass, int k) {
       if (pass == 2 && k == 1) {
         userclose(*maindialog);
         ASSERT_TRUE(waitfor([&] { return boxes.load() == 1; }));
@@ -311,7 +311,7 @@ TEST_F(stepmachine, closerequestwhileencodingasks) {
 
 TEST_F(stepmachine, sigintisacloserequest) {
   answer = idno;
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (pass == 1 && k == 2) {
       kill(getpid(), SIGINT);
       ASSERT_TRUE(waitfor([&] { return boxes.load() == 1; }));
@@ -362,7 +362,7 @@ TEST_F(stepmachine, closerequestasthefinishthreadends) {
 // After an error asked for step 98, the dying worker's later steps are ignored; the clean-up
 // runs once.
 TEST_F(stepmachine, errorstepwinsoverlatersteps) {
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (k == 1) openrunfiles();
     if (pass == 1 && k == 2) {
       abortrun();
@@ -389,7 +389,7 @@ TEST_F(stepmachine, failedreopenbeforeapassendsasanerror) {
   startcase.script = true;
   for (int pass : {1, 2}) {
     lines.clear();
-    standinpictures = 0;
+    passpictures = 0;
     startcase.failedreopen = pass;
     testing::internal::CaptureStderr();
     EXPECT_EQ(run(), exitrunerror);
@@ -404,7 +404,7 @@ TEST_F(stepmachine, failedreopenbeforeapassendsasanerror) {
     else
       EXPECT_EQ(got(), join({passlines(1), stamp, countdown(5, terminated)}));
     EXPECT_EQ(err, "ostrel: " + text + "\nostrel: " + why + "\n");
-    EXPECT_EQ(standinpictures.load(), pass == 1 ? 0 : 5);
+    EXPECT_EQ(passpictures.load(), pass == 1 ? 0 : 5);
   }
 }
 
@@ -437,7 +437,7 @@ TEST_F(stepmachine, untickingshutdownstopsthecountdown) {
   settings.waitsecs = 1;
   std::string mark = dir + "/poweredoff";
   setshutdowncommand("touch '" + mark + "'");
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (pass == 1 && k == 1) {
       dlgputflag(*maindialog, 1073, true);  // as the start-up ticks it for *SHUTDOWN
       shutdownflag = true;
@@ -470,7 +470,7 @@ TEST_F(stepmachine, afailedshutdownisreported) {
 
 TEST_F(stepmachine, zoomeditandspin) {
   bool done = false;
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     if (pass != 1 || k != 1) return;
     dialogrecord& d = *maindialog;
     EXPECT_EQ(caption(1009), "1");

@@ -16,7 +16,7 @@
 #include "encoder/control/settings.h"
 #include "encoder/control/units.h"
 #include "encoder/motion/cpu.h"
-#include "encoder/passes/standin.h"
+#include "encoder/passes/framering.h"
 #include "platform/clock.h"
 #include "platform/queue.h"
 #include "tests/support/blackbox.h"
@@ -98,8 +98,19 @@ void coderun::SetUp() {
   m2v = dir + "/out.m2v";
 }
 
+void usesource(const picturefn& pic) {
+  if (!pic) {
+    ringsource = nullptr;
+    return;
+  }
+  ringsource = [pic](int f, uint8_t* y, uint8_t* u, uint8_t* v) {
+    pic(f, y, u, v);
+    return 0;
+  };
+}
+
 void coderun::TearDown() {
-  standinsource = nullptr;
+  usesource(nullptr);
   closerununits();
   freeframes();
   clearqueue();
@@ -183,9 +194,9 @@ void coderun::prepare(const runsetup& r, const std::string& stream) {
 }
 
 void coderun::encode(const picturefn& pic) {
-  standinsource = pic;
+  usesource(pic);
   pass1thread(&statusblock);
-  standinsource = nullptr;
+  usesource(nullptr);
 }
 
 void coderun::encodeclip(const runsetup& r, const picturefn& pic) {

@@ -31,6 +31,9 @@ picturefn flatpicture(uint8_t yv, uint8_t uv, uint8_t vv);
 // A smooth gradient with texture and a little noise that moves with the frame number.
 picturefn naturalpicture();
 
+// Frames of the passes from pic (the frame ring's source; null: the video source bridge again).
+void usesource(const picturefn& pic);
+
 // The host's processor level (2..4 on x86-64).
 int hostlevel();
 

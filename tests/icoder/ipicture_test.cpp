@@ -11,7 +11,7 @@
 #include "encoder/coding/quantmap.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/settings.h"
-#include "encoder/passes/standin.h"
+#include "encoder/passes/passhooks.h"
 #include "tests/icoder/fixture.h"
 #include "tests/support/blackbox.h"
 
@@ -22,7 +22,7 @@ namespace {
 struct reconcapture {
   std::vector<std::vector<uint8_t>> pictures;
   reconcapture() {
-    standinafter = [this](int, int, const pictargs& a) {
+    passafter = [this](int, int, const pictargs& a) {
       const settingsrec& st = settings;
       std::vector<uint8_t> p(size_t(st.lumasize + 2 * st.chromasize));
       std::memcpy(p.data(), reconplane(a.curslot, 0), size_t(st.lumasize));
@@ -32,7 +32,7 @@ struct reconcapture {
       pictures.push_back(std::move(p));
     };
   }
-  ~reconcapture() { standinafter = nullptr; }
+  ~reconcapture() { passafter = nullptr; }
   // Largest difference between a decoded yuv420p frame and picture k's reconstruction.
   int distance(const uint8_t* frame, int k) const {
     const int w = settings.width, h = settings.displayheight;

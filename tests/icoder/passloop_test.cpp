@@ -1,6 +1,6 @@
-// The stand-in pass loop over whole clips: GOP order and picture types as ffprobe and the
-// headers show them, chapters, pulldown flags across GOPs, the end code and the bit count,
-// the pass protocol (steps, stop) and a failed write in the middle of a run.
+// The pass loops over whole clips: GOP order and picture types as ffprobe and the headers show
+// them, chapters, pulldown flags across GOPs, the end code and the bit count, the pass protocol
+// (steps, stop) and a failed write in the middle of a run.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,7 +12,9 @@
 #include "encoder/control/framestore.h"
 #include "encoder/control/settings.h"
 #include "encoder/control/units.h"
-#include "encoder/passes/standin.h"
+#include "encoder/passes/framering.h"
+#include "encoder/passes/pass1.h"
+#include "encoder/passes/passhooks.h"
 #include "tests/icoder/fixture.h"
 #include "tests/support/blackbox.h"
 #include "videosource/bridge.h"
@@ -155,7 +157,7 @@ TEST_F(passloop, rowactivityandlumasum) {
     int row = i / 352 / 16;
     y[i] = row == 3 ? 77 : uint8_t((seed >> 16) % (row * 14 + 1));  // row 4 flat
   }
-  standinanalyse(2);
+  measureframe(2, 2);
   uint32_t total = 0;
   for (int row = 0; row < 18; ++row) {
     uint32_t want = 0;
@@ -187,7 +189,7 @@ TEST_F(passloop, twopassrunwritesthestreaminpass2) {
   prepare(r);
   settings.passmode = 2;
   ASSERT_TRUE(unitopen(unitstats, dir + "/KJ.dbs", unitnew));  // the start-up's scratch file
-  standinsource = naturalpicture();
+  usesource(naturalpicture());
   pass1thread(&statusblock);
   EXPECT_EQ(nextstep.load(), steppass2);
   EXPECT_FALSE(settings.streamout);
@@ -195,7 +197,7 @@ TEST_F(passloop, twopassrunwritesthestreaminpass2) {
   EXPECT_TRUE(readbytes(m2v).empty());
   nextstep = 0;
   pass2thread(&statusblock);
-  standinsource = nullptr;
+  usesource(nullptr);
   EXPECT_EQ(nextstep.load(), stepdone);
   unitclose(unitstream);
   std::string why;
@@ -213,12 +215,12 @@ TEST_F(passloop, stoppedpassendswithoutastep) {
   r.goplength = 3;
   prepare(r);
   int seen = 0;
-  standinprobe = [&](int pass, int k) {
+  passprobe = [&](int pass, int k) {
     seen = k;
     if (k == 5) keeprunning = false;
   };
   encode(naturalpicture());
-  standinprobe = nullptr;
+  passprobe = nullptr;
   EXPECT_EQ(seen, 5);
   EXPECT_EQ(nextstep.load(), 0);
   EXPECT_EQ(settings.gopnumber, 2);
@@ -234,11 +236,11 @@ TEST_F(passloop, writefailureendstherunwithstep98) {
   prepare(r, "/dev/full");
   showwindow = true;
   int last = 0;  // the pass ends after the failed write of the first GOP
-  standinprobe = [&](int pass, int k) { last = k; };
+  passprobe = [&](int pass, int k) { last = k; };
   testing::internal::CaptureStderr();
   encode(naturalpicture());
   std::string err = testing::internal::GetCapturedStderr();
-  standinprobe = nullptr;
+  passprobe = nullptr;
   const std::string status = getstatusline();
   EXPECT_EQ(last, 1);
   EXPECT_EQ(err, "ostrel: ERROR, can't write to output file, aborting...\n");
@@ -295,26 +297,6 @@ TEST_F(passloop, clipthroughthebridge) {
   avsclose();
 }
 
-// The GOP length in use: the automatic GOP's longest length or the fixed one, inside 1..36 and
-// inside the slots of the frame store.
-TEST_F(passloop, goplengthinuse) {
-  struct c {
-    bool autogop;
-    int autogopmax, goplength, slotcount, want;
-  } cases[] = {
-      {true, 12, 15, 13, 12}, {false, 12, 15, 16, 15}, {false, 12, 40, 37, 36},
-      {false, 12, 0, 2, 1},   {false, 12, 15, 6, 5},
-  };
-  for (const c& t : cases) {
-    settings = settingsrec{};
-    settings.autogop = t.autogop;
-    settings.autogopmax = t.autogopmax;
-    settings.goplength = t.goplength;
-    settings.slotcount = t.slotcount;
-    EXPECT_EQ(standingoplength(), t.want) << t.goplength << " " << t.slotcount;
-  }
-}
-
 // The argument record of a picture points into the frame store: the source planes of its ring
 // entry, the reconstructed planes of its references (none for slot 0), the prediction and
 // residual planes, and scratch blocks that overlap none of them.
@@ -326,7 +308,7 @@ TEST_F(passloop, pictureargumentsfromtheframestore) {
   prepare(r);
   const int w = 64, cw = 32;
   for (auto [cur, slot, fwd, bwd] : {std::array<int, 4>{3, 2, 1, 4}, {5, 1, 0, 0}, {1, 4, 1, 0}}) {
-    const pictargs a = standinargs(cur, slot, fwd, bwd);
+    const pictargs a = picjobfor(cur, slot, fwd, bwd);
     SCOPED_TRACE(testing::Message() << cur << " " << slot << " " << fwd << " " << bwd);
     EXPECT_EQ(a.curframe, cur);
     EXPECT_EQ(a.curslot, slot);

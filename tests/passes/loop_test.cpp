@@ -21,7 +21,7 @@
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
-#include "encoder/passes/standin.h"
+#include "encoder/passes/passhooks.h"
 #include "platform/thread.h"
 #include "tests/icoder/fixture.h"
 #include "tests/support/blackbox.h"
@@ -33,7 +33,7 @@ class loop : public coderun {
  protected:
   void TearDown() override {
     ringsource = nullptr;
-    standinprobe = nullptr;
+    passprobe = nullptr;
     previewwindow = previewbackend{};
     previewon = false;
     std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);
@@ -407,7 +407,7 @@ TEST_F(loop, stoppedrunkeepswholegops) {
   r.goplength = 3;
   prepare(r);
   int last = 0;
-  standinprobe = [&](int, int k) {
+  passprobe = [&](int, int k) {
     last = k;
     if (k == 8) keeprunning = false;
   };
@@ -424,7 +424,7 @@ TEST_F(loop, stoppedrunkeepswholegops) {
   TearDown();
   SetUp();
   prepare(r);
-  standinprobe = [&](int, int k) {
+  passprobe = [&](int, int k) {
     if (k == 2) keeprunning = false;
   };
   encode(naturalpicture());
@@ -443,11 +443,11 @@ TEST_F(loop, suspendedpasswaitsatthenextpicture) {
   r.goplength = 3;
   prepare(r);
   std::atomic<int> last{0};
-  standinprobe = [&](int, int k) {
+  passprobe = [&](int, int k) {
     last = k;
     if (k == 4) suspendworker();
   };
-  standinsource = naturalpicture();
+  usesource(naturalpicture());
   startworker([] { pass1thread(&statusblock); });
   while (!workerparked()) std::this_thread::yield();
   EXPECT_EQ(last.load(), 4);
@@ -455,7 +455,7 @@ TEST_F(loop, suspendedpasswaitsatthenextpicture) {
   EXPECT_EQ(coded, 3);  // picture 4 waits for the resume
   resumeworker();
   joinworker();
-  standinsource = nullptr;
+  usesource(nullptr);
   EXPECT_EQ(last.load(), 9);
   EXPECT_EQ(icount + pcount + bcount, 9);
   EXPECT_EQ(nextstep.load(), stepdone);
@@ -471,7 +471,7 @@ TEST_F(loop, fatalerrorstepstands) {
   r.goplength = 4;
   prepare(r);
   int last = 0;
-  standinprobe = [&](int, int k) {
+  passprobe = [&](int, int k) {
     last = k;
     if (k == 6) codingerror("*** INTERNAL ERROR ***  | routine putmv1 - invalid motion vector");
   };

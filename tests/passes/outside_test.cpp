@@ -229,19 +229,9 @@ TEST(outside, stoppedbysigint) {
   progfolder pf;
   pf.write("clip.avs", "TestPattern(length=3000, width=720, height=576, fps=25)\n");
   const std::string out = pf.path("out.m2v");
-  pid_t pid = fork();
+  pid_t pid = pf.startostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"}, "said.txt",
+                             {"OSTREL_MSGBOX_ANSWER=yes"});
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (chdir(pf.dir().c_str()) != 0) _exit(120);
-    setenv("OSTREL_TIMESCALE", "0", 1);
-    setenv("OSTREL_HEADLESS", "1", 1);
-    setenv("OSTREL_MSGBOX_ANSWER", "yes", 1);
-    std::freopen("/dev/null", "w", stdout);
-    const std::string prog = pf.path("ostrel");
-    execl(prog.c_str(), prog.c_str(), "-i", "clip.avs", "-o", "out.m2v", "-cq", "4",
-          static_cast<char*>(nullptr));
-    _exit(121);
-  }
   // Wait until the stream has grown past a few GOPs, then stop the run.
   bool grew = false;
   for (int i = 0; i < 3000 && !grew; ++i) {
@@ -249,12 +239,8 @@ TEST(outside, stoppedbysigint) {
     grew = fs::exists(out, ec) && fs::file_size(out, ec) > 2'000'000;
     if (!grew) usleep(10'000);
   }
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(interrupt(pid), 3);
   ASSERT_TRUE(grew);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 3);
   EXPECT_FALSE(scratchleft(pf));
   std::string why;
   ASSERT_TRUE(decodesclean(out, &why)) << why;

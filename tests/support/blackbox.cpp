@@ -149,6 +149,37 @@ runresult progfolder::ostrel(const std::vector<std::string>& args,
   return program("ostrel", args, env);
 }
 
+pid_t progfolder::startostrel(const std::vector<std::string>& args, const std::string& outname,
+                              const std::vector<std::string>& env) const {
+  const std::string prog = path("ostrel"), out = path(outname);
+  std::vector<std::string> e{"OSTREL_TIMESCALE=0", "OSTREL_HEADLESS=1"};
+  e.insert(e.end(), env.begin(), env.end());
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_RDWR);
+    int outfd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (devnull < 0 || outfd < 0 || chdir(dir_.c_str()) != 0) _exit(127);
+    dup2(devnull, 0);
+    dup2(outfd, 1);
+    dup2(devnull, 2);
+    for (const auto& v : e) putenv(const_cast<char*>(v.c_str()));
+    std::vector<char*> argv{const_cast<char*>(prog.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int interrupt(pid_t pid) {
+  kill(pid, SIGINT);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 std::string readfile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::ostringstream s;

@@ -4,6 +4,8 @@
 // copied into it, so tests running in parallel never share KJ.ini or scratch files.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -36,6 +38,10 @@ class progfolder {
   // Runs the encoder from this folder (working folder too), headless, with the time scale 0.
   runresult ostrel(const std::vector<std::string>& args,
                    const std::vector<std::string>& env = {}) const;
+  // Starts the encoder like ostrel() without waiting for it (a test signals and reaps it by
+  // the pid): stdout into the folder's file outname, stderr and stdin /dev/null.
+  pid_t startostrel(const std::vector<std::string>& args, const std::string& outname,
+                    const std::vector<std::string>& env = {}) const;
   // Any program of the folder.
   runresult program(const std::string& name, const std::vector<std::string>& args,
                     const std::vector<std::string>& env = {}) const;
@@ -43,6 +49,10 @@ class progfolder {
  private:
   std::string dir_;
 };
+
+// Sends SIGINT to a program started with startostrel and waits for it: its exit status, or
+// 128 + the signal that ended it.
+int interrupt(pid_t pid);
 
 std::string readfile(const std::string& path);
 void writefile(const std::string& path, const std::string& data);

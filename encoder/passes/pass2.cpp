@@ -1,0 +1,287 @@
+#include "encoder/passes/pass2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "common/texttime.h"
+#include "dialogs/dialogs.h"
+#include "encoder/coding/headers.h"
+#include "encoder/coding/picslot.h"
+#include "encoder/coding/statstream.h"
+#include "encoder/coding/streamwriter.h"
+#include "encoder/control/control.h"
+#include "encoder/control/framestore.h"
+#include "encoder/passes/framering.h"
+#include "encoder/passes/intermpass.h"
+#include "encoder/passes/pass1.h"
+#include "encoder/passes/passhooks.h"
+#include "encoder/passes/progress.h"
+#include "encoder/passes/ratefeedback.h"
+#include "encoder/passes/vbvcheck.h"
+#include "common/fmtfield.h"
+#include "platform/thread.h"
+
+int64_t spentbits = 0;
+int64_t runbits = 0;
+float picbytelimit = 0.0f;
+
+namespace {
+
+constexpr int picturerecodes = 2;  // codings of a picture over the size limit after its first
+
+enum : int {
+  idbar = 1008,
+  idpass = 1013,
+  idgroup = 1018,
+  idpass2time = 1023,
+  idvbvbar = 1074,
+  idshowbuffer = 1075,
+};
+
+gopstatrecord record;  // the GOP being coded, as the first pass recorded it
+int gopswritten = 0;   // GOPs accepted and handed to the stream writer
+
+bool windowon() { return showwindow && maindialog != nullptr; }
+
+void showpass2start() {
+  if (!windowon()) return;
+  dlgputtext(*maindialog, idpass, "pass 2");
+  dlgputtext(*maindialog, idgroup, " encoding statistics pass 2");
+  if (!settings.novbv) dlgputflag(*maindialog, idshowbuffer, true, ixenabled);
+  dlgputint(*maindialog, idbar, 0);
+}
+
+// The record of GOP g of the pass against the run reading it (see pass2.h).
+bool fitsrun(const gopstatrecord& r, int g) {
+  const settingsrec& st = settings;
+  if (g > gopsdone || g > maxgopcount || r.n != gopstats.frames[g]) return false;
+  if (r.n > st.slotcount - 1 || r.n > ringcounters.framesleft) return false;
+  return g > 1 || r.closed == 1;
+}
+
+// The record's row words into the ring entries of its pictures, where the coders' quantiser map
+// reads them.
+void putrowwords(const gopstatrecord& r, int ringoffset) {
+  const int rows = std::min({settings.mbrows, maxmbrows, maxrowactivity});
+  for (int i = 1; i <= r.n; ++i) {
+    ringentry& e = framering[ringslotof(ringoffset, r.trefs[r.order[i]])];
+    std::fill(std::begin(e.rowactivity), std::end(e.rowactivity), 0u);
+    for (int row = 0; row < rows; ++row) e.rowactivity[row] = uint32_t(r.rowactivity[i][row]);
+  }
+}
+
+// The next GOP of the statistics stream into the GOP arrays, the pulldown state, the matrices,
+// the closed flag, the class and the ring entries' row words; its pictures' decisions into their
+// slots. False when the stream failed or the record does not fit the run (reported).
+bool readgop(int ringoffset) {
+  if (!readgopunit(record)) return false;
+  if (!fitsrun(record, gopcount + 1)) return dbsreject();
+  usegopstats(record);
+  putrowwords(record, ringoffset);
+  ringcounters.closedflag = record.closed;
+  seqfields.closed_gop = record.closed;
+  settings.gopclass = record.gopclass;
+  return true;
+}
+
+// The log line of a GOP accepted because it had been coded maxgoptries times.
+void warnlasttry(int firstframe, int n) {
+  const std::string text = " WARNING, GOP " + std::to_string(gopcount) + " (frames " +
+                           std::to_string(firstframe) + " - " + std::to_string(firstframe + n - 1) +
+                           ") accepted after " + std::to_string(maxgoptries) +
+                           " codings, the VBV buffer or the maximum bitrate may be exceeded";
+  if (settings.logfileon) loglines({text});
+  if (showwindow) putstatus(text);
+}
+
+// What a stopped pass leaves: the stream of the GOPs accepted before the stop, ended like a
+// whole stream (nothing when the writer has failed or no GOP was accepted), and a log line.
+void closestoppedpass() {
+  const settingsrec& st = settings;
+  if (!framesallocated || st.passmode != 2 || streamfailed()) return;
+  if (gopswritten > 0) writestream(0, goporder, goptrefs, true);
+  if (!st.logfileon) return;
+  const int coded = st.framecount - ringcounters.framesleft;
+  loglines({gopswritten > 0
+                ? " WARNING, pass 2 stopped: the stream holds the first " + std::to_string(coded) +
+                      " of " + std::to_string(st.framecount) + " frames, in whole GOPs"
+                : " WARNING, pass 2 stopped before its first GOP: the stream is empty"});
+}
+
+int64_t nint(double v) { return std::llround(v); }
+
+}  // namespace
+
+float picbytelimitof(int level) {
+  static const float limits[3] = {160563.2f, 642252.8f, 855859.2f};
+  return limits[std::clamp(level, 1, 3) - 1];
+}
+
+bool pass2loop() {
+  settingsrec& st = settings;
+  ringcountersrec& rc = ringcounters;
+  st.gopframe = 0;
+  st.gopnumber = 0;
+  gopcount = newref = oldref = 0;
+  gopratemin = gopratenone;
+  gopratemax = 0;
+  gopratesum = 0;
+  spentbits = totalbits = runbits = 0;
+  streambitcount = 0;
+  qsum = 0.0;
+  icount = pcount = bcount = previewcount = 0;
+  gopswritten = 0;
+  lastgoptry = false;
+  picbytelimit = picbytelimitof(st.level);
+  showpass2start();
+  double t0 = cputime(), last = t0;
+  initpass();
+  if (!dbsreadstart()) return false;
+  int ringoffset = 0;
+  int n = 0;
+
+  do {
+    fetchpass2();
+    if (mustend()) return false;
+    retrycount = 0;
+    vbvrestart = 0;
+    if (!readgop(ringoffset)) return false;
+    n = record.n;
+    framesaved = n > 1 && goptypes[goporder[2]] == 3;
+    if (framesaved) saveframe();
+    gopcount += 1;
+    st.gopnumber = gopcount;
+    gopbpics = gopbytes = gopbits = 0;
+    std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
+    float qi = 0.0f, qp = 0.0f, qb = 0.0f;
+    typeqratios(qi, qp, qb, adjustrate());
+
+    gopclock(n, t0, last);
+
+    int lastring = 0;
+    for (int tries = 1;; ++tries) {
+      lastgoptry = tries >= maxgoptries;
+      bool restart = false;
+      for (int i = 1; i <= n && !restart; ++i) {
+        if (!picturegate(2)) return false;
+        const auto [type, ring, slot] = positionof(i, ringoffset);
+        if (i == 1) {
+          headercursor = {};
+          runbits = totalbits;
+          putseqheaders(headerbuf, headercursor);
+          runbits += 8 * int64_t(headercursor.bytepos);
+          if (retrycount == 0)
+            gopsnapshot = {icount, pcount, bcount, newref, previewcount, st.gopframe};
+        }
+        float base = qb;
+        if (type == 3) {
+          picjob = picjobfor(ring, slot, oldref, newref);
+        } else {
+          picjob = picjobfor(ring, slot, type == 2 ? newref : 0, 0);
+          oldref = keepolderreference(slot);
+          newref = slot;
+          base = type == 1 ? qi : qp;
+        }
+        // A picture too large for the level is coded again at a quantiser raised in
+        // proportion to its excess, at most twice; the last coding stands.
+        float q = std::min(base * picqfactors[slot], 31.0f);
+        for (int coding = 0;; ++coding) {
+          picq[i] = q;
+          codepicture(type, q);
+          if (!checkcoding()) return false;
+          if (passafter) passafter(2, st.gopframe, picjob);
+          const float bytes = float(picslots[slot].picbytes);
+          if (coding == picturerecodes || !(bytes > picbytelimit)) break;
+          st.gopframe -= 1;
+          q = std::min(bytes * q / picbytelimit, 31.0f);
+        }
+        if (type == 3) {
+          bcount += 1;
+          gopbpics += 1;
+        } else {
+          (type == 1 ? icount : pcount) += 1;
+          rc.consumer = ring;
+        }
+        previewcount += 1;
+        gopbytes += picslots[slot].picbytes;
+        gopbits += picslots[slot].picbits;
+        runbits += picslots[slot].picbits;
+        lastring = ring;
+        if (showwindow)
+          putstatus(" pass 2, picture " + std::to_string(st.gopframe) + " of " +
+                    std::to_string(st.framecount));
+        vbvcheck2(type, slot, gopsnapshot, i);
+        if (vbvrestart > 0 && !lastgoptry) {
+          restart = true;
+        } else if (showbuffer && !st.novbv && maindialog && st.vbvsize > 0) {
+          dlgputint(*maindialog, idvbvbar, int(nint(100.0 * vbvchain / st.vbvsize)));
+        }
+      }
+      if (restart) continue;
+      gopbitrate = int32_t(double(gopbits) * st.framerate / n);
+      maxrateretry2(qi, qp, qb, gopsnapshot);
+      if (gopretryprobe) gopretryprobe(gopcount, lastgoptry);
+      if (retrycount > 0 && !lastgoptry) {
+        std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
+        continue;
+      }
+      if (lastgoptry) warnlasttry(rc.nextcode, n);
+      break;
+    }
+    lastgoptry = false;
+
+    spentbits += gopbits;
+    totalbits = runbits;
+    streambitcount = totalbits;
+    ringoffset += n;
+    if (ringoffset > st.ringsize) ringoffset -= st.ringsize;
+    rc.nextcode += n;
+    rc.framesleft -= n;
+    if (st.streamout) writestream(n, goporder, goptrefs, false);
+    gopswritten += 1;
+    if (mustend()) return false;
+    gopfinished(n, record.b, qi, qp, qb, lastring, true);
+  } while (rc.framesleft > 0);
+
+  if (st.streamout) writestream(n, goporder, goptrefs, true);
+  if (windowon())
+    dlgputtext(*maindialog, idpass2time, trimright(hmstext(nint(passclock.passtime))));
+  return true;
+}
+
+void pass2thread(statusrec*) {
+  settingsrec& st = settings;
+  if (!framesallocated || st.framecount <= 0) {
+    if (placeholderpass(2)) poststep(stepdone);
+    return;
+  }
+  gopswritten = 0;
+  if (!intermpass()) {
+    closestoppedpass();
+    return;
+  }
+  if (st.logfileon) loglines(boxlines("---------------------", "| encoding - pass 2 |"));
+  const double start = cputime();
+  st.passno = 2;
+  st.writestats = false;
+  st.streamout = st.passmode == 2;
+  startstream();  // (the first pass of two wrote no stream: this changes nothing there)
+  if (!pass2loop()) {
+    closestoppedpass();
+    return;
+  }
+  const double seconds = cputime() - start;
+  const double cpu = cputime() - cpustart;
+  const double wall = elapsed(clockstart);
+  showtotaltime(cpu);
+  if (st.logfileon) {
+    const int64_t secs = nint(seconds);
+    loglines({"pass 2 encoding time:           " + hmstext(secs) + "  (" +
+                  std::to_string(secs) + " s)",
+              "fps:                            " +
+                  fmtfixed(seconds > 0.0 ? st.framecount / seconds : 0.0, 8, 1)});
+    logencodingstats(passfiguresnow(0, 0, 0.0f, 0.0f, 0.0f), cpu, wall);
+  }
+  poststep(stepdone);
+}

@@ -1,0 +1,55 @@
+// The rate feedback of the second pass: before each GOP, the GOP's base quantiser and from it
+// the I, P and B quantisers.
+//
+// adjustrate compares the bits spent so far with the plan (cumplan), turns the deviation in
+// bits per macroblock into a factor and a signed level by a table whose thresholds narrow as
+// the end of the clip nears, smooths the factors over a short, a middle and a long history, and
+// gives the GOP's base quantiser. When the pass has stayed far under the plan for long, it
+// re-anchors the rest of the plan to the bits actually spent and reports the change of the
+// planned average. typeqratios scales the base quantiser by ratios chosen by the bits-per-pixel
+// class and the GOP's change class, easing the B ratio while the pass is under the plan.
+//
+// Single precision throughout; the deviation in 64-bit integers. Only the second-pass thread
+// calls these, once per GOP, before the GOP's first try.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The feedback's state from GOP to GOP of the pass (set up by the call for GOP 1).
+struct feedbackrec {
+  float ratefactor = 1.0f;  // the factor of the current GOP's deviation
+  int32_t ratelevel = 0;    // its signed level, -11..11
+  float shortfactors[13] = {};  // entries 1..w: the last w factors (w from the frames left)
+  int shortindex = 1;
+  float midfactors[81] = {};  // entries 1..40: the last 40 factors (41..80 only ever reset)
+  int midindex = 1;
+  float longfactors[201] = {};  // entries 1..200: the last 200 factors
+  int longindex = 1;
+  float shortmean = 1.0f;  // mean of the short history, 0.5..2.0
+  float midmean = 1.0f;    // of the middle one, 0.88..1.12
+  float longmean = 1.0f;   // of the long one, at least 0.88
+};
+extern feedbackrec feedback;
+
+// The threshold column of the deviation table by the frames left: 0 from 3000 on, 1 from 1500
+// to 2999, 2 below 1500.
+int deviationcolumn(int framesleft);
+// The short history's window by the frames left: 10 from 1000 on, 8 from 800, 6 from 500, else 5.
+int shortwindow(int framesleft);
+// The factor and level of a deviation of d bits per macroblock: the first row (largest
+// threshold first) whose threshold d exceeds (over the plan) or -d exceeds (under it); 1.0 and 0
+// when none does.
+void deviationfactor(int64_t d, int framesleft, float& factor, int32_t& level);
+
+// The base quantiser of GOP gopcount (called once per GOP, after gopcount has advanced and
+// before the GOP's first picture); sets ratelevel and moves the histories on.
+float adjustrate();
+// The I, P and B quantisers of the GOP from its base quantiser q, by settings.bppclass,
+// settings.gopclass and ratelevel, each within 1..31.
+void typeqratios(float& qi, float& qp, float& qb, float q);
+
+// The re-anchoring's text: the change p of the planned total in percent, two decimals, after
+// " adjusting average bitrate:" (status line) or " *** INFO, adjusting average bitrate:"
+// (log), two blanks, the number, two blanks and "%".
+std::string anchortext(float p, bool log);

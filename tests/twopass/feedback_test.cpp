@@ -1,0 +1,200 @@
+// The rate feedback of the second pass on plans set by hand: the deviation table at its edges,
+// the short window, the type ratios (one worked case of each branch, worked out in single
+// precision by hand), the first GOPs' quantisers and histories, and the re-anchoring of a plan
+// the pass stays far under, with its texts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "encoder/control/control.h"
+#include "encoder/control/echo.h"
+#include "encoder/control/settings.h"
+#include "encoder/passes/framering.h"
+#include "encoder/passes/intermpass.h"
+#include "encoder/passes/pass1.h"
+#include "encoder/passes/pass2.h"
+#include "encoder/passes/ratefeedback.h"
+
+namespace {
+
+TEST(deviationtable, edgesandcolumns) {
+  struct c {
+    int framesleft;
+    int64_t d;
+    float factor;
+    int32_t level;
+  } cases[] = {
+      // 3000 or more frames left: thresholds 1024 ... 16
+      {3000, 1024, 1.15f, 10}, {3000, 1025, 1.2f, 11},  {3000, -1024, 0.85f, -10},
+      {3000, -1025, 0.8f, -11}, {5000, 16, 1.0f, 0},    {5000, 17, 1.01f, 0},
+      {5000, -17, 0.99f, 0},    {5000, -16, 1.0f, 0},   {5000, 0, 1.0f, 0},
+      {3000, 33, 1.02f, 1},     {3000, -129, 0.96f, -3},
+      // 1500 to 2999: 896 ... 16
+      {2999, 897, 1.2f, 11},    {1500, 896, 1.15f, 10}, {1500, 17, 1.01f, 0},
+      // below 1500: 768 ... 12
+      {1499, 769, 1.2f, 11},    {1200, 768, 1.15f, 10}, {1200, 13, 1.01f, 0},
+      {1200, -12, 1.0f, 0},     {1, -13, 0.99f, 0},     {1, 21, 1.02f, 1},
+  };
+  for (const c& t : cases) {
+    float factor = 0.0f;
+    int32_t level = 99;
+    deviationfactor(t.d, t.framesleft, factor, level);
+    EXPECT_EQ(factor, t.factor) << t.framesleft << " " << t.d;
+    EXPECT_EQ(level, t.level) << t.framesleft << " " << t.d;
+  }
+  EXPECT_EQ(deviationcolumn(1200), 2);  // thresholds from 768 on
+}
+
+TEST(deviationtable, shortwindow) {
+  for (auto [left, w] : std::vector<std::pair<int, int>>{{1200, 10}, {1000, 10}, {999, 8},
+                                                         {800, 8}, {799, 6}, {500, 6},
+                                                         {499, 5}, {450, 5}, {1, 5}})
+    EXPECT_EQ(shortwindow(left), w) << left;
+}
+
+TEST(typeqratios, everybranch) {
+  struct c {
+    int bppclass, gopclass, level;
+    float q, qi, qp, qb;
+  } cases[] = {
+      // under the plan, B ratio 1.85 eased by 0.45: (1.85 + 0.45) / 1.45 = 1.5862068
+      {6, 1, -11, 10.0f, 10.0f, 10.5f, 15.862068176269531f},
+      // level -1 eases by 0.03: (1.45 + 0.03) / 1.03 = 1.4368932
+      {4, 5, -1, 8.0f, 8.0f, 8.0f, 11.495145797729492f},
+      // a B ratio at or below 1.0 is never eased
+      {2, 30, -11, 10.0f, 10.0f, 9.5f, 9.59999942779541f},
+      // over the plan (and at level 0) the B ratio stands
+      {3, 1, 5, 10.0f, 10.0f, 9.0f, 17.0f},
+      {1, 32, 0, 10.0f, 10.0f, 10.0f, 9.0f},
+      // raised to 1, lowered to 31
+      {1, 1, 0, 0.5f, 1.0f, 1.0f, 1.0f},
+      {6, 1, 0, 30.0f, 30.0f, 31.0f, 31.0f},
+  };
+  for (const c& t : cases) {
+    settings.bppclass = t.bppclass;
+    settings.gopclass = t.gopclass;
+    feedback.ratelevel = t.level;
+    float qi = 0.0f, qp = 0.0f, qb = 0.0f;
+    typeqratios(qi, qp, qb, t.q);
+    SCOPED_TRACE(testing::Message() << t.bppclass << " " << t.gopclass << " " << t.level);
+    EXPECT_EQ(qi, t.qi);
+    EXPECT_EQ(qp, t.qp);
+    EXPECT_EQ(qb, t.qb);
+  }
+  settings = settingsrec{};
+  feedback = feedbackrec{};
+}
+
+class feedbackrun : public ::testing::Test {
+ protected:
+  std::vector<std::string> log;
+  std::vector<std::pair<int, std::string>> shown;  // GOP and status text, at each change
+
+  // G GOPs of the given budgets at base quantiser 4, one macroblock a picture.
+  void plan(const std::vector<int64_t>& budgets) {
+    settings = settingsrec{};
+    settings.mbcount = 1;
+    settings.logfileon = true;
+    logsink = [this](const std::string& l) { log.push_back(l); };
+    showwindow = true;
+    gopsdone = int(budgets.size());
+    cumplan[0] = 0;
+    for (size_t k = 1; k <= budgets.size(); ++k) {
+      cumplan[k] = cumplan[k - 1] + budgets[k - 1];
+      gopqbase[k] = 4.0f;
+    }
+    plantotal = cumplan[budgets.size()];
+    spentbits = 0;
+    feedback.ratelevel = 7;  // left from an earlier run: GOP 1 starts afresh
+  }
+  // adjustrate for GOPs 1..gops, nothing spent, frames left framesleft.
+  void nothingspent(int gops, int framesleft) {
+    ringcounters.framesleft = framesleft;
+    for (gopcount = 1; gopcount <= gops; ++gopcount) {
+      putstatus("");
+      adjustrate();
+      std::string s = getstatusline();
+      s.erase(s.find_last_not_of(' ') + 1);
+      if (!s.empty()) shown.push_back({gopcount, s});
+    }
+  }
+  void TearDown() override {
+    logsink = nullptr;
+    settings = settingsrec{};
+    gopcount = gopsdone = 0;
+    spentbits = 0;
+  }
+};
+
+// GOP 1 takes its base quantiser as it is; GOP 2 over the plan by 1025 bits a macroblock
+// takes factor 1.2 on it; GOP 3, 13 bits under with fewer than 1500 frames left, 0.99 on its
+// base times the middle mean (1.005) and the short mean (1.04) the GOP before left.
+TEST_F(feedbackrun, firstgops) {
+  plan(std::vector<int64_t>(10, 100000));
+  gopqbase[1] = 7.5f;
+  gopqbase[2] = 5.0f;
+  gopqbase[3] = 5.0f;
+  ringcounters.framesleft = 400;
+  gopcount = 1;
+  EXPECT_EQ(adjustrate(), 7.5f);
+  EXPECT_EQ(feedback.ratelevel, 0);
+  EXPECT_EQ(feedback.shortmean, 1.0f);
+  gopcount = 2;
+  spentbits = cumplan[1] + 1025;
+  EXPECT_EQ(adjustrate(), 6.0f);
+  EXPECT_EQ(feedback.ratefactor, 1.2f);
+  EXPECT_EQ(feedback.ratelevel, 11);
+  EXPECT_EQ(feedback.shortmean, 1.0399999618530273f);  // (1.2 + 4 x 1.0) / 5
+  EXPECT_EQ(feedback.midmean, 1.0049999952316284f);    // (1.2 + 39 x 1.0) / 40
+  EXPECT_EQ(feedback.longmean, 1.000999927520752f);
+  gopcount = 3;
+  spentbits = cumplan[2] - 13;
+  EXPECT_EQ(adjustrate(), 5.173739910125732f);
+  EXPECT_EQ(feedback.ratefactor, 0.99f);
+  EXPECT_EQ(feedback.ratelevel, 0);
+}
+
+// Nothing spent on a plan of a million bits a GOP: every GOP is far under (0.8, level -11).
+// Once the long mean sits at its floor (120 factors of 0.8) and the short one at 0.8, the rest
+// of the plan comes down to what was spent, once per such run of GOPs, with the change of the
+// planned total shown and logged.
+TEST_F(feedbackrun, reanchorsaplanfarunderspent) {
+  plan(std::vector<int64_t>(300, 1000000));
+  nothingspent(300, 100);
+  ASSERT_EQ(shown.size(), 2u);
+  // 121 GOPs' plan lowered from GOP 122 on: 179,000,000 left of 300,000,000, -67.6 %
+  EXPECT_EQ(shown[0].first, 121);
+  EXPECT_EQ(shown[0].second, " adjusting average bitrate:  -67.60  %");
+  // 120 more: 59,000,000 left, -408.5 %
+  EXPECT_EQ(shown[1].first, 241);
+  EXPECT_EQ(shown[1].second, " adjusting average bitrate:  -408.47  %");
+  EXPECT_EQ(log, (std::vector<std::string>{" *** INFO, adjusting average bitrate:  -67.60  %",
+                                           " *** INFO, adjusting average bitrate:  -408.47  %"}));
+  EXPECT_EQ(cumplan[121], 121000000);
+  EXPECT_EQ(cumplan[241], 120000000);
+  EXPECT_EQ(cumplan[242], 1000000);
+  EXPECT_EQ(cumplan[300], 59000000);
+  EXPECT_EQ(plantotal, 300000000);
+}
+
+// A plan whose rest is empty re-anchors to no bits at all: the change is shown as 0, never a
+// division by zero.
+TEST_F(feedbackrun, reanchoringtoanemptyplanshowszero) {
+  std::vector<int64_t> budgets(300, 0);
+  for (int k = 0; k < 121; ++k) budgets[size_t(k)] = 1000000;
+  plan(budgets);
+  nothingspent(121, 100);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].second, " adjusting average bitrate:  0.00  %");
+  EXPECT_EQ(cumplan[300], 0);
+}
+
+TEST(anchortext, shape) {
+  EXPECT_EQ(anchortext(-3.5f, false), " adjusting average bitrate:  -3.50  %");
+  EXPECT_EQ(anchortext(-3.5f, true), " *** INFO, adjusting average bitrate:  -3.50  %");
+  EXPECT_EQ(anchortext(12.345f, false), " adjusting average bitrate:  12.35  %");
+  EXPECT_EQ(anchortext(-12345.5f, true), " *** INFO, adjusting average bitrate:  -12345.50  %");
+}
+
+}  // namespace
