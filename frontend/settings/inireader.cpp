@@ -307,7 +307,9 @@ void loadini(int mode) {
     showinfo(" KJ.ini not found, using default GUI settings", false);
     return;
   }
-  std::FILE* f = std::fopen((mode == 1 ? inifilepath : userinipath).c_str(), "r");
+  // Only a regular file: a FIFO or a device would hold the window until it ends.
+  const std::string& path = mode == 1 ? inifilepath : userinipath;
+  std::FILE* f = fileexists(path) ? std::fopen(path.c_str(), "r") : nullptr;
   if (!f) {
     std::fill(std::begin(iniseen), std::end(iniseen), false);
     showinfo(" error openening ini file", false);

@@ -1,6 +1,7 @@
 // The KJ.ini reader: every key with valid, out-of-range and unreadable values, read by the
 // encoder's rules; CRLF files; the end messages; the chapters, zones and matrices it gives.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -175,6 +176,10 @@ TEST_F(reader, endmessages) {
   loadini(2);
   EXPECT_EQ(statustext, " error openening ini file");
   EXPECT_EQ(seencount(), 0);
+  ASSERT_EQ(mkfifo((dir + "fifo.ini").c_str(), 0600), 0);
+  userinipath = dir + "fifo.ini";
+  loadini(2);  // never waits for a writer
+  EXPECT_EQ(statustext, " error openening ini file");
   writefile(dir + "KJ.ini", "*INFILE " + dir + "gone.avs\n*OUTFILE out.m2v\n");
   loadini(1);
   EXPECT_EQ(statustext, " KJ.ini successfully processed, WARNING, input file not found");
