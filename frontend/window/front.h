@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct dialogrecord;
 
@@ -96,8 +97,16 @@ void chapterpage(dialogrecord& dlg, int id, int event);
 void zonepage(dialogrecord& dlg, int id, int event);
 
 // ---- chapters, zones and the preview frame ----
+// The chapter frames (closed GOPs start there) and the zones (the bitrate of the frames from a
+// zone's frame on is scaled by its factor) that KJ.ini carries to the encoder. Both tables hold
+// 0-based source frame numbers at positions 1..count, ascending, without duplicates; every
+// position above count holds 0.
 constexpr int maxchapters = 640000;
 constexpr int maxzones = 6400;
+// The encoder keeps one chapter mark and one zone factor per frame 0..639,999 and takes a
+// larger frame number as 639,999; its zone factors lie in 0.5..2.0.
+constexpr int lastencoderframe = 639999;
+constexpr float minzonefactor = 0.5f, maxzonefactor = 2.0f;
 struct chaptertablerec {
   int count = 0;
   int frames[maxchapters + 1] = {};  // positions 1..count, ascending
@@ -117,6 +126,32 @@ struct previewstaterec {
   int lumapitch = 0, chromapitch = 0;
 };
 extern previewstaterec previewstate;
+// Sorts values[1..count] ascending in place (a heap sort; nothing for count <= 1).
+void heapsortint(int count, int* values);
+// Adds (frame >= 0) or removes (frame = -p: the chapter at position p) a chapter, or only sorts
+// the table (sortonly; frame and removed are not used). An add of a frame that is there already
+// changes nothing. After an add or a remove, chapters past the last frame of the open source
+// (frame >= guisettings.sourceframes, while a source is open) are dropped from the end of the
+// table and counted in removed. False when the add was refused because the table is full, or
+// when p names no chapter; the table is unchanged then.
+bool chapterset(int frame, int& removed, bool sortonly = false);
+// The same for the zones. An add (frame >= 0) takes its factor from the staging slot
+// zonetable.factors[count + 1], brought into 0.5..2.0: a frame that has a zone already gets
+// the new factor (no trim), a new frame becomes a zone of its own in frame order. A full table
+// refuses a new frame (false) but still takes a new factor for an existing zone.
+bool zoneset(int frame, int& removed, bool sortonly = false);
+// A typed zone value as a factor: to the nearest tenth (halves away from zero), then into
+// 0.5..2.0, the range the encoder applies.
+float zonefactor(float value);
+// Replaces the chapter table by the frames given, as the encoder takes a list of them: a
+// frame above 639,999 counts as 639,999; sorted; negative frames and repeats dropped. The
+// result is the number of frames dropped.
+int setchapters(const std::vector<int>& frames);
+// Appends a zone of a list read in file order, as the encoder applies such a list: a zone
+// sets the factor from its frame to the end, so it replaces every zone at or after its frame
+// (a zone read later wins). The frame is brought into 0..639,999 and the factor into 0.5..2.0.
+// False when the table is full (nothing changed).
+bool zonefromlist(int frame, float factor);
 void clearchapters();
 void clearzones();
 // A list box rebuilt whole from the frames of a table, each right-aligned in 8 columns.
