@@ -92,6 +92,8 @@ void startvalues() {
   std::fill(std::begin(chaptertable.frames), std::end(chaptertable.frames), 0);
   zonetable.count = 0;
   previewstate = previewstaterec{};
+  inicarried.clear();
+  custommatrix = initialcustommatrix();
 }
 
 // The pages that show the source: their navigation controls follow whether one is open.

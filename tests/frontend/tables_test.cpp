@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "common/matrices.h"
 #include "frontend/settings/settings.h"
 #include "frontend/window/front.h"
 
@@ -207,4 +208,37 @@ TEST_F(tables, zonesfromalistareasthencoderappliesthem) {
     EXPECT_EQ(zones(), r.table);
     expectcleartail();
   }
+}
+
+// The Matrix page's sixteen pairs are the encoder's pairs of the same names (KJLOW too, where
+// the two programs' tables once differed); the page numbers them its own way.
+TEST(matrixtables, thepagespairsaretheencoders) {
+  const char* const names[] = {"MPEG",    "TGN",     "NOTCH",   "KJ",    "TOLV1", "MIRDO1CD",
+                               "HVSGOOD", "HVSBETTER", "HVSBEST", "ZELMAT6", "ZELMAT7", "KJLOW",
+                               "KIV1",    "KIV2",    "KIV3",    "MPEG STANDARD"};
+  for (int i = 1; i <= 16; i++) {
+    EXPECT_STREQ(guimatrixname(i), names[i - 1]);
+    std::string encodername = matrixname(encodermatrix(i));
+    EXPECT_EQ(encodername, i == 16 ? "MPEGSTD" : names[i - 1]) << i;
+    EXPECT_EQ(guimatrix(i), builtinmatrix(encodermatrix(i))) << i;
+    EXPECT_EQ(guimatrixindex(encodermatrix(i)), i);
+  }
+  EXPECT_EQ(guimatrix(12)->nonintra[3], 17);  // the encoder's KJLOW: 16 16 16 17 18 19 20 24
+  EXPECT_EQ(guimatrix(0), nullptr);
+  EXPECT_EQ(guimatrix(custommatrixindex), nullptr);
+  EXPECT_STREQ(guimatrixname(99), "");
+  EXPECT_EQ(guimatrixindex(0), 1);
+
+  matrixpairrec start = initialcustommatrix();
+  for (int i = 0; i < 64; i++) {
+    EXPECT_EQ(start.intra[i], builtinmatrix(1)->intra[i]);
+    EXPECT_EQ(start.nonintra[i], 16);
+  }
+  custommatrix = start;
+  custommatrix.intra[0] = 99, custommatrix.intra[5] = 0, custommatrix.nonintra[7] = 256;
+  clampcustommatrix();
+  EXPECT_EQ(custommatrix.intra[0], 8);
+  EXPECT_EQ(custommatrix.intra[5], 1);
+  EXPECT_EQ(custommatrix.nonintra[7], 255);
+  custommatrix = start;
 }
