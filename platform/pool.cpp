@@ -31,23 +31,22 @@ inline void cpurelax() { __builtin_ia32_pause(); }
 // Waiting: a thread first spins (jobs of one picture follow each other within microseconds and
 // a sleeping thread takes far longer to wake), then yields its processor for a while (on a busy
 // machine a coding thread that lost its processor gets it back sooner), then sleeps.
-constexpr auto spintime = std::chrono::microseconds(20);
-constexpr auto yieldtime = std::chrono::microseconds(200);
+constexpr auto spintime = std::chrono::microseconds(50);
+constexpr auto yieldtime = std::chrono::microseconds(150);
 
 // Repeats until ready() or the waiting time is over; true when ready.
 template <typename F>
 bool waitbriefly(F&& ready) {
   const auto start = std::chrono::steady_clock::now();
-  for (int n = 0;; ++n) {
+  for (int n = 1;; ++n) {
     if (ready()) return true;
-    if (n < 64) {
+    if (n % 64 != 0) {  // (the clock is read every 64 looks)
       cpurelax();
       continue;
     }
     const auto waited = std::chrono::steady_clock::now() - start;
     if (waited >= yieldtime) return false;
-    if (waited < spintime) cpurelax();
-    else std::this_thread::yield();
+    if (waited >= spintime) std::this_thread::yield();
   }
 }
 
@@ -214,24 +213,19 @@ void poolrun(int parts, const std::function<void(int)>& part) {
   inpart = false;
 }
 
-void progressreset(partprogress& p) {
-  p.count.store(0);
-  p.waiting.store(0);
-}
+void progressreset(partprogress& p) { p.count.store(0); }
 
-void progressset(partprogress& p, int32_t v) {
-  p.count.store(v);
-  if (p.waiting.load() != 0) p.count.notify_all();
-}
+void progressset(partprogress& p, int32_t v) { p.count.store(v, std::memory_order_release); }
+
+int32_t progresscount(const partprogress& p) { return p.count.load(std::memory_order_acquire); }
 
 bool progressreached(const partprogress& p, int32_t v) {
   return p.count.load(std::memory_order_acquire) >= v;
 }
 
 void progresswait(partprogress& p, int32_t v) {
-  // Most waits are a few macroblocks long.
-  if (waitbriefly([&] { return p.count.load(std::memory_order_acquire) >= v; })) return;
-  p.waiting.fetch_add(1);
-  for (int32_t c; (c = p.count.load()) < v;) p.count.wait(c);
-  p.waiting.fetch_sub(1);
+  // Most waits are a few macroblocks long; a longer one (the part before lost its processor)
+  // yields the processor, and past that naps briefly between looks.
+  while (!waitbriefly([&] { return p.count.load(std::memory_order_acquire) >= v; }))
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
 }

@@ -34,15 +34,17 @@ void poolrun(int parts, const std::function<void(int part)>& part);
 bool poolworker();
 
 // A count that one part publishes and later parts of the same job wait for (the macroblocks of
-// a row that are done). Reset it before the job starts.
-struct partprogress {
+// a row that are done). Reset it before the job starts. Publishing is a plain store: a waiter
+// spins and yields (waits are a few macroblocks long), nobody sleeps on it.
+struct alignas(64) partprogress {  // (one cache line: parts side by side write their own)
   std::atomic<int32_t> count{0};
-  std::atomic<int32_t> waiting{0};
 };
 void progressreset(partprogress& p);
 // Publishes v (counts only grow within a job).
 void progressset(partprogress& p, int32_t v);
 // The count has reached v (a part may do other work of its own meanwhile).
 bool progressreached(const partprogress& p, int32_t v);
+// The count as it is now.
+int32_t progresscount(const partprogress& p);
 // Returns once the count has reached v.
 void progresswait(partprogress& p, int32_t v);

@@ -42,7 +42,7 @@ constexpr int maxrows = maxheight / 16;
 
 // What each row hands to the picture: its summed best costs and the largest vector components
 // (P: halfmv x, y, statmv x, y; B: halfmv then statmv, four components each).
-struct rowresult {
+struct alignas(64) rowresult {  // (rows side by side write their own)
   int64_t cost = 0;
   int most[8] = {};
 };
@@ -79,14 +79,22 @@ void rowwave(int k, int i0, bool searching, S&& search, R&& refine) {
     refine(refined, 16 * refined, i0 + refined);
     ++refined;
   };
+  // What the row above was last seen to have searched: looked at again only when that is not
+  // enough (each look at a count that the row above keeps writing costs both rows time).
+  int above = k > 0 ? 0 : cols;
   if (searching)
     for (int c = 0; c < cols; ++c) {
       const int need = std::min(c + 2, cols);
-      if (k > 0)
-        while (!progressreached(rowsearched[k - 1], need)) {
-          if (refined < c) refinenext();
-          else progresswait(rowsearched[k - 1], need);
+      while (above < need) {
+        if (progressreached(rowsearched[k - 1], need)) {
+          above = progresscount(rowsearched[k - 1]);
+        } else if (refined < c) {
+          refinenext();
+        } else {
+          progresswait(rowsearched[k - 1], need);
+          above = progresscount(rowsearched[k - 1]);
         }
+      }
       search(c, 16 * c, i0 + c);
       progressset(rowsearched[k], c + 1);
     }
