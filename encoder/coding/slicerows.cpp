@@ -1,5 +1,7 @@
 #include "encoder/coding/slicerows.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "encoder/coding/bitio.h"
@@ -14,6 +16,7 @@ namespace {
 // allocated once.
 struct rowlanes {
   bitlane lane[maxquantrows];
+  int64_t took[4][maxquantrows] = {};  // by picture type: how long each row took last (clock ticks)
   rowlanes() {
     for (bitlane& l : lane) l.deferserrors = true;
   }
@@ -50,10 +53,20 @@ int64_t coderows(int s, const rowcoder& code) {
     for (int row = 1; row <= rows; ++row) blockbits += code(sl, row);
     return blockbits;
   }
+  // The rows that took longest in the last picture of this type go first, so the job does not
+  // end on a long row begun last (the order of the work changes nothing in the bits).
+  const int type = std::clamp(settings.curpictype, 1, 3);
+  int order[maxquantrows];
+  for (int k = 0; k < rows; ++k) order[k] = k;
+  std::stable_sort(order, order + rows,
+                   [&](int a, int b) { return lanes.took[type][a] > lanes.took[type][b]; });
   int64_t rowbits[maxquantrows] = {};
-  poolrun(rows, [&](int k) {
+  poolrun(rows, [&](int part) {
+    const int k = order[part];
+    const auto t0 = std::chrono::steady_clock::now();
     bitlane& ln = lanes.lane[k];
     if (startlane(ln, lanestreambytes, lanestatbytes)) rowbits[k] = code(ln, k + 1);
+    lanes.took[type][k] = (std::chrono::steady_clock::now() - t0).count();
   });
   for (int k = 0; k < rows; ++k) {
     joinrow(sl, lanes.lane[k]);

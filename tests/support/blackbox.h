@@ -9,6 +9,20 @@
 #include <string>
 #include <vector>
 
+// This build has AddressSanitizer (the sanitizer build): heavy tests run their lighter
+// relatives there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitizedbuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitizedbuild = true;
+#else
+constexpr bool sanitizedbuild = false;
+#endif
+#else
+constexpr bool sanitizedbuild = false;
+#endif
+
 struct runresult {
   int status = -1;       // exit status, or 128 + signal
   std::string out, err;  // everything the program printed

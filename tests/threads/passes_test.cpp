@@ -37,19 +37,6 @@ constexpr int counts[] = {1, 2, 3, 8};
 std::thread::id hookthread;  // where the coding error hook was called
 void hook(const char*) { hookthread = std::this_thread::get_id(); }
 
-// Every sample drawn at random, again for every frame.
-picturefn noisepicture() {
-  return [](int f, uint8_t* y, uint8_t* u, uint8_t* v) {
-    std::mt19937 rng(uint32_t(4242 + f));
-    const int w = settings.width, h = settings.displayheight;
-    for (int i = 0; i < w * h; ++i) y[i] = uint8_t(rng());
-    for (int i = 0; i < w * h / 4; ++i) {
-      u[i] = uint8_t(rng());
-      v[i] = uint8_t(rng());
-    }
-  };
-}
-
 // The natural picture with a hard cut at frame 17 (an inverted, shifted scene).
 picturefn cutpicture() {
   return [](int f, uint8_t* y, uint8_t* u, uint8_t* v) {

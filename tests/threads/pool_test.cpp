@@ -18,20 +18,11 @@
 #include "platform/clock.h"
 #include "platform/pool.h"
 #include "platform/thread.h"
+#include "tests/support/waitfor.h"
 
 namespace {
 
 constexpr int counts[] = {1, 2, 3, 8};
-
-template <class F>
-bool waitfor(F pred, int ms = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
 
 class pool : public ::testing::Test {
  protected:

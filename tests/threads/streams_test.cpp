@@ -15,17 +15,7 @@
 namespace {
 
 // The sanitizer build runs a few light rows at 1 and 3 threads (the whole table is heavy there).
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
+constexpr bool sanitized = sanitizedbuild;
 
 struct runcase {
   const char* name;
