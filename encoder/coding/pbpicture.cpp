@@ -306,7 +306,7 @@ void codepbpicture(const pictargs& args, float& qf) {
   const int s = args.curslot;
   picslot& sl = picslots[s];
   startpicture(args, 2);
-  picmotionpredict(args);  // picmotionest, then predictpic
+  picmotionpredict(args);  // picmotionest, then predictpic (the residual row by row below)
   int32_t* quant = rowquant[2];
   putpictureheaders(args, 2, qf, quant);
 
@@ -315,6 +315,7 @@ void codepbpicture(const pictargs& args, float& qf) {
   const bool framemotion = ext.frame_pred_frame_dct == 0;
   const bool dcttypebit = sl.picstructure == 3 && ext.frame_pred_frame_dct == 0;
   const int64_t blockbits = coderows(s, [&](bitlane& ln, int row) {
+    predictrowresidual(args, row - 1);
     int64_t bits = 0;
     int counter = 1;  // macroblock_address_increment of the next coded macroblock
     const int y = 16 * (row - 1), cy = 8 * (row - 1);
@@ -369,7 +370,7 @@ void codebpicture(const pictargs& args, float& qf) {
   const int s = args.curslot;
   picslot& sl = picslots[s];
   startpicture(args, 3);
-  bmotionpredict(args);  // bmotionest, then predictbpic
+  bmotionpredict(args);  // bmotionest, then predictbpic (the residual row by row below)
   int32_t* quant = rowquant[3];
   putpictureheaders(args, 3, qf, quant);
 
@@ -382,6 +383,7 @@ void codebpicture(const pictargs& args, float& qf) {
   const bool framemotion = ext.frame_pred_frame_dct == 0;
   const bool dcttypebit = sl.picstructure == 3 && ext.frame_pred_frame_dct == 0;
   const int64_t blockbits = coderows(s, [&](bitlane& ln, int row) {
+    predictrowresidual(args, row - 1);
     int64_t bits = 0;
     int counter = 1;
     // The intra bit of the macroblock before; the first of a row is never skipped, so the row

@@ -147,7 +147,6 @@ void pmotion(const pictargs& args, bool predict) {
       if (predict) predictpmb(a, i, x, y);
     };
     rowwave(k, i0, first, fullpel, halfpel);
-    if (predict) predictrowresidual(a, k);
   });
   if (first) slot.mecostflag = costflag(r.cost);
   slot.fcodes[0] = fcodeforrange(r.most[0]);
@@ -199,7 +198,6 @@ void bmotion(const pictargs& args, bool predict) {
       if (predict) predictbmb(a, i, x, y);
     };
     rowwave(k, i0, first, fullpel, halfpel);
-    if (predict) predictrowresidual(a, k);
   });
   if (first) slot.mecostflag = costflag(r.cost);
   for (int n = 0; n < 8; ++n) slot.fcodes[n] = fcodeforrange(r.most[n]);

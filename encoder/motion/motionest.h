@@ -27,8 +27,10 @@ void bmotionest(const pictargs& args);
 pictargs threadargs(const pictargs& args);
 
 // Motion estimation and prediction of a P (B) picture in one go over its rows, as the picture
-// coders call them: the same as picmotionest (bmotionest) followed by predictpic
-// (predictbpic), each macroblock predicted once it is refined.
+// coders call them: the same as picmotionest (bmotionest) followed by the prediction planes of
+// predictpic (predictbpic), each macroblock predicted once it is refined. The residual planes
+// are left to the coder, which forms each row's (predictrowresidual) right before it codes the
+// row, on the same thread.
 void picmotionpredict(const pictargs& args);
 void bmotionpredict(const pictargs& args);
 
