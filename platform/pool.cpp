@@ -32,7 +32,7 @@ inline void cpurelax() { __builtin_ia32_pause(); }
 // a sleeping thread takes far longer to wake), then yields its processor for a while (on a busy
 // machine a coding thread that lost its processor gets it back sooner), then sleeps.
 constexpr auto spintime = std::chrono::microseconds(50);
-constexpr auto yieldtime = std::chrono::microseconds(150);
+constexpr auto yieldtime = std::chrono::microseconds(1000);
 
 // Repeats until ready() or the waiting time is over; true when ready.
 template <typename F>
