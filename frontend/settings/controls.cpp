@@ -166,7 +166,9 @@ void setcontrols() {
   if (seen(keytff)) tick(pagesettings1, 1092);
   if (seen(keybff)) tick(pagesettings1, 1093);
   if (seen(keyadaptivematrix)) tick(pagematrix, 1025);
-  // Pulldown codes progressive frames: it overrides interlacing, the field order and the scan.
+  // Pulldown codes progressive frames: it overrides interlacing and the field order. The scan
+  // becomes zigzag unless the file names one: the encoder takes a named scan method with
+  // pulldown too, and the page can show it.
   if (seen(keypulldown)) {
     tick(pagemain, 1044);
     tick(pagemain, 1041, false);
@@ -174,7 +176,7 @@ void setcontrols() {
     enable(pagesettings1, {1092}, false);
     tick(pagesettings1, 1093);
     enable(pagesettings1, {1093}, false);
-    tick(pagesettings1, 1019);
+    if (!seen(keyscanmethod)) tick(pagesettings1, 1019);
   }
   if (seen(keymaskshift)) {
     const int maskedits[] = {1036, 1044, 1045};  // top lines, bottom lines, shift lines

@@ -40,7 +40,7 @@ void movieinfo() {
   if (!p) return;
   dlgputflag(*p, 1111, true, ixenabled);
   // Seconds in single precision; whole seconds to the nearest, halves away from zero.
-  const float encodeseconds = (float)g.framespan / g.sourcefps;
+  const float encodeseconds = g.sourcefps > 0.0f ? (float)g.framespan / g.sourcefps : 0.0f;
   const std::string texts[] = {
       leftint(g.startframe, 12),
       leftint(g.endframe, 12),
