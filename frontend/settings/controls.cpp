@@ -221,24 +221,12 @@ void setfilelabels() {
     filecaption(1030, "log: ", logpath);
   }
 
+  // The lists whole from the tables, sorted first (an empty table only empties its list).
   int removed = 0;
-  if (chaptertable.count > 0) {
-    chapterset(0, removed, true);
-    fillframelist(dlgof(pagechapters), 1094, chaptertable.frames, chaptertable.count);
-  } else {
-    dlglistclear(dlgof(pagechapters), 1094);
-  }
-  if (zonetable.count > 0) {
-    zoneset(0, removed, true);
-    dialogrecord& p = dlgof(pagezones);
-    dlgsetredraw(p, 1117, false);
-    dlglistclear(p, 1117);
-    for (int i = 1; i <= zonetable.count; i++)
-      dlglistadd(p, 1117, fmtint(zonetable.frames[i], 8) + " | " + fmtfixed(zonetable.factors[i], 3, 1));
-    dlgsetredraw(p, 1117, true);
-  } else {
-    dlglistclear(dlgof(pagezones), 1117);
-  }
+  if (chaptertable.count > 0) chapterset(0, removed, true);
+  if (zonetable.count > 0) zoneset(0, removed, true);
+  showchapterlist();
+  showzonelist();
 
   if (movieinfovalid) {
     if (ticked(pagesettings1, 1055)) {

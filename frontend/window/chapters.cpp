@@ -1,9 +1,11 @@
-// The chapter and zone tables of the two preview pages and their lists.
+// The chapter and zone tables of the two preview pages, their lists, and the pages' navigation
+// and buttons.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 
 #include "common/fmtfield.h"
+#include "common/listread.h"
 #include "dialogs/dialogs.h"
 #include "frontend/settings/settings.h"
 #include "frontend/window/front.h"
@@ -177,7 +179,221 @@ void clearzones() {
   if (dialogrecord* d = frontdialog(pagezones)) dlglistclear(*d, 1117);
 }
 
-// The navigation, list and table buttons of the Preview/Chapters and Preview/Zones pages:
-// with the preview of the source.
-void chapterpage(dialogrecord& dlg, int id, int event) {}
-void zonepage(dialogrecord& dlg, int id, int event) {}
+
+void showchapterlist() {
+  if (dialogrecord* d = frontdialog(pagechapters)) fillframelist(*d, 1094, chaptertable.frames, chaptertable.count);
+}
+
+std::string zoneline(int frame, float factor) {
+  return trimright(fmtint(frame, 8) + " | " + fmtfixed(factor, 3, 1));
+}
+
+void showzonelist() {
+  dialogrecord* d = frontdialog(pagezones);
+  if (!d) return;
+  dlgsetredraw(*d, 1117, false);
+  dlglistclear(*d, 1117);
+  for (int i = 1; i <= zonetable.count; i++) dlglistadd(*d, 1117, zoneline(zonetable.frames[i], zonetable.factors[i]));
+  dlgsetredraw(*d, 1117, true);
+}
+
+int sliderposition(int frame) {
+  const int n = guisettings.sourceframes;
+  if (n <= 0) return 0;
+  return (int)std::lround((float)previewstate.sliderrange * (float)frame / (float)n);
+}
+
+int sliderframe(int position) {
+  const int n = guisettings.sourceframes;
+  if (n <= 0) return 0;
+  return std::max(0, (int)std::lround((float)(n - 1) * ((float)position / (float)previewstate.sliderrange)));
+}
+
+namespace {
+// The frames of the open source; 0 without one (the pages then do nothing that needs a frame).
+int framecount() { return movieinfovalid ? std::max(guisettings.sourceframes, 0) : 0; }
+int clampframe(int frame) { return std::clamp(frame, 0, framecount() - 1); }
+std::string frametext(int frame) { return adjustleft(fmtint(frame, 8)); }
+dialogrecord& otherpage(dialogrecord& dlg) { return dlgof(&dlg == frontdialog(pagechapters) ? pagezones : pagechapters); }
+
+// The frame an edit shows; false when its text is not a number.
+bool editframe(dialogrecord& dlg, int id, int& frame) {
+  return readints(dlggettext(dlg, id, 80), &frame, 1) == listok;
+}
+// The current frame as edit 1036 of the page shows it (the frame shown when it reads no number),
+// within the source.
+int currentframe(dialogrecord& dlg) {
+  int frame = previewstate.previewframe;
+  editframe(dlg, 1036, frame);
+  return clampframe(frame);
+}
+
+void setsliders(int position) {
+  for (int page : {pagechapters, pagezones}) dlgputint(dlgof(page), 1061, position);
+}
+
+// The navigation of both pages: the buttons, the current-frame edit and the slider. True when
+// id is one of them (nothing happens without a source).
+bool navigate(dialogrecord& dlg, int id) {
+  previewstaterec& p = previewstate;
+  int step = 0;
+  switch (id) {
+    case 1015: step = 1; break;
+    case 1016: step = -1; break;
+    case 1011: step = p.smallstep; break;
+    case 1014: step = -p.smallstep; break;
+    case 1012: step = p.largestep; break;
+    case 1013: step = -p.largestep; break;
+    case 1036:
+    case 1061: break;
+    default: return false;
+  }
+  if (framecount() <= 0) return true;
+  if (id == 1061) {
+    const int position = dlggetint(dlg, 1061);
+    dlgputint(otherpage(dlg), 1061, position);
+    p.previewframe = clampframe(sliderframe(position));
+    dlgputtext(dlg, 1036, frametext(p.previewframe));
+    showframe(dlg);
+  } else if (id == 1036) {
+    int frame = p.previewframe;
+    editframe(dlg, 1036, frame);  // an unreadable text keeps the current frame
+    p.previewframe = clampframe(frame);
+    dlgputtext(dlg, 1036, frametext(p.previewframe));
+    showframe(dlg);
+    setsliders(sliderposition(p.previewframe));
+  } else {
+    p.previewframe = clampframe(p.previewframe + step);
+    showframe(dlg);
+    dlgputtext(dlg, 1036, frametext(p.previewframe));
+    setsliders(sliderposition(p.previewframe));
+  }
+  clearinfo();
+  return true;
+}
+
+// A line chosen in a page's list: its frame (within the source) is shown on both pages.
+void gotoframe(dialogrecord& dlg, int frame) {
+  if (framecount() <= 0) return;
+  previewstate.previewframe = clampframe(frame);
+  showframe(dlg);
+  setsliders(sliderposition(previewstate.previewframe));
+  for (int page : {pagechapters, pagezones}) dlgputtext(dlgof(page), 1036, frametext(previewstate.previewframe));
+  clearinfo();
+}
+
+// The remove button of a list: the table's entry of the chosen line goes (set removes position p
+// when given -p), the list is rebuilt; what is a "chapter" or a "zone" names it in the messages.
+void removechosen(dialogrecord& dlg, int list, int count, bool (*set)(int, int&, bool), void (*show)(),
+                  const std::string& what) {
+  const int line = dlggetint(dlg, list, ixstate);
+  if (line < 1 || line > count) {
+    showinfo(" remove " + what + " pressed but no " + what + " was selected, ignored", false);
+    return;
+  }
+  int removed = 0;
+  set(-line, removed, false);
+  show();
+  showinfo(" " + what + " removed from list", false);
+}
+
+// The frame range of the Main page from the current frame: its start (start true) or its end.
+void setrange(dialogrecord& dlg, bool start) {
+  guisettingsrec& g = guisettings;
+  const int frame = currentframe(dlg);
+  if (start) {
+    g.startframe = frame;
+    g.endframe = std::max(g.endframe, frame);
+  } else {
+    g.endframe = frame;
+    g.startframe = std::min(g.startframe, frame);
+  }
+  dlgputtext(dlgof(pagemain), start ? 1088 : 1089, frametext(frame));
+  g.framespan = g.endframe - g.startframe + 1;
+  movieinfo();
+  filelength();
+  showinfo(start ? " current frame set as start frame" : " current frame set as end frame", false);
+}
+}  // namespace
+
+void chapterpage(dialogrecord& dlg, int id, int event) {
+  // While a scan runs only its button answers (the page's controls are disabled then).
+  if (scanrunning && id != 2010) return;
+  if (navigate(dlg, id)) return;
+  int removed = 0;
+  switch (id) {
+    case 1094: {
+      const int line = dlggetint(dlg, 1094, ixstate);
+      if (line >= 1 && line <= chaptertable.count) gotoframe(dlg, chaptertable.frames[line]);
+      break;
+    }
+    case 1029:
+      if (framecount() <= 0) break;
+      if (!chapterset(currentframe(dlg), removed)) {
+        showinfo(" chapter list full, chapter not added", false);
+        break;
+      }
+      showchapterlist();
+      showinfo(" chapter added to list", false);
+      break;
+    case 1030:
+      removechosen(dlg, 1094, chaptertable.count, chapterset, showchapterlist, "chapter");
+      break;
+    case 1097:
+      clearchapters();
+      showinfo(" chapter list cleared", false);
+      break;
+    case 1037:
+    case 1038:
+      if (framecount() > 0) setrange(dlg, id == 1037);
+      break;
+    case 2010:
+      if (framecount() <= 0 && !scanrunning) break;
+      showinfo(" creating a chapter list based on scene changes", false);
+      scdbutton();
+      break;
+    default:
+      break;
+  }
+}
+
+void zonepage(dialogrecord& dlg, int id, int event) {
+  if (scanrunning) return;
+  if (navigate(dlg, id)) return;
+  int removed = 0;
+  switch (id) {
+    case 1017:
+      clearinfo();
+      break;
+    case 1117: {
+      const int line = dlggetint(dlg, 1117, ixstate);
+      if (line >= 1 && line <= zonetable.count) gotoframe(dlg, zonetable.frames[line]);
+      break;
+    }
+    case 1114: {
+      if (framecount() <= 0) break;
+      float value = 0;
+      if (readreals(dlggettext(dlg, 1017, 80), &value, 1) != listok) {
+        showinfo(" zone value is not a number, zone not added", false);
+        break;
+      }
+      zonetable.factors[zonetable.count + 1] = zonefactor(value);
+      if (!zoneset(currentframe(dlg), removed)) {
+        showinfo(" zone list full, zone not added", false);
+        break;
+      }
+      showzonelist();
+      showinfo(" zone added to list", false);
+      break;
+    }
+    case 1115:
+      removechosen(dlg, 1117, zonetable.count, zoneset, showzonelist, "zone");
+      break;
+    case 1116:
+      clearzones();
+      showinfo(" zone list cleared", false);
+      break;
+    default:
+      break;
+  }
+}

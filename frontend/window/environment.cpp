@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/cpuprobe.h"
 #include "common/fileversion.h"
 #include "common/fmtfield.h"
 #include "common/listread.h"
@@ -14,6 +15,9 @@
 #include "dialogs/dialogs.h"
 #include "frontend/settings/settings.h"
 #include "frontend/window/front.h"
+#include "frontend/window/planes.h"
+#include "platform/clock.h"
+#include "platform/queue.h"
 
 bool avsinput = false, d2vinput = false;
 int d2vversion = 0;
@@ -169,8 +173,23 @@ void removestageddecoder() {
   fs::remove(stagemark(), ec);
 }
 
-// The processor check: with the processor probe of common/.
-void cpucheck() {}
+void cpucheck() {
+  cpuidwords words;
+  cpucheck(*cpuinfo(&words));
+}
+
+void cpucheck(const cpuidwords& words) {
+  const int level = cpulevelof(words);
+  guisettings.cpulevel = level;
+  // The plane kernels' mode word: only MMX takes their 8-byte paths; SSSE3 leaves it at 0,
+  // which takes the 16-byte ones as SSE2 and SSE3 do.
+  if (level >= 1 && level <= 3) setcpumode(level);
+  if (level == 0) {
+    showinfo(" no MMX detected, aborting...", false);
+    clocksleep(5000);
+    postquit(0);
+  }
+}
 
 void dvdcheck() {
   const bool pulldown = dlggetflag(dlgof(pagemain), 1044);
