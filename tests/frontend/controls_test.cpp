@@ -49,9 +49,7 @@ TEST_F(controls, loadsetcontrolssavegivesthefileback) {
     if (&s != &pagestates()[0]) again();
     start("");
     s.set();
-    std::string clip = script("My Clip.avs", smallclip);
-    inputpath = clip, outputpath = dir + "Out Put.M2V", logpath = dir + "Run.log";
-    iniseen[keyinfile] = iniseen[keyoutfile] = iniseen[keylogfile] = true;
+    namefiles();
     saveini(1);
     ASSERT_TRUE(settingsvalid) << s.name;
     std::vector<std::string> want = normalised(filelines(dir + "KJ.ini"));

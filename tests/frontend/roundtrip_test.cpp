@@ -66,10 +66,7 @@ TEST_F(roundtrip, throughthefrontendsreader) {
     if (&s != &pagestates()[0]) again();
     start("");
     s.set();
-    // The files too: a name with blanks and upper case.
-    std::string clip = script("My Clip.avs", smallclip);
-    inputpath = clip, outputpath = dir + "Out Put.M2V", logpath = dir + "Run.log";
-    iniseen[keyinfile] = iniseen[keyoutfile] = iniseen[keylogfile] = true;
+    namefiles();
     settingsview pages = pagesview();
     matrixpairrec custom = custommatrix;
     saveini(1);
