@@ -16,6 +16,8 @@
 #include "platform/queue.h"
 
 namespace {
+constexpr int showrestored = 9;  // shown again, restored from an icon too
+
 // A file name as the encoder takes it: it runs in the program folder, so a relative name in
 // KJ.ini names a file there, whatever folder the front end runs in.
 std::string asencoder(const std::string& path) {
@@ -62,7 +64,7 @@ void encode(dialogrecord& main) {
   dlgshowwindow(main, 0);
   std::string why;
   const int status = runprogram(encoderpath, progdir, why);
-  dlgshowwindow(main, 9);
+  dlgshowwindow(main, showrestored);
   if (status < 0) {
     showinfo(" failed to start encoding, can't create process", false);
   } else {
