@@ -181,7 +181,7 @@ TEST(previewbmp, maskandshiftasthencoderapplies) {
         ASSERT_EQ(bmp[at + 2], rgb[0]) << x << "," << r;
       }
   }
-  // The Part's PAL rows, read directly.
+  // A PAL picture masked 8 rows at top and bottom, its rows read directly.
   yuvframe pal(720, 576);
   std::fill(pal.y.begin(), pal.y.end(), 100);
   std::fill(pal.u.begin(), pal.u.end(), 60);
