@@ -21,6 +21,7 @@
 #include "encoder/control/report.h"
 #include "common/texttime.h"
 #include "encoder/control/units.h"
+#include "encoder/passes/cqmbrloop.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/matrixstep.h"
 #include "encoder/passes/progress.h"
@@ -326,7 +327,7 @@ void pass1thread(statusrec*) {
   // Until the start-up lays out a frame store, a pass only walks through placeholder pictures.
   bool ended;
   if (!framesallocated || st.framecount <= 0) ended = placeholderpass(1);
-  else ended = pass1loop();  // (the CQ with maximum bitrate loop takes this place in its mode)
+  else ended = st.cqmbrmode ? cqmbrloop() : pass1loop();
   if (!ended) {
     closestoppedstream();
     return;
