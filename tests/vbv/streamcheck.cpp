@@ -166,12 +166,12 @@ bool dvdmux(const std::string& dir, const std::string& video, const std::string&
             std::string* log) {
   runresult r = runcommand(
       {"mplex", "-f", "8", "-V", "-R", "3", "-o", dir + "/dvd.mpg", video, audio}, dir);
-  std::string all = r.out + r.err;
+  const std::string all = r.out + r.err;
   if (log) *log = all;
   std::string lower = all;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return char(std::tolower(c)); });
-  for (const char* bad : {"underflow", "too late", "drop"})
+  for (const char* bad : {"under-runs detected!", "underflow", "too late", "frame drop"})
     if (lower.find(bad) != std::string::npos) return false;
-  return r.status == 0;
+  return r.status == 0 && lower.find("mux status: no under-runs detected.") != std::string::npos;
 }
