@@ -21,16 +21,8 @@
 bool cqmbrloop() {
   settingsrec& st = settings;
   ringcountersrec& rc = ringcounters;
-  st.gopframe = 0;
-  st.gopnumber = 0;
-  gopcount = gopsdone = newref = oldref = 0;
-  icount = pcount = bcount = previewcount = 0;
-  totalbits = runbits = 0;
-  qsum = 0.0;
-  gopratesum = 0;
-  gopratemin = gopratenone;
-  gopratemax = 0;
-  streambitcount = 0;
+  resetpasscounters();
+  runbits = 0;
   int nb = st.bframes;
   showpassstart();
   double t0 = cputime(), last = t0;
@@ -42,14 +34,7 @@ bool cqmbrloop() {
 
   do {
     fetchpass1(n, nb);
-    if (mustend()) return false;
-    gopbytes = gopbits = gopbpics = 0;
-    gopcount += 1;
-    st.gopnumber = gopcount;
-    if (gopcount > maxgopcount) {  // cannot happen: every GOP holds a frame
-      abortrun();
-      return false;
-    }
+    if (mustend() || !startgop()) return false;
     std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
     retrycount = 0;
     vbvrestart = 0;
@@ -79,14 +64,7 @@ bool cqmbrloop() {
       for (int i = 1; i <= n && !restart; ++i) {
         if (!picturegate(1)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
-        if (i == 1) {
-          headercursor = {};
-          runbits = totalbits;
-          putseqheaders(headerbuf, headercursor);
-          runbits += 8 * int64_t(headercursor.bytepos);
-          if (retrycount == 0)
-            gopsnapshot = {icount, pcount, bcount, newref, previewcount, st.gopframe};
-        }
+        if (i == 1) starttry();
         float base = qb;
         if (type == 3) {
           picjob = picjobfor(ring, slot, oldref, newref);

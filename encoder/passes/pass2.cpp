@@ -156,14 +156,7 @@ bool pass2loop() {
       for (int i = 1; i <= n && !restart; ++i) {
         if (!picturegate(2)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
-        if (i == 1) {
-          headercursor = {};
-          runbits = totalbits;
-          putseqheaders(headerbuf, headercursor);
-          runbits += 8 * int64_t(headercursor.bytepos);
-          if (retrycount == 0)
-            gopsnapshot = {icount, pcount, bcount, newref, previewcount, st.gopframe};
-        }
+        if (i == 1) starttry();
         float base = qb;
         if (type == 3) {
           picjob = picjobfor(ring, slot, oldref, newref);

@@ -10,6 +10,7 @@
 #include "encoder/control/startup.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
+#include "encoder/passes/pass2.h"
 #include "encoder/passes/progress.h"
 
 gopsnapshotrec gopsnapshot;
@@ -301,6 +302,15 @@ void vbvstart() {
   gopsoverlimit = 0;
   gopvbvover = goprateover = false;
   lastgoptry = false;
+}
+
+void starttry() {
+  headercursor = {};
+  runbits = totalbits;
+  putseqheaders(headerbuf, headercursor);
+  runbits += 8 * int64_t(headercursor.bytepos);
+  if (retrycount == 0)
+    gopsnapshot = {icount, pcount, bcount, newref, previewcount, settings.gopframe};
 }
 
 void rollbackgop(const gopsnapshotrec& snap) {

@@ -8,7 +8,7 @@
 //   at the pass start:  vbvstart()
 //   at the GOP start:   vbvrestart = retrycount = 0, every picqfactors entry 1.0, framesaved
 //                       decided (saveframe when the second coded picture is a B picture)
-//   coding position 1:  gopsnapshot taken while retrycount is 0
+//   coding position 1:  starttry(): the GOP's headers, and gopsnapshot while retrycount is 0
 //   after each picture: vbvcheck(type, slot, gopsnapshot, i), picq[i] holding its quantiser;
 //                       vbvrestart > 0: the GOP has been rolled back, code it again from
 //                       position 1
@@ -69,6 +69,11 @@ extern int32_t gopsoverlimit;  // GOPs of the pass accepted over the VBV buffer 
 // The start of a pass that runs the checks: both chains empty, the buffer model full, no GOP
 // over a limit yet.
 void vbvstart();
+
+// At coding position 1 of every try of a GOP: the sequence and GOP headers into headerbuf
+// (from its start), runbits = totalbits and their bits, and, on the GOP's first try (retrycount
+// 0; a VBV restart leaves the counters as the snapshot has them), gopsnapshot from the counters.
+void starttry();
 
 // A rejected try: the counters of the snapshot back, gopbpics, gopbytes and gopbits 0, the
 // chain and buffer model of the running pass at the GOP's start, and, when framesaved, the
