@@ -3,15 +3,17 @@
 # display (xvfb-run) on a KJ.ini that names a generated clip, chooses each of the six tab
 # pages with a real click (xdotool) and grabs the window with ffmpeg's X11 capture into
 # docs/front-main.png, front-settings1.png, front-settings2.png, front-matrix.png,
-# front-chapters.png and front-zones.png.
+# front-chapters.png and front-zones.png. On the Preview/Chapters page the scene-change scan
+# runs over the clip and the first chapter it found is chosen, so the page shows that frame; on
+# the Preview/Zones page two zones are set.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$top"/build/bin/ostrelfront "$top"/build/bin/avisynth.dll "$work"/
 cat >"$work/clip.avs" <<'AVS'
-# Ten seconds of a moving test picture at the PAL DVD size.
-TestPattern(length=250, width=720, height=576, fps=25)
+# Ten seconds of a moving test picture at the PAL DVD size, with a scene change at frame 150.
+TestPattern(length=250, width=720, height=576, fps=25, cut=150)
 AVS
 printf '*INFILE           %s\n' "$work/clip.avs" >"$work/KJ.ini"
 cat >"$work/shot.sh" <<'INNER'
@@ -28,13 +30,33 @@ grab() {
   ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 \
     "$OUTDIR/front-$1.png"
 }
+# A click at window pixels x y.
+at() { xdotool mousemove --window "$w" "$1" "$2" click 1; sleep 0.3; }
 # The Main page as the program starts, with the start-up chain's status line; then the other
 # pages, each chosen by a click in the middle of its tab (window pixels: the tabs start 8
-# pixels in and are as wide as their captions and 12 pixels more).
+# pixels in and are as wide as their captions and 12 pixels more). A page's control at dialog
+# units (x, y) lies at window pixels (8 + 1.5 x, 30 + 1.625 y).
 grab main
 for tab in "73 settings1" "133 settings2" "184 matrix" "254 chapters" "346 zones"; do
   set -- $tab
-  xdotool mousemove --window "$w" "$1" 17 click 1
+  at "$1" 17
+  case $2 in
+    chapters)
+      at 110 236  # "create SCD chapter list"
+      sleep 3
+      at 110 59   # the list's first line: the scene change
+      ;;
+    zones)
+      at 230 399  # "<<<": 100 frames back
+      at 127 327  # the zone value
+      xdotool key ctrl+a type 1.5
+      at 67 357   # "set zone"
+      at 598 399  # ">>>"
+      at 127 327
+      xdotool key ctrl+a type 0.8
+      at 67 357
+      ;;
+  esac
   grab "$2"
 done
 kill "$pid"

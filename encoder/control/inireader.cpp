@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "encoder/control/control.h"
+#include "common/inifile.h"
 #include "common/listread.h"
 #include "common/matrices.h"
 #include "encoder/control/settings.h"
@@ -14,74 +15,11 @@ inivaluesrec inivalues;
 bool keygiven[inikeycount];
 std::string keycontext;
 
-const char* const inikeys[inikeycount] = {
-    "*INFILE",       "*OUTFILE",       "*FRAMES",      "*BITRATE",     "*MAXBITRATE",
-    "*PREVIEW",      "*PROFILE",       "*ASPECT",      "*CQ_MAXBITRATE", "*CQ_PFACTOR",
-    "*CQ_BFACTOR",   "*CQ",            "*LOGFILE",     "*LASTIFRAME",  "*ADAPTIVEMATRIX",
-    "*PULLDOWN",     "*MASK_SHIFT",    "*MASK_VALUE",  "*CPU",         "*GOP",
-    "*DC_PREC",      "*SCANMETHOD",    "*TIMECODE",    "*MATRIX",      "*CUSTOMMATRIX",
-    "*BIAS",         "*CLOSEDGOPS",    "*NOVBV",       "*NOSCD",       "*CHAPTER",
-    "*INTERLACED",   "*AUTOGOP",       "*TFF",         "*BFF",         "*WAIT",
-    "*NOSEQ_ENDCODE", "*SHUTDOWN",     "*ZONE",        "*LUMGAIN",     "*VBVSIZE",
-    "*INTRAMATRIX",  "*INTERMATRIX",   "*SCDFILE"};
-
 namespace {
 
-constexpr size_t linelength = 512;       // one settings line as the reader takes it (a path
-                                         // going on past it is refused, never cut)
-constexpr size_t listlinelength = 1 << 20;  // list lines are read whole (bounded all the same)
-constexpr int numberlastcol = 80;        // numbers after column 80 are not seen
-constexpr int keywordlastcol = 79;
+constexpr size_t linelength = inilinelength;
+constexpr size_t listlinelength = inilistlinelength;
 constexpr int lastchapterframe = maxframes - 1;
-
-struct keyword {
-  const char* text;
-  int value;
-};
-
-constexpr keyword profilewords[] = {{"FAST", 1}, {"NORM", 2}, {"GOOD", 2}, {"BEST", 4}};
-constexpr keyword aspectwords[] = {{"1:1", 1},    {"3:4", 2},    {"4:3", 2},
-                                   {"9:16", 3},   {"16:9", 3},   {"1:2.21", 4},
-                                   {"2.21:1", 4}, {"2:21", 4}};
-constexpr keyword cpuwords[] = {{"AUTO", 0}, {"MMX", 1},   {"SSE2", 2},
-                                {"SSE3", 3}, {"SSSE3", 4}, {"SSE4", 5}};
-constexpr keyword scanwords[] = {{"ZIGZAG", 1}, {"ALT", 2}};
-constexpr keyword matrixwords[] = {
-    {"MPEGSTD", 16}, {"MPEG", 1},     {"KJLOW", 12},    {"KJ", 2},       {"NOTCH", 3},
-    {"TGN", 4},      {"MIRDO1CD", 5}, {"TOLV1", 6},     {"HVSGOOD", 7},  {"HVSBETTER", 8},
-    {"HVSBEST", 9},  {"ZELMAT6", 10}, {"ZELMAT7", 11},  {"KIV1", 13},    {"KIV2", 14},
-    {"KIV3", 15}};
-
-// Columns from..to (1-based, inclusive) of a blank-padded line.
-std::string columns(const std::string& line, int from, int to) {
-  std::string t;
-  for (int c = from; c <= to; ++c) {
-    size_t i = static_cast<size_t>(c - 1);
-    t.push_back(i < line.size() ? line[i] : ' ');
-  }
-  return t;
-}
-
-std::string trimmed(const std::string& s) {
-  size_t a = s.find_first_not_of(' ');
-  if (a == std::string::npos) return "";
-  size_t b = s.find_last_not_of(' ');
-  return s.substr(a, b - a + 1);
-}
-
-// The first keyword found scanning start positions 1..limit of the text from column s to
-// column 79; at each position the list order decides. -1 when none is found.
-template <size_t n>
-int findkeyword(const std::string& upper, int s, int limit, const keyword (&words)[n]) {
-  std::string text = columns(upper, s, keywordlastcol);
-  for (int p = 0; p < limit && p < static_cast<int>(text.size()); ++p) {
-    for (const keyword& w : words) {
-      std::string k = w.text;
-      if (p + k.size() <= text.size() && text.compare(p, k.size(), k) == 0) return w.value;
-    }
-  }
-  return -1;
-}
 
 void setpresets() {
   inivalues = inivaluesrec{};
@@ -141,10 +79,10 @@ class linereader {
 
  private:
   bool ints(const std::string& upper, int col, int* v, int n) {
-    return readints(columns(upper, col, numberlastcol), v, n) == listok;
+    return readints(inicolumns(upper, col, ininumberlastcol), v, n) == listok;
   }
   bool real(const std::string& upper, int col, float& v) {
-    return readreals(columns(upper, col, numberlastcol), &v, 1) == listok;
+    return readreals(inicolumns(upper, col, ininumberlastcol), &v, 1) == listok;
   }
   bool list64(int32_t* out) {
     int v[64];
@@ -160,15 +98,12 @@ class linereader {
 bool linereader::apply(int key, const std::string& raw, const std::string& upper) {
   inivaluesrec& iv = inivalues;
   const int n = static_cast<int>(std::char_traits<char>::length(inikeys[key]));
-  const int c = n + 2;  // one character after the key is skipped, whatever it is
+  const int c = inivaluecolumn(inikeys[key]);  // one character after the key is skipped
   // A path is at most 500 characters: one that goes on beyond them is refused, never cut.
   auto path = [&](std::string& p) {
-    if (raw.find_first_not_of(' ', static_cast<size_t>(n + 501)) != std::string::npos) {
-      why = std::string(inikeys[key]) + ": the path is longer than 500 characters";
-      return false;
-    }
-    p = trimmed(columns(raw, c, n + 501));
-    return true;
+    if (inipath(raw, static_cast<size_t>(n), p)) return true;
+    why = std::string(inikeys[key]) + ": the path is longer than 500 characters";
+    return false;
   };
   int v[4] = {0, 0, 0, 0};
   float r = 0.0f;
@@ -203,10 +138,10 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
       break;
     case keypreview: iv.preview = true; break;
     case keyprofile:
-      if ((w = findkeyword(upper, 10, 66, profilewords)) >= 0) iv.profile = w;
+      if ((w = iniwordvalue(upper, iniprofile)) >= 0) iv.profile = w;
       break;
     case keyaspect:
-      if ((w = findkeyword(upper, 9, 71, aspectwords)) >= 0) iv.aspect = w;
+      if ((w = iniwordvalue(upper, iniaspect)) >= 0) iv.aspect = w;
       break;
     case keycqmaxbitrate:
       if (!real(upper, c, r)) return false;
@@ -239,7 +174,7 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
       std::copy(v, v + 3, iv.maskvalue);
       break;
     case keycpu:
-      if ((w = findkeyword(upper, 5, 71, cpuwords)) >= 0) iv.cpu = w;
+      if ((w = iniwordvalue(upper, inicpu)) >= 0) iv.cpu = w;
       break;
     case keygop:
       if (!ints(upper, c, v, 2)) return false;
@@ -252,7 +187,7 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
       iv.dcprec = v[0];
       break;
     case keyscanmethod:
-      if ((w = findkeyword(upper, 12, 64, scanwords)) < 0) return true;  // not given
+      if ((w = iniwordvalue(upper, iniscan)) < 0) return true;  // not given
       iv.scanmethod = w;
       break;
     case keytimecode:
@@ -261,7 +196,7 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
       break;
     case keymatrix:
       iv.matrixno = 1;
-      if ((w = findkeyword(upper, 8, 65, matrixwords)) >= 0) iv.matrixno = w;
+      if ((w = iniwordvalue(upper, inimatrix)) >= 0) iv.matrixno = w;
       break;
     case keycustommatrix:
       if (!list64(iv.customintra)) return false;
@@ -282,8 +217,7 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
     case keynovbv: iv.novbv = true; break;
     case keynoscd: iv.noscd = true; break;
     case keychapter: {
-      // The count starts at column 9, right after the key.
-      if (!ints(upper, 9, v, 1)) return false;
+      if (!ints(upper, c, v, 1)) return false;
       iv.chaptercount = v[0];
       for (int i = 0; i < iv.chaptercount; ++i) {
         int f = 0;
@@ -334,14 +268,6 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
   return true;
 }
 
-int findkey(const std::string& upper) {
-  for (int k = 0; k < inikeycount; ++k) {
-    size_t n = std::char_traits<char>::length(inikeys[k]);
-    if (upper.compare(0, n, inikeys[k]) == 0) return k;
-  }
-  return -1;
-}
-
 }  // namespace
 
 int readini(std::string& errtext, std::string* why) {
@@ -379,7 +305,7 @@ int readini(std::string& errtext, std::string* why) {
     upper.resize(linelength, ' ');
     for (char& ch : upper)
       if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-    int key = findkey(upper);
+    int key = inifilekey(upper);
     if (key < 0) continue;
     keycontext = std::string(": ") + inikeys[key];
     values.why.clear();

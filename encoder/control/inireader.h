@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/inifile.h"
+
 // Keys in compare order: the first key whose text starts the line decides ("*CQ" comes after
 // the three "*CQ_" keys it would also match).
 enum inikey : int {
@@ -28,8 +30,9 @@ enum inikey : int {
   inikeycount
 };
 
-// The key texts, upper case, in compare order.
-extern const char* const inikeys[inikeycount];
+// The key texts, upper case, in compare order: the table both programs read KJ.ini by.
+static_assert(inikeycount == inifilekeycount);
+inline const char* const (&inikeys)[inikeycount] = inifilekeys;
 
 // The file values, in the file's units (bitrates kbit/s, DC precision in bits).
 struct inivaluesrec {
@@ -71,9 +74,6 @@ extern inivaluesrec inivalues;
 extern bool keygiven[inikeycount];
 // ": " and the key whose value is being read; empty while no value is read.
 extern std::string keycontext;
-
-// Largest bitrate in kbit/s whose bit/s value fits an int32.
-constexpr int maxkbitrate = 2147483;
 
 // Sets every preset (file values, chapterflags, zonefactors, keygiven), then reads
 // settings.inifile. Sets settings.iniused when the file exists, and the paths with their given

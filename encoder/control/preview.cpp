@@ -13,19 +13,9 @@ namespace {
 constexpr float dialogunitsx = 564.0f, dialogunitsy = 449.0f;
 constexpr int boxleft = 348, boxtop = 237, boxright = 558, boxbottom = 387, boxcentre = 312;
 
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  put16(p, v);
-  put16(p + 2, v >> 16);
-}
 uint32_t get32(const uint8_t* p) {
   return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
-
-uint8_t clamp255(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 // The image's width and height from its headers, or false when it is not a 24-bit bottom-up
 // image of at most the preview capacity.
@@ -53,36 +43,7 @@ bool yuvtobmp(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, i
   size_t imagesize = size_t{3} * static_cast<size_t>(width) * static_cast<size_t>(height);
   if (destsize < bmpheadersize || imagesize > destsize - bmpheadersize) return false;
 
-  std::memset(dest, 0, bmpheadersize);
-  dest[0] = 'B';
-  dest[1] = 'M';
-  put32(dest + 2, static_cast<uint32_t>(imagesize + bmpheadersize));  // file size
-  put32(dest + 10, bmpheadersize);                                     // pixel data offset
-  put32(dest + 14, 40);                                                // information header
-  put32(dest + 18, static_cast<uint32_t>(width));
-  put32(dest + 22, static_cast<uint32_t>(height));  // positive: rows bottom-up
-  put16(dest + 26, 1);                               // planes
-  put16(dest + 28, 24);                              // bits per pixel
-  put32(dest + 34, static_cast<uint32_t>(imagesize));
-  put32(dest + 38, 2835);  // 72 dpi in pixels per metre
-  put32(dest + 42, 2835);
-
-  const int chromawidth = width / 2;
-  for (int j = 0; j < height; ++j) {
-    const uint8_t* yrow = y + static_cast<size_t>(j) * width;
-    const uint8_t* urow = u + static_cast<size_t>(j / 2) * chromawidth;
-    const uint8_t* vrow = v + static_cast<size_t>(j / 2) * chromawidth;
-    uint8_t* out = dest + bmpheadersize + size_t{3} * width * (height - 1 - j);
-    for (int k = 0; k < width; ++k) {
-      int32_t c = 76284 * (yrow[k] - 16);
-      int32_t cb = urow[k / 2] - 128, cr = vrow[k / 2] - 128;
-      // >> 16 on a negative value rounds towards minus infinity (arithmetic shift).
-      out[0] = clamp255((c + 132252 * cb) >> 16);
-      out[1] = clamp255((c - 25625 * cb - 53281 * cr) >> 16);
-      out[2] = clamp255((c + 104595 * cr) >> 16);
-      out += 3;
-    }
-  }
+  bmpfromyuv(y, u, v, width, height, dest);
   return true;
 }
 

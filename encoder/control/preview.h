@@ -12,17 +12,17 @@
 #include <cstdint>
 #include <functional>
 
+#include "common/yuvpicture.h"
 #include "encoder/control/settings.h"
 
-constexpr int bmpheadersize = 54;  // 14-byte file header + 40-byte information header
 // The largest coded picture, 3 bytes a pixel, and the headers: 6,635,574 bytes.
 constexpr size_t previewcapacity = size_t{3} * maxwidth * maxheight + bmpheadersize;
 
 // The complete BMP file image of the last preview frame (only the running pass writes it).
 extern uint8_t previewimage[previewcapacity];
 
-// Writes the BMP image of a 4:2:0 picture into dest: the headers, then the rows bottom-up,
-// each pixel as blue, green, red (BT.601, 16.16 fixed point, video range to full range).
+// Writes the BMP image of a 4:2:0 picture into dest (bmpfromyuv): the headers, then the rows
+// bottom-up, each pixel as blue, green, red (BT.601, 16.16 fixed point, video range to full range).
 // y: height rows of width bytes; u (Cb), v (Cr): rows of width / 2 bytes, one sample for
 // each 2 x 2 block of luma samples (rows (height + 1) / 2). width is a multiple of 4, so rows
 // need no padding. Integer arithmetic only, no allocation. Returns false and writes nothing

@@ -1,35 +1,9 @@
 #include "encoder/motion/cpu.h"
 
-#include <cpuid.h>
-
 #include "encoder/control/settings.h"
 
 cpuidwords cpuwords;
 int32_t kernellevel = 0;
-
-cpuidwords* cpuinfo(cpuidwords* rec) {
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  __cpuid(1, a, b, c, d);
-  rec->word[0] = c;
-  rec->word[1] = d;
-  __cpuid(0, a, b, c, d);
-  rec->word[5] = b;
-  rec->word[6] = d;
-  rec->word[7] = c;
-  return rec;
-}
-
-int cpulevelof(const cpuidwords& rec) {
-  const uint32_t ecx = rec.word[0], edx = rec.word[1];
-  int level = 0;
-  if (edx & (1u << 23)) level = 1;
-  if (edx & (1u << 26)) level = 2;
-  if (ecx & 1u) {
-    level = 3;
-    if (ecx & (1u << 9)) level = 4;
-  }
-  return level;
-}
 
 void getcpulevelfrom(const cpuidwords& rec, int& code) {
   cpuwords = rec;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/yuvpicture.h"
 #include "encoder/control/control.h"
 #include "encoder/control/units.h"
 #include "encoder/motion/kernels.h"
@@ -163,51 +164,8 @@ void fetchpass2() {
 
 void shiftframe(uint8_t* y, uint8_t* u, uint8_t* v) {
   const settingsrec& st = settings;
-  const std::size_t w = std::size_t(st.width), cw = std::size_t(st.chromawidth);
-  const int h = st.height, ch = st.chromaheight;
-  const uint8_t fy = st.fillbytes[0], fu = st.fillbytes[1], fv = st.fillbytes[2];
-  // Lines, clamped to the plane; chroma takes whole rows, half the luma lines.
-  const int shift = std::clamp(st.maskshift[2], -h, h);
-  const int top = std::clamp(st.maskshift[0], 0, h);
-  const int bottom = std::clamp(st.maskshift[1], 0, h);
-  auto rows = [](uint8_t* plane, std::size_t pitch, int from, int count, uint8_t fill) {
-    if (count > 0) std::memset(plane + std::size_t(from) * pitch, fill, std::size_t(count) * pitch);
-  };
-  auto move = [](uint8_t* plane, std::size_t pitch, int lines, int by) {
-    // by > 0: rows by..lines-1 go to 0..lines-by-1; by < 0: rows 0..lines+by-1 go down.
-    const int n = by > 0 ? by : -by;
-    if (n == 0 || n >= lines) return;
-    const std::size_t bytes = std::size_t(lines - n) * pitch;
-    if (by > 0) std::memmove(plane, plane + std::size_t(n) * pitch, bytes);
-    else std::memmove(plane + std::size_t(n) * pitch, plane, bytes);
-  };
-  if (shift != 0) {
-    const int n = shift > 0 ? shift : -shift;
-    const int cn = std::min(n / 2, ch);
-    move(y, w, h, shift);
-    move(u, cw, ch, shift > 0 ? cn : -cn);
-    move(v, cw, ch, shift > 0 ? cn : -cn);
-    if (shift > 0) {
-      rows(y, w, h - n, n, fy);
-      rows(u, cw, ch - cn, cn, fu);
-      rows(v, cw, ch - cn, cn, fv);
-    } else {
-      rows(y, w, 0, n, fy);
-      rows(u, cw, 0, cn, fu);
-      rows(v, cw, 0, cn, fv);
-    }
-  }
-  if (top > 0) {
-    rows(y, w, 0, top, fy);
-    rows(u, cw, 0, std::min(top / 2, ch), fu);
-    rows(v, cw, 0, std::min(top / 2, ch), fv);
-  }
-  if (bottom > 0) {
-    const int cb = std::min(bottom / 2, ch);
-    rows(y, w, h - bottom, bottom, fy);
-    rows(u, cw, ch - cb, cb, fu);
-    rows(v, cw, ch - cb, cb, fv);
-  }
+  maskpicture(y, u, v, st.width, st.height, st.maskshift[0], st.maskshift[1], st.maskshift[2],
+              st.fillbytes);
 }
 
 namespace {

@@ -7,12 +7,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+struct builtinpair;
 struct dialogrecord;
 
 struct guisettingsrec {
   int startframe = -1, endframe = -1;  // "*FRAMES": first and last frame to encode
-  int framespan = 0;                   // endframe - startframe
+  int framespan = 0;                   // frames to encode: endframe - startframe + 1
   int sourceframes = 0;                // frames of the open source
   int avgkbits = 0, maxkbits = 0;      // "*BITRATE", "*MAXBITRATE", kbit/s
   int filekbytes = 0;                  // estimated stream length, kbytes of 1,024 bytes
@@ -20,7 +22,7 @@ struct guisettingsrec {
   int guiaspect = 0;                   // "*ASPECT": 1 = 1:1, 2 = 4:3, 3 = 16:9, 4 = 2.21:1
   int cpulevel = 0;                    // detected: 0 none, 1 MMX, 2 SSE2, 3 SSE3, 4 SSSE3
   int guigoplength = 0, guibframes = 0;  // "*GOP"
-  int matrixindex = 1;                 // "*MATRIX": built-in pair 1..16 (the front end's numbering), 99 custom
+  int matrixindex = 1;                 // "*MATRIX": built-in pair 1..16 (the Matrix page's numbering), 99 custom
   int guibias = 0;                     // "*BIAS", 0..100
   int guicpu = 0;                      // "*CPU": 0 auto, 1 MMX, 2 SSE2, 3 SSE3, 4 SSSE3
   int guidcprec = 0;                   // "*DC_PREC", bits
@@ -38,11 +40,51 @@ struct guisettingsrec {
 };
 extern guisettingsrec guisettings;
 
-// The keys the last settings file named, by key code (1 "*INFILE" ... 44 "*SCDFILE"). Words
-// 1, 2 and 12 also mark that an input, output or log file is set (the file buttons set them).
+// The keys the last settings file named, by key code (1 "*INFILE" ... 44 "*SCDFILE"; 4, 13,
+// 19 and 20 name no key). A switch key's word is its value. Words 1, 2 and 12 also mark that an
+// input, output or log file is set (the file buttons set them).
 constexpr int inikeycount = 128;
 extern bool iniseen[inikeycount];
-enum inikeys : int { keyinfile = 1, keyoutfile = 2, keyframes = 3, keylogfile = 12 };
+enum inikeys : int {
+  keyinfile = 1, keyoutfile = 2, keyframes = 3, keycq = 5, keybitrate = 6, keymaxbitrate = 7,
+  keypreview = 8, keyprofile = 9, keyaspect = 10, keycqmaxbitrate = 11, keylogfile = 12,
+  keylastiframe = 14, keycqpfactor = 15, keycqbfactor = 16, keyadaptivematrix = 17,
+  keypulldown = 18, keycpu = 21, keygop = 22, keydcprec = 23, keyscanmethod = 24,
+  keytimecode = 25, keymatrix = 26, keycustommatrix = 27, keybias = 28, keyclosedgops = 29,
+  keynovbv = 30, keynoscd = 31, keychapter = 32, keyinterlaced = 33, keymaskshift = 34,
+  keytff = 35, keybff = 36, keywait = 37, keynoseqendcode = 38, keyshutdown = 39,
+  keyautogop = 40, keyzone = 41, keylumgain = 42, keysilent = 43, keyscdfile = 44,
+};
+
+// Lines of the last settings file whose keys the encoder reads but the pages do not show
+// ("*VBVSIZE", "*MASK_VALUE", "*INTRAMATRIX", "*INTERMATRIX"), each with the list lines that
+// follow it, as read. The writer puts them back first, before every key the pages manage, so a
+// user's hand-written settings are never lost and the pages' settings come after them.
+extern std::vector<std::string> inicarried;
+
+// The quantiser matrices. The Matrix page numbers the sixteen built-in pairs its own way
+// (matrixindex 1 MPEG, 2 TGN, 3 NOTCH, 4 KJ, 5 TOLV1, 6 MIRDO1CD, 7 HVSGOOD, 8 HVSBETTER,
+// 9 HVSBEST, 10 ZELMAT6, 11 ZELMAT7, 12 KJLOW, 13 KIV1, 14 KIV2, 15 KIV3, 16 MPEG STANDARD);
+// the values are the encoder's pairs of the same names, from the one table of the tree
+// (common/matrices.h). Matrices are 64 entries in raster order of the 8x8 block, intra first.
+constexpr int custommatrixindex = 99;
+struct matrixpairrec {
+  int intra[64];
+  int nonintra[64];
+};
+// The custom pair: at start the MPEG-2 default intra matrix and a flat 16 non-intra matrix.
+extern matrixpairrec custommatrix;
+matrixpairrec initialcustommatrix();
+// The encoder's matrix number of a built-in pair (common/matrices.h); 0 outside 1..16.
+int encodermatrix(int matrixindex);
+// The Matrix page's number of the encoder's pair matrixno; 1 (MPEG) for any other number.
+int guimatrixindex(int matrixno);
+// The pair of matrixindex 1..16; nullptr for any other number.
+const builtinpair* guimatrix(int matrixindex);
+// The name the Matrix page's combo box shows for matrixindex 1..16; "" for any other number.
+const char* guimatrixname(int matrixindex);
+// The custom pair as the front end keeps it: intra DC 8, every other entry in 1..255.
+void clampcustommatrix();
 
 // File names; paths are cut at 512 characters.
 extern std::string inputpath, outputpath, logpath;
@@ -59,6 +101,10 @@ extern bool settingsvalid;   // the last KJ.ini write found the settings writabl
 // Reads a settings file into the model: mode 1 KJ.ini of the program folder, mode 2 the file
 // the user chose. Resets the pages to their defaults first; reports in the status line.
 void loadini(int mode);
+// The status line at the end of a read that found no error: the success text of the mode, then
+// by the D2V outcome of the input (0 fine, 1 no decoder library for the project's version,
+// 2 its video files are missing) its error, and the warning when inputexists is false.
+void inireport(int mode, int d2vstatus);
 // The keys seen go into the page controls; then the file labels, the encode button, the lists
 // and the movie information follow the model.
 void setcontrols();
@@ -67,8 +113,16 @@ void setfilelabels();
 void movieinfo();
 void filelength();
 // Writes KJ.ini from the page controls: mode 1 KJ.ini of the program folder, mode 2 the file
-// the user chose; sets settingsvalid.
+// the user chose; sets settingsvalid and reports in the status line. A refused or failed write
+// leaves the file as it was.
 void saveini(int mode);
+// The lines saveini writes for the pages as they stand, in order, page texts read as fields of
+// textlength characters (the writer reads 40). Stores what the encoder will read of the
+// numbers it writes in guisettings (frames, GOP, bias, mask, time code, wait). False when a
+// value would be refused by the encoder or cannot be written: lines holds the lines before it,
+// and refusal why, as the status line continues " KJ.ini write aborted, " (for example
+// "invalid CQ value, not a number").
+bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlength = 40);
 // The KJ.ini preview lists of the two settings pages.
 void showini();
 // The Matrix page: the chosen pair into the grids, the grids' enabled state, the callbacks.

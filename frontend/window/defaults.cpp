@@ -1,4 +1,11 @@
 // The defaults of every page control, and the DVD-compliance fixer.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <optional>
+
+#include "common/fmtfield.h"
+#include "common/listread.h"
 #include "dialogs/dialogs.h"
 #include "frontend/settings/settings.h"
 #include "frontend/window/front.h"
@@ -126,5 +133,84 @@ void setdefaults() {
   movieinfo();
 }
 
-// The "make DVD compliant" button's fixes: with the settings model.
-void makedvd() {}
+void makedvd() {
+  dialogrecord& p102 = dlgof(pagemain);
+  dialogrecord& p103 = dlgof(pagesettings1);
+  dialogrecord& p104 = dlgof(pagesettings2);
+  guisettingsrec& g = guisettings;
+  auto ticked = [](dialogrecord& d, int id) { return dlggetflag(d, id); };
+  // A number edit read, brought into lo..hi and written back; an edit that holds no number is
+  // left as it is. The number, or nothing.
+  auto clampedit = [](dialogrecord& d, int id, int lo, int hi) -> std::optional<int> {
+    int v = 0;
+    if (readints(dlggettext(d, id, 40), &v, 1) != listok) return std::nullopt;
+    v = std::clamp(v, lo, hi);
+    dlgputtext(d, id, adjustleft(fmtint(v, 8)));
+    return v;
+  };
+
+  // Aspect ratios a DVD takes: 4:3 and 16:9.
+  if (ticked(p102, 1081)) {
+    tick(p102, 1082, true);
+    g.guiaspect = 2;
+  }
+  if (ticked(p102, 1084)) {
+    tick(p102, 1083, true);
+    g.guiaspect = 3;
+  }
+  // DC precision up to 10 bits; the VBV check; a constant quantiser under the maximum bitrate.
+  if (ticked(p102, 1049)) tick(p102, 1048, true);
+  tick(p104, 1021, true);
+  if (ticked(p103, 1055)) {
+    dlgputflag(p102, 1018, true, ixenabled);
+    tick(p103, 1057, true);
+  }
+  clampedit(p104, 1031, 0, 23);
+  for (int id : {1032, 1033, 1034}) clampedit(p104, id, 0, 59);
+
+  // Field order and pulldown: a 23.976 frames/s source is coded progressive with pulldown
+  // flags; any other source without them.
+  auto progressive = [&] {
+    tick(p103, 1093, true);
+    enable(p103, {1092, 1093}, false);
+    tick(p103, 1019, true);
+  };
+  const bool film = movieinfovalid && src23976;
+  if (film) {
+    tick(p102, 1041, false);
+    dlgputflag(p102, 1041, false, ixenabled);
+    progressive();
+    tick(p102, 1044, true);
+  } else if (ticked(p102, 1044)) {
+    tick(p102, 1044, false);
+    tick(p102, 1041, false);
+    dlgputflag(p102, 1041, true, ixenabled);
+    progressive();
+  }
+
+  // GOP of at most 15 pictures with at most 2 B pictures.
+  if (auto gop = clampedit(p103, 1045, 1, 15)) dlgputint(p103, 1023, *gop);
+  if (auto bf = clampedit(p103, 1544, 0, 2)) dlgputint(p103, 1024, *bf);
+
+  // Bitrates: an average up to 9000 and a maximum up to 9800 kbit/s, the average never above
+  // the maximum.
+  auto avg = clampedit(p102, 1087, INT_MIN, 9000);
+  auto max = clampedit(p102, 1018, INT_MIN, 9800);
+  if (avg && max && *avg > *max) dlgputtext(p102, 1087, adjustleft(fmtint(*max, 8)));
+  filelength();
+
+  // What the button cannot change: the picture size. The longest automatic GOP by the rate.
+  if (movieinfovalid) {
+    if (previewstate.width > 720 || previewstate.height > 576) {
+      showinfo(", WARNING", true);
+      showinfo(", resolution NOT DVD-compliant", true);
+    }
+    if (std::fabs(g.sourcefps - 23.976f) < 0.01f) {
+      dlgputtext(p102, 1113, "12");
+      dlgputint(p102, 1112, 12);
+    } else if (std::fabs(g.sourcefps - 25.0f) < 0.01f) {
+      dlgputtext(p102, 1113, "15");
+      dlgputint(p102, 1112, 15);
+    }
+  }
+}

@@ -7,6 +7,7 @@
 
 bool avsinput = false, d2vinput = false;
 int d2vversion = 0;
+std::string d2vlibpath;
 bool d2vversionok = true, d2vfilesfound = true;
 bool src23976 = false;
 

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct dialogrecord;
 
@@ -76,8 +78,49 @@ bool stagedecoder(const std::string& library);
 void removestageddecoder();
 void cpucheck();
 void dvdcheck();
+// The opens of the input (a script, a D2V project through the library d2vlibpath) for the movie
+// information and the preview pages: the outcome goes to the status line and the model. A picture
+// larger than the preview planes (1920 x 1152) fails the open with its own message.
 void openavs(int);
 void opend2v(int);
+extern std::string d2vlibpath;  // the versioned decoder library pickdecoder chose for the project
+
+// ---- the preview ----
+// The planes of one source frame: Y of at most 1920 x 1152 bytes, U and V a quarter of that,
+// packed (pitches width and width / 2), 16-byte aligned. The bridge fetches into sourceplanes;
+// the preview masks a copy, so sourceplanes always hold the frame as the source gives it.
+constexpr int previewmaxwidth = 1920, previewmaxheight = 1152;
+constexpr int previewlumabytes = previewmaxwidth * previewmaxheight;
+struct planeset {
+  alignas(16) uint8_t y[previewlumabytes];
+  alignas(16) uint8_t u[previewlumabytes / 4];
+  alignas(16) uint8_t v[previewlumabytes / 4];
+};
+extern planeset sourceplanes;
+// The preview's 24-bit image: a 54-byte BMP header, then 3 x width x height bytes of rows.
+extern uint8_t previewbitmap[54 + 3 * previewlumabytes];
+// Masks and shifts the planes in place as the encoder does (top, bottom lines; shift > 0 moves
+// the picture up; chroma by whole rows), then writes their BMP image into bitmap. The second
+// plane is Cr (V), the third Cb (U). Pictures of 1 .. 1920 x 1 .. 1152 samples; others leave the
+// bitmap as it was.
+void previewbmp(uint8_t* y, uint8_t* cr, uint8_t* cb, int width, int height, int top, int bottom, int shift,
+                uint8_t* bitmap);
+// Where paintpreview puts the picture in a picture box of boxwidth x boxheight pixels: the
+// aspect's shape (1 = 1:1, 2 = 4:3, 3 = 16:9, 4 = 2.21:1, drawn 240 x 240, 320 x 240, 426 x 240,
+// 434 x 200) as large as it fits, centred; empty for any other aspect.
+struct previewrect {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+previewrect previewplace(int aspect, int boxwidth, int boxheight);
+// Draws previewbitmap into the page's picture box at the model's aspect, black around it,
+// stretched to the nearest sample. Any thread, one at a time: showpicture calls it under the
+// preview's lock.
+void paintpreview(dialogrecord& page);
+// The preview of what sourceplanes hold, drawn on the page: a masked copy, its image, the paint.
+void showpicture(dialogrecord& page);
+// Fetches previewframe of the open source into sourceplanes (a failed fetch keeps the planes)
+// and shows it on the page; nothing without a source.
+void showframe(dialogrecord& page);
 
 // ---- defaults ----
 void setdefaults();
@@ -96,8 +139,16 @@ void chapterpage(dialogrecord& dlg, int id, int event);
 void zonepage(dialogrecord& dlg, int id, int event);
 
 // ---- chapters, zones and the preview frame ----
+// The chapter frames (closed GOPs start there) and the zones (the bitrate of the frames from a
+// zone's frame on is scaled by its factor) that KJ.ini carries to the encoder. Both tables hold
+// 0-based source frame numbers at positions 1..count, ascending, without duplicates; every
+// position above count holds 0.
 constexpr int maxchapters = 640000;
 constexpr int maxzones = 6400;
+// The encoder keeps one chapter mark and one zone factor per frame 0..639,999 and takes a
+// larger frame number as 639,999; its zone factors lie in 0.5..2.0.
+constexpr int lastencoderframe = 639999;
+constexpr float minzonefactor = 0.5f, maxzonefactor = 2.0f;
 struct chaptertablerec {
   int count = 0;
   int frames[maxchapters + 1] = {};  // positions 1..count, ascending
@@ -115,12 +166,50 @@ struct previewstaterec {
   int sliderrange = 1000;
   int width = 0, height = 0;  // the source's picture
   int lumapitch = 0, chromapitch = 0;
+  int lumasize = 0, chromasize = 0;  // bytes of a frame's Y plane and of each chroma plane
 };
 extern previewstaterec previewstate;
+// Sorts values[1..count] ascending in place (a heap sort; nothing for count <= 1).
+void heapsortint(int count, int* values);
+// Adds (frame >= 0) or removes (frame = -p: the chapter at position p) a chapter, or only sorts
+// the table (sortonly; frame and removed are not used). An add of a frame that is there already
+// changes nothing. After an add or a remove, chapters past the last frame of the open source
+// (frame >= guisettings.sourceframes, while a source is open) are dropped from the end of the
+// table and counted in removed. False when the add was refused because the table is full, or
+// when p names no chapter; the table is unchanged then.
+bool chapterset(int frame, int& removed, bool sortonly = false);
+// The same for the zones. An add (frame >= 0) takes its factor from the staging slot
+// zonetable.factors[count + 1], brought into 0.5..2.0: a frame that has a zone already gets
+// the new factor (no trim), a new frame becomes a zone of its own in frame order. A full table
+// refuses a new frame (false) but still takes a new factor for an existing zone.
+bool zoneset(int frame, int& removed, bool sortonly = false);
+// A typed zone value as a factor: to the nearest tenth (halves away from zero), then into
+// 0.5..2.0, the range the encoder applies.
+float zonefactor(float value);
+// Replaces the chapter table by the frames given, as the encoder takes a list of them: a
+// frame above 639,999 counts as 639,999; sorted; negative frames and repeats dropped. The
+// result is the number of frames dropped.
+int setchapters(const std::vector<int>& frames);
+// Appends a zone of a list read in file order, as the encoder applies such a list: a zone
+// sets the factor from its frame to the end, so it replaces every zone at or after its frame
+// (a zone read later wins). The frame is brought into 0..639,999 and the factor into 0.5..2.0.
+// False when the table is full (nothing changed).
+bool zonefromlist(int frame, float factor);
 void clearchapters();
 void clearzones();
 // A list box rebuilt whole from the frames of a table, each right-aligned in 8 columns.
 void fillframelist(dialogrecord& dlg, int id, const int* frames, int count);
+// The two pages' lists rebuilt whole from their tables: list 1094 of page 106 a chapter frame a
+// line (8 columns, right-aligned), list 1117 of page 107 a zone a line as zoneline gives it.
+void showchapterlist();
+void showzonelist();
+// "    1500 | 0.5": the frame in 8 columns, " | ", the factor with one decimal in 3 columns.
+std::string zoneline(int frame, float factor);
+// The sliders' rules for the open source (single precision, nearest with halves away from zero):
+// a frame's position is range x frame / frames, a position's frame (frames - 1) x position /
+// range, at least 0. Both give 0 without a source.
+int sliderposition(int frame);
+int sliderframe(int position);
 
 // ---- the scene-change scan ----
 // The scan runs on a thread of its own and stops cooperatively: it checks scanstopping()

@@ -92,6 +92,8 @@ void startvalues() {
   std::fill(std::begin(chaptertable.frames), std::end(chaptertable.frames), 0);
   zonetable.count = 0;
   previewstate = previewstaterec{};
+  inicarried.clear();
+  custommatrix = initialcustommatrix();
 }
 
 // The pages that show the source: their navigation controls follow whether one is open.
@@ -109,12 +111,13 @@ void showframelists(int pageid) {
   }
   if (!source) return;
   dlgputtext(p, 1036, adjustleft(fmtint(previewstate.previewframe, 8)));
+  // The zone list shows each zone's factor beside its frame, as the page's own buttons list it.
   if (pageid == pagechapters) {
     if (chaptertable.count == 0) clearchapters();
-    else fillframelist(p, 1094, chaptertable.frames, chaptertable.count);
+    else showchapterlist();
   } else {
     if (zonetable.count == 0) clearzones();
-    else fillframelist(p, 1117, zonetable.frames, zonetable.count);
+    else showzonelist();
   }
 }
 }  // namespace

@@ -1,5 +1,6 @@
 // The status line of the main dialog and the start-up paths.
 #include <filesystem>
+#include <mutex>
 
 #include "common/fmtfield.h"
 #include "dialogs/dialogs.h"
@@ -13,6 +14,8 @@ bool inifileexisted = false;
 bool avsdatematch = false;
 
 namespace {
+// The scan thread reports in the status line too: one writer at a time.
+std::mutex statuslock;
 constexpr size_t breakcolumn = 101;  // a line breaks at its first blank from this column on
 
 std::string cut(std::string s, size_t n) {
@@ -22,6 +25,7 @@ std::string cut(std::string s, size_t n) {
 }  // namespace
 
 void showinfo(const std::string& text, bool append) {
+  std::lock_guard<std::mutex> g(statuslock);
   std::string t = trimright(text);
   std::string s = append ? trimright(statustext) + t : t;
   s = cut(s, statuslength);
@@ -42,6 +46,7 @@ void showinfo(const std::string& text, bool append) {
 }
 
 void clearinfo() {
+  std::lock_guard<std::mutex> g(statuslock);
   if (dialogrecord* d = frontdialog(dlgmain)) dlgputtext(*d, statuscontrol, "");
 }
 

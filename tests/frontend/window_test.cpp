@@ -9,12 +9,14 @@
 
 #include "common/fmtfield.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/driver.h"
 #include "dialogs/layer.h"
 #include "dialogs/window.h"
 #include "frontend/window/front.h"
 #include "frontend/window/guimain.h"
 #include "platform/queue.h"
 #include "resources/frontend.h"
+#include "tests/frontend/clips.h"
 #include "tests/frontend/fixture.h"
 #include "tests/support/blackbox.h"
 #include "tests/support/display.h"
@@ -157,4 +159,35 @@ TEST(display, theprogramwithrealclicksandadumpofeverypage) {
   const image& mx = pages[3];
   int cx = dlgpixelsx(4) + 2 + dlgpixelsx(133 + 15 * 3 + 8), cy = dlgpixelsy(4) + 22 + dlgpixelsy(68 + 13 * 3 + 7);
   EXPECT_GT(mx.luma(cx, cy), 180);
+}
+
+// The Preview/Chapters page in a real window: a step to the next frame paints the source's frame
+// (one colour all over) into the page's picture box, letterboxed at the 16:9 default aspect.
+TEST_F(frontwindow, displaythepreviewpageshowstheframe) {
+  DISPLAYTEST();
+  std::vector<yuvframe> frames{yuvframe(64, 48), yuvframe(64, 48)};
+  for (yuvframe& f : frames) {
+    std::fill(f.y.begin(), f.y.end(), 81);
+    std::fill(f.u.begin(), f.u.end(), 90);
+    std::fill(f.v.begin(), f.v.end(), 240);
+  }
+  writefile(dir + "red.y4m", y4m(frames));
+  start("*INFILE " + script("clip.avs", "Y4MSource(\"red.y4m\")\n") + "\n");
+  dialogrecord& m = dlg(dlgmain);
+  userselect(m, tabcontrol, 5);
+  dispatch();
+  userclick(dlg(pagechapters), 1015);
+  dispatch();
+  pumpfor(300);
+  int x, y, w, h;
+  ASSERT_TRUE(dlgcontrolrect(dlg(pagechapters), previewbox, x, y, w, h));
+  // The page lies in the tab control's display area of the main dialog's window.
+  x += dlgpixelsx(4) + 2;
+  y += dlgpixelsy(4) + 22;
+  image im = snap(m);
+  uint8_t rgb[3];
+  rgbmodel(81, 90, 240, rgb);
+  EXPECT_TRUE(colour(im, x + w / 2, y + h / 2, rgb[0], rgb[1], rgb[2]));
+  EXPECT_TRUE(colour(im, x + w / 4, y + h / 2 + 50, rgb[0], rgb[1], rgb[2]));
+  EXPECT_TRUE(colour(im, x + w / 2, y + 8, 0, 0, 0));  // above the 16:9 picture
 }

@@ -23,19 +23,6 @@ alignas(16) int16_t err[w * h];
 int32_t grid[9];
 uint32_t sink;
 
-// Median over five runs of the cycles per call of f(i), i counting the calls.
-template <class F>
-double cycles(F f) {
-  std::vector<double> runs;
-  for (int run = 0; run < 5; ++run) {
-    const unsigned long long t0 = __rdtsc();
-    for (int i = 0; i < calls; ++i) f(i);
-    runs.push_back(static_cast<double>(__rdtsc() - t0) / calls);
-  }
-  std::sort(runs.begin(), runs.end());
-  return runs[2];
-}
-
 struct row {
   std::string kernel, path;
   double c;
@@ -45,7 +32,7 @@ std::vector<row> rows;
 template <class F>
 void bench(const char* kernel, const char* path, int need, F f) {
   if (!hostruns(need)) return;
-  rows.push_back({kernel, path, cycles(f)});
+  rows.push_back({kernel, path, cyclespercall(calls, f)});
 }
 
 // Positions walk over the plane so the loads see every alignment; x + 16 + 1 <= w, y + 17 <= h.

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "encoder/motion/cpu.h"
+#include "common/cpuprobe.h"
 
 namespace {
 char contextbuf[512] = "";
@@ -124,3 +124,4 @@ void fillpixels(std::mt19937& rng, uint8_t* p, size_t n, int mode) {
 void fillplane(std::mt19937& rng, guardplane& pl, int mode) {
   for (int y = 0; y < pl.height(); ++y) fillpixels(rng, &pl.at(0, y), pl.width(), mode);
 }
+

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <x86intrin.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -11,7 +14,7 @@
 // The run's seed: OSTREL_SEED from the environment, else a fresh one; printed once.
 uint32_t testseed();
 
-// The highest level whose paths the host runs (cpu.h's cpulevelof on the real words).
+// The highest level whose paths the host runs (cpulevelof on the real words).
 int hostlevel();
 // A path needing level need (0 reference, 1 MMX, 2 SSE2, 3 SSE3) runs on the host.
 inline bool hostruns(int need) { return need <= hostlevel(); }
@@ -70,6 +73,20 @@ class canarybuf {
   std::vector<uint8_t> storage_;
   size_t front_, n_;
 };
+
+// Benchmarks: the median over five runs of the processor's cycles per call of f(i), called
+// calls times a run (i counting the calls). A template, so the call inlines.
+template <class F>
+double cyclespercall(int calls, F f) {
+  std::vector<double> runs;
+  for (int run = 0; run < 5; ++run) {
+    const unsigned long long t0 = __rdtsc();
+    for (int i = 0; i < calls; ++i) f(i);
+    runs.push_back(static_cast<double>(__rdtsc() - t0) / calls);
+  }
+  std::sort(runs.begin(), runs.end());
+  return runs[2];
+}
 
 // Random pixel data: uniform, only 0 and 255, or values near one end (rounding cases).
 void fillpixels(std::mt19937& rng, uint8_t* p, size_t n, int mode);

@@ -1,0 +1,25 @@
+// Page states for the KJ.ini writer's tests: each changes the pages from their defaults the
+// way a user's choices leave them, and gives the lines the writer must write for it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct pagestate {
+  const char* name;
+  std::function<void()> set;       // from the defaults (a front end started without KJ.ini)
+  std::vector<std::string> lines;  // the file it gives, every line exactly
+};
+
+// A key line as the writer forms it: the key in 18 columns, the value from column 19.
+std::string kv(const std::string& key, const std::string& value);
+// The control states the tests use.
+void tick(int page, int id, bool on = true);
+void enable(int page, int id, bool on);
+void settext(int page, int id, const std::string& text);
+// The table of states: together they write every key the writer knows, each line's key,
+// column and value form.
+std::vector<pagestate> pagestates();
+// Reads the file the writer wrote, as lines.
+std::vector<std::string> filelines(const std::string& path);
