@@ -76,8 +76,8 @@ class cqloop : public coderun {
 };
 
 // Noise at 176x144 coded at quantiser 2 under 1,500 kbit/s: the GOPs are coded again until each
-// holds the maximum; the stream, the counters and the log count the accepted tries only, and
-// the declared buffer delivers every picture.
+// holds the maximum; the stream, the counters and the log count the accepted tries only, the
+// declared buffer delivers every picture, and mplex multiplexes it for a DVD.
 TEST_F(cqloop, noiseheldunderthemaximum) {
   runsetup r{.width = 176, .height = 144, .frames = 24, .goplength = 12};
   preparecq(r, 2.0f, 1500);
@@ -105,6 +105,9 @@ TEST_F(cqloop, noiseheldunderthemaximum) {
   EXPECT_EQ(b.fault, "");
   EXPECT_EQ(b.underflows, 0);
   EXPECT_EQ(b.notffff, 0);
+  ASSERT_TRUE(makeaudio(dir + "/audio.mp2", 1.0));
+  std::string muxlog;
+  EXPECT_TRUE(dvdmux(dir, m2v, dir + "/audio.mp2", &muxlog)) << muxlog;
 }
 
 // A GOP that fits from the start is coded once, exactly as the constant-quantiser pass codes it.
