@@ -9,18 +9,17 @@
 #include <string>
 #include <vector>
 
-// This build has AddressSanitizer (the sanitizer build): heavy tests run their lighter
-// relatives there.
+// This build runs with AddressSanitizer (its heavy cases may skip themselves there).
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitizedbuild = true;
+constexpr bool sanitizerbuild = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-constexpr bool sanitizedbuild = true;
+constexpr bool sanitizerbuild = true;
 #else
-constexpr bool sanitizedbuild = false;
+constexpr bool sanitizerbuild = false;
 #endif
 #else
-constexpr bool sanitizedbuild = false;
+constexpr bool sanitizerbuild = false;
 #endif
 
 struct runresult {

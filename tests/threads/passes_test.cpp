@@ -1,10 +1,13 @@
 // Whole passes in-process with 1, 2, 3 and 8 coding threads: the stream of a pass stopped in
 // the middle, the statistics stream between two passes, a second pass whose pictures and GOPs
-// are coded again, a coding error met in a row of a picture, frames read ahead with pictures the
-// source cannot deliver, and a pass suspended while its frame reader runs.
+// are coded again (forced, and by the VBV check and the maximum-bitrate retry, also in the
+// constant-quantiser loop under a maximum), a coding error met in a row of a picture, frames
+// read ahead with pictures the source cannot deliver, and a pass suspended while its frame
+// reader runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -16,9 +19,11 @@
 #include <vector>
 
 #include "encoder/coding/codingerror.h"
+#include "encoder/coding/headers.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/control/control.h"
 #include "encoder/control/settings.h"
+#include "encoder/control/startup.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
@@ -51,6 +56,7 @@ class threadpasses : public coderun {
   std::string dbs;
 
   void TearDown() override {
+    std::fill(std::begin(vbvtable), std::end(vbvtable), 0);
     passprobe = nullptr;
     passafter = nullptr;
     gopretryprobe = nullptr;
@@ -204,6 +210,60 @@ TEST_F(threadpasses, recodedpicturesandgops) {
       continue;
     }
     EXPECT_TRUE(stream == stream1) << t << " threads";
+  }
+}
+
+// Held under a maximum bitrate: noise at quantiser 2 in the constant-quantiser loop under
+// 1,500 kbit/s, and a second pass planned at 1,200 kbit/s under the same maximum. The VBV check
+// and the maximum-bitrate retry code GOPs again (more codings than pictures): the same stream at
+// every count.
+TEST_F(threadpasses, gopscodedagainunderamaximumbitrate) {
+  const runsetup r{.width = 176, .height = 144, .frames = 24, .goplength = 12};
+  auto limits = [] {
+    settingsrec& st = settings;
+    st.maxbitrate = 1500 * 1000;
+    st.profile = 2;
+    initheaders();  // bit_rate_value of the maximum
+    const int sizes[4] = {0, 1835008, 7340032, 9781248};
+    for (int l = 1; l <= 3; ++l) vbvtable[l] = int(std::lround(float(sizes[l]) * 0.95f));
+  };
+  std::string cq1, two1;
+  for (int t : counts) {
+    setpoolthreads(t);
+    prepare(r);
+    settings.cqmode = false;
+    settings.cqmbrmode = true;
+    settings.cqmbrvalue = 2.0f;
+    settings.bframes = 2;
+    limits();
+    int codings = 0;
+    passprobe = [&](int, int) { ++codings; };
+    encode(noisepicture());
+    EXPECT_EQ(nextstep.load(), stepdone) << t;
+    EXPECT_GT(codings, 24) << t << ": no GOP was coded again";
+    unitclose(unitstream);
+    const std::string cq = readfile(m2v);
+    TearDown();
+    SetUp();
+
+    setpoolthreads(t);
+    preparetwopass(r, 2, 1200);
+    limits();
+    codings = 0;
+    std::string stats, two;
+    passprobe = [&](int pass, int) { codings += pass == 2; };
+    twopasses(noisepicture(), stats, two);
+    EXPECT_EQ(nextstep.load(), stepdone) << t;
+    EXPECT_GT(codings, 24) << t << ": no GOP of the second pass was coded again";
+    TearDown();
+    SetUp();
+    if (t == 1) {
+      cq1 = cq;
+      two1 = two;
+      continue;
+    }
+    EXPECT_TRUE(cq == cq1) << t << " threads, constant quantiser under the maximum";
+    EXPECT_TRUE(two == two1) << t << " threads, second pass under the maximum";
   }
 }
 

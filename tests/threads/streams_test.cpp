@@ -2,7 +2,8 @@
 // for byte, and the same scene-change list and log warnings, from outside: one pass and two
 // passes at each speed profile, interlaced, pulldown, a 1080-line picture with a mask (lines
 // the source never delivers), scene cuts with their list, the finest quantiser with 11-bit DC,
-// the MMX level, and a two-pass run held tight under its maximum bitrate.
+// the MMX level, and runs held under a maximum bitrate (two passes, and a constant quantiser;
+// in-process tests count their GOPs coded again: tests/threads/passes_test).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -15,7 +16,7 @@
 namespace {
 
 // The sanitizer build runs a few light rows at 1 and 3 threads (the whole table is heavy there).
-constexpr bool sanitized = sanitizedbuild;
+constexpr bool sanitized = sanitizerbuild;
 
 struct runcase {
   const char* name;
@@ -51,6 +52,10 @@ const runcase cases[] = {
     {"MMX level", clip, "*CPU MMX\n", {"-cq", "4", "-gop", "12", "2"}, false},
     {"two passes tight under the maximum", "TestPattern(length=40, width=720, height=576, fps=25, cut=20)",
      "", {"-b", "6000", "-maxbitrate", "6300", "-gop", "12", "2"}, false},
+    {"constant quantiser under a maximum", clip, "", {"-cq_maxbitrate", "2", "-maxbitrate", "2500"},
+     false},
+    {"light: constant quantiser under a maximum", small, "",
+     {"-cq_maxbitrate", "2", "-maxbitrate", "1000"}, true},
     {"light: one pass", small, "", {"-cq", "4", "-gop", "6", "2"}, true},
     {"light: two passes", small, "", {"-b", "1500", "-maxbitrate", "8000", "-profile", "best"}, true},
     {"light: interlaced", small, "", {"-cq", "4", "-interlaced", "-profile", "fast"}, true},

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The sanitizer build runs the heavy cases' lighter relatives only (in tests/twopass/pass2_test).
-constexpr bool sanitized = sanitizedbuild;
+constexpr bool sanitized = sanitizerbuild;
 
 std::string described(const runresult& r) {
   return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out.substr(0, 4000) +
