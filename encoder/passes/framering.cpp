@@ -175,17 +175,19 @@ void restoreframe() { copypicture(newref, settings.slotcount); }
 //
 // A fill takes the frames for the entries from the producer up to the consumer, in frame
 // order. Without a frame reader each frame is asked for and finished (masked, or reported and
-// replaced) before the next, as always. With one, the frames come from the reader's staging
-// pictures: the fill waits for each in order at the pause gate, copies the delivered ones into
-// their entries and masks them on the coding threads, and finishes the others in order; the
-// frames are then measured on the coding threads, each against its entry's neighbour, whose
-// picture is final by then; last, in frame order, what depends on the order: the frame numbers,
-// framelumasum and the scene analysis. Every entry thus holds what one thread reading, masking
-// and measuring frame after frame gives it.
+// replaced) before the next, as always. With one, the frames come from the reader's read-ahead
+// pictures: the fill waits for each in order at the pause gate, trades the delivered ones'
+// pictures with their entries' and masks them on the coding threads, and finishes the others
+// in order; the frames are then measured on the coding threads, each against its entry's
+// neighbour, whose picture is final by then; last, in frame order, what depends on the order:
+// the frame numbers, framelumasum and the scene analysis. Every entry thus holds what one
+// thread reading, masking and measuring frame after frame gives it.
 namespace {
 
 // The frame reader: a thread of its own that asks the source for the pass's frames in order,
-// ahead of the fill, into staging pictures of its own (depth of them, a GOP's worth and one).
+// ahead of the fill, into the read-ahead pictures of the frame store (depth of them, a GOP's
+// worth and one): frame f into picture f mod depth + 1. A frame taken into the ring trades its
+// picture with the ring entry's old one, which the reader then fills with a later frame.
 struct readaheadrec {
   std::thread thread;
   std::mutex lock;
@@ -196,19 +198,17 @@ struct readaheadrec {
   int lastframe = 0;     // the pass's last frame
   int next = 0;          // the frame the reader asks for next; frames before it are staged
   int taken = 0;         // the first frame the fill has not released
-  std::size_t picture = 0;  // bytes of one staging picture
-  std::unique_ptr<uint8_t[]> storage;
-  uint8_t* base = nullptr;  // the first staging picture, 16-byte aligned
-  std::unique_ptr<int[]> results;   // by staging picture: the source's result
+  std::unique_ptr<int[]> results;   // by read-ahead picture: the source's result
   std::unique_ptr<bool[]> asked;    // and whether it was asked at all (not in a stopped run)
   ~readaheadrec() { endreadahead(); }
 };
 readaheadrec ahead;
 
+planeoffsets& stagedpicture(int frame) { return aheadplanes[frame % ahead.depth + 1]; }
+
 uint8_t* stagedplane(int frame, int comp) {
-  const settingsrec& st = settings;
-  uint8_t* pic = ahead.base + std::size_t(frame % ahead.depth) * ahead.picture;
-  return comp == 0 ? pic : pic + st.lumasize + (comp == 2 ? st.chromasize : 0);
+  const planeoffsets& p = stagedpicture(frame);
+  return framebase + (comp == 0 ? p.y : comp == 1 ? p.u : p.v);
 }
 
 void readerloop(bool forworker) {
@@ -234,10 +234,10 @@ void readerloop(bool forworker) {
   }
 }
 
-// Frames are read ahead with more than one coding thread, from the video source bridge (the
-// test seams only when ringsourceahead says so).
+// Frames are read ahead with more than one coding thread into the frame store's read-ahead
+// pictures, from the video source bridge (the test seams only when ringsourceahead says so).
 bool readaheadwanted() {
-  if (poolthreads() <= 1) return false;
+  if (poolthreads() <= 1 || aheadcount < 2 || !framesallocated) return false;
   return !ringsource || ringsourceahead;
 }
 
@@ -250,21 +250,14 @@ bool startreadahead(int frame) {
   }
   endreadahead();
   if (!readaheadwanted()) return false;
-  const settingsrec& st = settings;
-  const int gop = std::max((st.ringsize - 3) / 2, 1);
-  ahead.depth = gop + 1;
-  ahead.picture = std::size_t(st.lumasize) + 2 * std::size_t(st.chromasize);
-  ahead.storage.reset(new (std::nothrow) uint8_t[ahead.depth * ahead.picture + 16]);
+  ahead.depth = aheadcount;
   ahead.results.reset(new (std::nothrow) int[ahead.depth]);
   ahead.asked.reset(new (std::nothrow) bool[ahead.depth]);
-  if (!ahead.storage || !ahead.results || !ahead.asked) {  // no room: the fill reads for itself
-    ahead.storage.reset();
+  if (!ahead.results || !ahead.asked) {  // no room: the fill reads for itself
     ahead.results.reset();
     ahead.asked.reset();
     return false;
   }
-  const auto a = reinterpret_cast<std::uintptr_t>(ahead.storage.get());
-  ahead.base = ahead.storage.get() + (16 - a % 16) % 16;
   ahead.stop = false;
   ahead.lastframe = ringcounters.lastframe;
   ahead.next = ahead.taken = frame;
@@ -291,7 +284,7 @@ bool takeahead(int f, int& result) {
   return ahead.asked[f % ahead.depth];
 }
 
-// The fill is done with the staging pictures of every frame up to f.
+// The fill is done with the read-ahead pictures of every frame up to f.
 void releaseahead(int f) {
   {
     std::lock_guard<std::mutex> g(ahead.lock);
@@ -300,14 +293,21 @@ void releaseahead(int f) {
   ahead.change.notify_all();
 }
 
-// A staged frame into its entry: the lines the source delivers (displayheight of them); the
-// entry's lines below keep what they held, as when the source writes into the entry.
-void copystaged(int f, int p) {
+// A frame the reader delivered into entry p: the entry and the read-ahead picture trade
+// pictures. Below the lines the source delivers (displayheight of them) the entry keeps what it
+// held, as when the source writes into the entry: those lines move along.
+void takestaged(int f, int p) {
   const settingsrec& st = settings;
+  planeoffsets& entry = framering[p].planes;
+  std::swap(entry, stagedpicture(f));
   const std::size_t lines = std::size_t(std::clamp(st.displayheight, 0, st.height));
-  std::memcpy(ringplane(p, 0), stagedplane(f, 0), lines * std::size_t(st.width));
-  std::memcpy(ringplane(p, 1), stagedplane(f, 1), lines / 2 * std::size_t(st.chromawidth));
-  std::memcpy(ringplane(p, 2), stagedplane(f, 2), lines / 2 * std::size_t(st.chromawidth));
+  if (lines == std::size_t(st.height)) return;
+  const planeoffsets& old = stagedpicture(f);
+  const std::size_t w = std::size_t(st.width), cw = std::size_t(st.chromawidth);
+  const std::size_t ly = lines * w, lc = lines / 2 * cw;
+  std::memcpy(framebase + entry.y + ly, framebase + old.y + ly, std::size_t(st.lumasize) - ly);
+  std::memcpy(framebase + entry.u + lc, framebase + old.u + lc, std::size_t(st.chromasize) - lc);
+  std::memcpy(framebase + entry.v + lc, framebase + old.v + lc, std::size_t(st.chromasize) - lc);
 }
 
 struct fillframe {
@@ -346,7 +346,7 @@ int fillring(int pass) {
       poolrun(e - b, [&](int k) {
         const fillframe& t = frames[b + k];
         if (!t.asked || t.result != 0) return;
-        copystaged(t.frame, t.p);
+        takestaged(t.frame, t.p);
         framedelivered(pass, t.frame, t.p, t.q, 0);
       });
       for (int k = b; k < e; ++k)
@@ -385,8 +385,6 @@ void endreadahead() {
   ahead.change.notify_all();
   ahead.thread.join();
   ahead.running = false;
-  ahead.storage.reset();
   ahead.results.reset();
   ahead.asked.reset();
-  ahead.base = nullptr;
 }

@@ -43,8 +43,13 @@ const runcase cases[] = {
     {"pulldown",
      "TestPattern(length=16, width=720, height=480, fps=24000, fps_denominator=1001)", "",
      {"-cq", "4", "-pulldown"}, false},
-    {"1080 lines with a mask", "TestPattern(length=5, width=1920, height=1080, fps=25)",
-     "*MASK_SHIFT 8 16 -12\n", {"-cq", "4", "-gop", "4", "1"}, false},
+    // Lines below the source (coded 1088, and 256 for an interlaced 240) shifted into by the
+    // mask, with more frames than ring entries: each entry keeps its own such lines.
+    {"1080 lines with a mask", "TestPattern(length=12, width=1920, height=1080, fps=25)",
+     "*MASK_SHIFT 8 0 -4\n", {"-cq", "4", "-gop", "2", "1"}, false},
+    {"interlaced 240 lines with a mask",
+     "TestPattern(length=30, width=352, height=240, fps=30000, fps_denominator=1001)",
+     "*MASK_SHIFT 8 0 -4\n", {"-cq", "4", "-interlaced", "-gop", "3", "1"}, true},
     {"scene cuts and their list", "TestPattern(length=60, width=176, height=144, fps=25, cut=25)",
      "*SCDFILE\n", {"-cq", "3", "-scene"}, false},
     {"finest quantiser, 11-bit DC", clip, "", {"-cq", "1", "-dc_prec", "11", "-profile", "best"},
