@@ -63,6 +63,7 @@ inline uint64_t ticketof(uint64_t gen, int parts, int next) {
 inline uint64_t genof(uint64_t t) { return t >> 32; }
 inline int partsof(uint64_t t) { return int(t >> 16 & 0xFFFF); }
 inline int nextof(uint64_t t) { return int(t & 0xFFFF); }
+
 class threadpool {
  public:
   ~threadpool() {

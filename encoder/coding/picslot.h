@@ -49,9 +49,8 @@ struct bitbuffer {
 // statistics bits with their cursors, and the predictors that every slice start resets. A
 // picture slot is the lane of a picture that one thread codes; when several threads code one
 // picture, each macroblock row goes into a lane of its own (slicerows.h) and the lanes are
-// joined into the slot in row order.
-// (On a cache line of its own: the lanes of neighbouring rows are written at once by different
-// threads.)
+// joined into the slot in row order. Each lane starts a cache line of its own: the lanes of
+// neighbouring rows are written at once by different threads.
 struct alignas(64) bitlane {
   bitbuffer streambits;          // picture header, extension, slices
   bitbuffer statbits;            // the picture record of the statistics stream

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "encoder/coding/bitio.h"
-#include "encoder/coding/codingerror.h"
 #include "encoder/coding/quantmap.h"
 #include "encoder/control/settings.h"
 #include "platform/pool.h"
