@@ -125,9 +125,17 @@ void saveini(int mode);
 bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlength = 40);
 // The KJ.ini preview lists of the two settings pages.
 void showini();
-// The Matrix page: the chosen pair into the grids, the grids' enabled state, the callbacks.
+// The Matrix page. showmatrix copies the chosen pair (built-in matrixindex 1..16, or the
+// custom pair, brought into range first) into viewmatrix and shows it in the 128 grid cells;
+// any other matrixindex shows viewmatrix as it was. enablegrid sets the cells' enabled state
+// (the intra DC cell always disabled). readgrid reads the cells into the custom pair (a blank
+// cell counts as 16, entries into 1..255, intra DC 8); writegrid shows the custom pair in the
+// cells, the intra DC cell left alone.
+extern matrixpairrec viewmatrix;
 void showmatrix();
 void enablegrid(bool enabled);
+void readgrid();
+void writegrid();
 void matrixclick(dialogrecord& dlg, int id, int event);
 void gridedit(dialogrecord& dlg, int id, int event);
 void gridfocus(dialogrecord& dlg, int id, int event);
