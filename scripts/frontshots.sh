@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the front end: runs build/bin/ostrelfront under a virtual
-# display (xvfb-run) on a KJ.ini that names a generated clip, chooses each of the six tab
+# display (xvfb-run) on a KJ.ini that names a generated clip and an output, chooses each of the six tab
 # pages with a real click (xdotool) and grabs the window with ffmpeg's X11 capture into
 # docs/front-main.png, front-settings1.png, front-settings2.png, front-matrix.png,
 # front-chapters.png and front-zones.png. On the Preview/Chapters page the scene-change scan
@@ -15,7 +15,7 @@ cat >"$work/clip.avs" <<'AVS'
 # Ten seconds of a moving test picture at the PAL DVD size, with a scene change at frame 150.
 TestPattern(length=250, width=720, height=576, fps=25, cut=150)
 AVS
-printf '*INFILE           %s\n' "$work/clip.avs" >"$work/KJ.ini"
+printf '*INFILE           %s\n*OUTFILE          %s\n' "$work/clip.avs" "$work/clip.m2v" >"$work/KJ.ini"
 cat >"$work/shot.sh" <<'INNER'
 set -eu
 cd "$(dirname "$0")"

@@ -21,6 +21,7 @@
 #include "encoder/control/report.h"
 #include "common/texttime.h"
 #include "encoder/control/units.h"
+#include "encoder/passes/cqmbrloop.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/matrixstep.h"
 #include "encoder/passes/progress.h"
@@ -192,10 +193,9 @@ pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot) {
   return a;
 }
 
-bool pass1loop() {
-  settingsrec& st = settings;
-  st.gopframe = 0;
-  st.gopnumber = 0;
+void resetpasscounters() {
+  settings.gopframe = 0;
+  settings.gopnumber = 0;
   gopcount = gopsdone = newref = oldref = 0;
   icount = pcount = bcount = previewcount = 0;
   totalbits = 0;
@@ -204,6 +204,20 @@ bool pass1loop() {
   gopratemin = gopratenone;
   gopratemax = 0;
   streambitcount = 0;
+}
+
+bool startgop() {
+  gopbytes = gopbits = gopbpics = 0;
+  gopcount += 1;
+  settings.gopnumber = gopcount;
+  if (gopcount <= maxgopcount) return true;
+  abortrun();  // cannot happen: every GOP holds a frame
+  return false;
+}
+
+bool pass1loop() {
+  settingsrec& st = settings;
+  resetpasscounters();
   int nb = st.bframes;
   showpassstart();
   double t0 = cputime(), last = t0;
@@ -219,14 +233,7 @@ bool pass1loop() {
 
   do {
     fetchpass1(n, nb);
-    if (mustend()) return false;
-    gopbytes = gopbits = gopbpics = 0;
-    gopcount += 1;
-    st.gopnumber = gopcount;
-    if (gopcount > maxgopcount) {  // cannot happen: every GOP holds a frame
-      abortrun();
-      return false;
-    }
+    if (mustend() || !startgop()) return false;
     // The GOP's matrices, from its own class (the one its record carries) and mean luma.
     matrixstep(firstofgop, n, st.gopclass);
     firstofgop += n;
@@ -326,7 +333,7 @@ void pass1thread(statusrec*) {
   // Until the start-up lays out a frame store, a pass only walks through placeholder pictures.
   bool ended;
   if (!framesallocated || st.framecount <= 0) ended = placeholderpass(1);
-  else ended = pass1loop();  // (the CQ with maximum bitrate loop takes this place in its mode)
+  else ended = st.cqmbrmode ? cqmbrloop() : pass1loop();
   if (!ended) {
     closestoppedstream();
     return;

@@ -70,6 +70,12 @@ bool pass1loop();
 
 // ---- shared by the GOP loops ----
 
+// The pass counters above (and the stream's bit count) at the start of a first-pass loop.
+void resetpasscounters();
+// The next GOP: gopbytes, gopbits and gopbpics 0, gopcount (and settings.gopnumber) one up;
+// false, the run ended through step 98, past maxgopcount GOPs (which cannot happen).
+bool startgop();
+
 // Ring entry of display position d (0-based) of the GOP whose frames follow ring position
 // offset, wrapping from ringsize to 1.
 int ringslotof(int offset, int d);

@@ -35,7 +35,6 @@ enum : int {
   idpass = 1013,
   idgroup = 1018,
   idpass2time = 1023,
-  idvbvbar = 1074,
   idshowbuffer = 1075,
 };
 
@@ -85,16 +84,6 @@ bool readgop(int ringoffset) {
   return true;
 }
 
-// The log line of a GOP accepted because it had been coded maxgoptries times.
-void warnlasttry(int firstframe, int n) {
-  const std::string text = " WARNING, GOP " + std::to_string(gopcount) + " (frames " +
-                           std::to_string(firstframe) + " - " + std::to_string(firstframe + n - 1) +
-                           ") accepted after " + std::to_string(maxgoptries) +
-                           " codings, the VBV buffer or the maximum bitrate may be exceeded";
-  if (settings.logfileon) loglines({text});
-  if (showwindow) putstatus(text);
-}
-
 // What a stopped pass leaves: the stream of the GOPs accepted before the stop, ended like a
 // whole stream (nothing when the writer has failed or no GOP was accepted), and a log line.
 void closestoppedpass() {
@@ -132,11 +121,11 @@ bool pass2loop() {
   qsum = 0.0;
   icount = pcount = bcount = previewcount = 0;
   gopswritten = 0;
-  lastgoptry = false;
   picbytelimit = picbytelimitof(st.level);
   showpass2start();
   double t0 = cputime(), last = t0;
   initpass();
+  vbvstart();
   if (!dbsreadstart()) return false;
   int ringoffset = 0;
   int n = 0;
@@ -160,20 +149,14 @@ bool pass2loop() {
     gopclock(n, t0, last);
 
     int lastring = 0;
-    for (int tries = 1;; ++tries) {
+    int tries = 1;
+    for (;; ++tries) {
       lastgoptry = tries >= maxgoptries;
       bool restart = false;
       for (int i = 1; i <= n && !restart; ++i) {
         if (!picturegate(2)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
-        if (i == 1) {
-          headercursor = {};
-          runbits = totalbits;
-          putseqheaders(headerbuf, headercursor);
-          runbits += 8 * int64_t(headercursor.bytepos);
-          if (retrycount == 0)
-            gopsnapshot = {icount, pcount, bcount, newref, previewcount, st.gopframe};
-        }
+        if (i == 1) starttry();
         float base = qb;
         if (type == 3) {
           picjob = picjobfor(ring, slot, oldref, newref);
@@ -212,11 +195,8 @@ bool pass2loop() {
           putstatus(" pass 2, picture " + std::to_string(st.gopframe) + " of " +
                     std::to_string(st.framecount));
         vbvcheck2(type, slot, gopsnapshot, i);
-        if (vbvrestart > 0 && !lastgoptry) {
-          restart = true;
-        } else if (showbuffer && !st.novbv && maindialog && st.vbvsize > 0) {
-          dlgputint(*maindialog, idvbvbar, int(nint(100.0 * vbvchain / st.vbvsize)));
-        }
+        if (vbvrestart > 0 && !lastgoptry) restart = true;
+        else showvbvbar();
       }
       if (restart) continue;
       gopbitrate = int32_t(double(gopbits) * st.framerate / n);
@@ -226,10 +206,10 @@ bool pass2loop() {
         std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
         continue;
       }
-      if (lastgoptry) warnlasttry(rc.nextcode, n);
       break;
     }
     lastgoptry = false;
+    gopaccepted(rc.nextcode, n, tries);
 
     spentbits += gopbits;
     totalbits = runbits;

@@ -1,5 +1,6 @@
 #include "encoder/passes/progress.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "dialogs/dialogs.h"
@@ -7,11 +8,13 @@
 #include "encoder/control/control.h"
 #include "encoder/control/echo.h"
 #include "encoder/control/report.h"
+#include "encoder/control/startup.h"
 #include "common/fmtfield.h"
 #include "common/texttime.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
+#include "encoder/passes/vbvcheck.h"
 
 namespace {
 
@@ -41,6 +44,7 @@ enum : int {
   idgopnb = 1063,
   idgopclosed = 1064,
   idpercent = 1065,
+  idvbvbar = 1074,       // VBV fullness, 0..100
   idshowbuffer = 1075,
   idquants = 1076,
 };
@@ -100,6 +104,7 @@ passfigures passfiguresnow(int n, int nb, float qi, float qp, float qb) {
   f.passtime = passclock.passtime;
   f.currentfps = passclock.currentfps;
   f.timeleft = passclock.timeleft;
+  if (settings.cqmbrmode || settings.passno == 2) f.gopsoverlimit = gopsoverlimit;
   return f;
 }
 
@@ -152,7 +157,7 @@ void showpassstart() {
   puttext(idpass, label);
   puttext(idgroup, " encoding statistics pass 1");
   puttext(idframetotal, trimright(adjustleft(fmtint(settings.framecount, 8) + "  frames")));
-  if (label != "CQ, MBR") {
+  if (label != "CQ, MBR" || settings.novbv) {
     dlgputflag(*maindialog, idshowbuffer, false, ixenabled);
     dlgputflag(*maindialog, idshowbuffer, false);
     showbuffer = false;  // the box raises no event when set from here; the word follows it
@@ -182,6 +187,15 @@ void showgopprogress(const passfigures& f) {
   puttext(idratemax, i8text(f.gopratemax / 1000));
   puttext(idrateavg, i8text(averagekbits(f.gopratesum, s.framerate, f.gopframe)));
   puttext(idquants, quantisertext(f.qi, f.qp, f.qb));
+}
+
+void showvbvbar() {
+  const settingsrec& s = settings;
+  if (!showbuffer || s.novbv || maindialog == nullptr || s.level < 1 || s.level > 3) return;
+  const int32_t size = vbvtable[s.level];
+  if (size <= 0) return;
+  const long p = std::lround(100.0f * float(vbvchain) / float(size));
+  dlgputint(*maindialog, idvbvbar, int(std::clamp(p, 0L, 100L)));
 }
 
 void showpassend(double passtime) {
@@ -259,6 +273,8 @@ std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
                 fmtint(averagekbits(f.gopratesum, s.framerate, s.framecount), 12));
   out.push_back("minimum bitrate:            " + fmtint(lowestkbits(f), 12));
   out.push_back("maximum bitrate:            " + fmtint(f.gopratemax / 1000, 12));
+  if (f.gopsoverlimit >= 0)
+    out.push_back("GOPs accepted over limits:  " + fmtint(f.gopsoverlimit, 12));
   out.push_back("");
   // The stream's own size: the counted header and picture bits and the sequence end code
   // that the writer's last call adds.

@@ -46,11 +46,14 @@ struct passfigures {
   double passtime = 0.0;      // CPU seconds since the loop started
   int currentfps = 0;         // frames a second of the GOP just coded
   int timeleft = 0;           // seconds left (0 before the first GOP is done)
+  int gopsoverlimit = -1;     // GOPs accepted over the VBV buffer or the maximum bitrate;
+                              // -1 in a pass without those checks
 };
 
 // The pass counters of the GOP loops (pass1.h), the frame ring's frames left and closed flag
 // and the loop's timing values as they stand now, with the GOP's n and nb and the quantisers
-// the loop used.
+// the loop used; in the passes with the VBV check and the maximum-bitrate retry (the second
+// pass, "-cq_maxbitrate") the GOPs accepted over their limits.
 passfigures passfiguresnow(int n, int nb, float qi, float qp, float qb);
 
 // ---- figures (pure; 0 where the divisor is 0) ----
@@ -86,12 +89,16 @@ std::string passlabel(const settingsrec& s = settings);
 // ---- window texts (guarded by showwindow and a loaded window) ----
 
 // The start of the first (or only) pass's GOP loop: 1013, 1018, 1059; for "pass 1" and "CQ"
-// the check box 1075 disabled, then unticked, and showbuffer cleared with it.
+// (and "CQ, MBR" with "*NOVBV", which tracks no buffer) the check box 1075 disabled, then
+// unticked, and showbuffer cleared with it.
 void showpassstart();
 // After each GOP: 1019, 1020, 1027, 1061, 1028, 1029, 1030, 1031, 1062, 1063, 1064, the
 // progress bar 1008 and 1065; when the pass writes the stream also 1014, 1015, 1016, 1017 and
 // 1076.
 void showgopprogress(const passfigures& f);
+// After a picture that passed the VBV check, while the check box 1075 is ticked and "*NOVBV"
+// is not given: the bar 1074 = nint(100 x vbvchain / the VBV size of the level), 0..100.
+void showvbvbar();
 // The end of the GOP loop: 1021, the pass time.
 void showpassend(double passtime);
 // The end of a run that wrote its stream in the first pass: 1060, the run's CPU seconds.
@@ -106,7 +113,8 @@ std::vector<std::string> sourcelines(const settingsrec& s = settings);
 // The "encoding - pass 1" box, the pass time and the pass's frame rate.
 std::vector<std::string> passlines(double passtime, const settingsrec& s = settings);
 // The "encoding stats" box: the run's CPU time, the matrices, the GOP and picture counts, the
-// bitrates, the stream's size (the counted bits and, unless switched off, the sequence end
+// bitrates (and, after a pass with the VBV and maximum-bitrate checks, the GOPs accepted over
+// their limits), the stream's size (the counted bits and, unless switched off, the sequence end
 // code), the average quantiser and the run's wall-clock time.
 std::vector<std::string> statslines(const passfigures& f, double cpuseconds,
                                     double elapsedseconds, const settingsrec& s = settings,

@@ -1,20 +1,44 @@
-// The checks that may send a GOP of the second pass back to be coded again: the VBV check after
-// every picture and the maximum-bitrate retry after every complete try of a GOP, with the retry
-// state they share with the GOP loop.
+// The checks that may send a GOP back to be coded again: the VBV check after every picture and
+// the maximum-bitrate retry after every complete try of a GOP, with the retry state they share
+// with the GOP loops. vbvcheck2 and maxrateretry2 serve the second pass of a two-pass run,
+// vbvcheck1 and maxrateretry1 the one pass at a constant quantiser under a maximum bitrate
+// (cqmbrloop); each pair has its own reference chain and its own retry factors.
 //
 // The loop's side of the protocol, per GOP:
+//   at the pass start:  vbvstart()
 //   at the GOP start:   vbvrestart = retrycount = 0, every picqfactors entry 1.0, framesaved
 //                       decided (saveframe when the second coded picture is a B picture)
-//   coding position 1:  gopsnapshot taken while retrycount is 0
-//   after each picture: vbvcheck2(type, slot, gopsnapshot, i); vbvrestart > 0: the GOP has been
-//                       rolled back, code it again from position 1
-//   after the last:     maxrateretry2(qI, qP, qB, gopsnapshot); retrycount > 0: rolled back,
-//                       the quantisers raised, every picqfactors entry back to 1.0, code again
-// A GOP is coded at most maxgoptries times: during its last try lastgoptry is set, and the
-// checks then still follow the pictures but neither roll the GOP back nor ask for a re-code.
+//   coding position 1:  starttry(): the GOP's headers, and gopsnapshot while retrycount is 0
+//   after each picture: vbvcheck(type, slot, gopsnapshot, i), picq[i] holding its quantiser;
+//                       vbvrestart > 0: the GOP has been rolled back, code it again from
+//                       position 1
+//   after the last:     gopbitrate set, then maxrateretry(qI, qP, qB, gopsnapshot);
+//                       retrycount > 0: rolled back, the quantisers raised, every
+//                       picqfactors entry back to 1.0, code again
+//   once accepted:      gopaccepted(first frame, n, codings)
 //
-// The checks themselves are not built yet: they never reject, so every GOP is accepted after its
-// first try. Only the pass worker thread uses this.
+// The VBV check keeps the bits of the reference chain (the older and the newer reference
+// picture and the newest B picture since them) and compares their sum with vbvtable[level]
+// (95 % of the level's buffer, or of "*VBVSIZE"). On an overflow it raises the quantiser
+// multipliers of the chain's pictures by factors that grow with the excess and with the
+// overflows in a row, and sends the GOP back. Beside the chain it runs the buffer model of the
+// stream itself: the buffer the sequence header declares (vbv_buffer_size_value x 16,384 bits),
+// filled at the declared bit_rate (bit_rate_value x 400) while not full, full when the first
+// picture is decoded, each picture with the headers in front of it leaving at its decoding time
+// (two field periods apart, three where the picture shown meanwhile repeats a field). A
+// picture that is not wholly in that buffer at its decoding time counts as an overflow of the
+// chain (the chain can be within its bound while the buffer, drained by the pictures before,
+// cannot deliver the next one), so a stream the checks accept never underflows the buffer it
+// declares.
+//
+// Re-coding always ends: a check sends a GOP back only when a multiplier or a quantiser
+// actually rises for a picture still below quantiser 31, the retry stops once all three
+// quantisers are above 30.5, and a GOP is coded at most maxgoptries times (during its last try
+// lastgoptry is set, and the checks then follow the pictures but never reject). A GOP accepted
+// over the VBV buffer or the maximum bitrate gets a " WARNING, " line in the log and the status
+// line and is counted in gopsoverlimit. Every rollback, by either check, puts the chain and the
+// buffer model back to the GOP's start. A maximum bitrate of 0 or less, or a VBV size of 0,
+// leaves the check that needs it inert. Only the pass worker thread uses this.
 #pragma once
 
 #include <cstdint>
@@ -40,14 +64,42 @@ extern int32_t retrycount;  // maximum-bitrate retries of the GOP; above 0: code
 extern int32_t vbvchain;    // bits of the reference chain at the last VBV check
 extern bool framesaved;     // the newest reference picture was saved for a rollback
 extern bool lastgoptry;     // the try in progress is the GOP's last: no rejects
+extern int32_t gopsoverlimit;  // GOPs of the pass accepted over the VBV buffer or the maximum
 
-// A rejected try: the counters of the snapshot back, gopbpics, gopbytes and gopbits 0, and,
-// when framesaved, the saved reference picture restored.
+// The start of a pass that runs the checks: both chains empty, the buffer model full, no GOP
+// over a limit yet.
+void vbvstart();
+
+// At coding position 1 of every try of a GOP: the sequence and GOP headers into headerbuf
+// (from its start), runbits = totalbits and their bits, and, on the GOP's first try (retrycount
+// 0; a VBV restart leaves the counters as the snapshot has them), gopsnapshot from the counters.
+void starttry();
+
+// A rejected try: the counters of the snapshot back, gopbpics, gopbytes and gopbits 0, the
+// chain and buffer model of the running pass at the GOP's start, and, when framesaved, the
+// saved reference picture restored.
 void rollbackgop(const gopsnapshotrec& snap);
 
-// After each picture of the second pass (type 1 I, 2 P, 3 B; its picture slot; coding position
-// i from 1), once the loop has added its bits to the GOP's totals.
+// After each picture (type 1 I, 2 P, 3 B; its picture slot; coding position i from 1), once the
+// loop has added its bits to the GOP's totals: vbvcheck2 in the second pass, vbvcheck1 under
+// "-cq_maxbitrate" (whose multipliers stop at 99). Inert with "*NOVBV".
 void vbvcheck2(int type, int slot, const gopsnapshotrec& snap, int i);
-// After each complete try of a GOP of the second pass, once gopbitrate is set; may raise the
-// three quantisers in place.
+void vbvcheck1(int type, int slot, const gopsnapshotrec& snap, int i);
+
+// After each complete try of a GOP, once gopbitrate is set: when it exceeds the maximum
+// bitrate, the three quantisers are raised in place by a factor of the excess and the GOP is
+// rolled back (retrycount > 0).
 void maxrateretry2(float& qi, float& qp, float& qb, const gopsnapshotrec& snap);
+void maxrateretry1(float& qi, float& qp, float& qb, const gopsnapshotrec& snap);
+
+// The factors of the checks by speed profile 1..4 (outside: the nearest): the VBV overflow
+// factor, and the retry factor f0 of maxrateretry2 and maxrateretry1 after `made` retries of
+// the GOP.
+float vbvprofilefactor(int profile);
+float retryfactor2(int profile, int made);
+float retryfactor1(int profile, int made);
+
+// The GOP of n frames from source frame first, accepted after `codings` tries: the WARNING line
+// when it stands over the VBV buffer or the maximum bitrate (counted in gopsoverlimit), or when
+// the bound on tries ended its re-coding.
+void gopaccepted(int first, int n, int codings);

@@ -9,6 +9,7 @@
 #include <vector>
 
 struct dialogrecord;
+struct cpuidwords;
 
 // ---- the dialogs: 101 the main dialog, 102..107 its pages ----
 enum frontdialogs : int {
@@ -57,6 +58,9 @@ extern bool avsdatematch;        // that date is 28 October 2005
 // Builds the paths from the running program's folder (or the folder given, with its '/') and
 // removes a decoder library that an earlier encode left staged in the program folder.
 void initpaths(const std::string& folder = "");
+// The creation date of avsdllpath into avsdlldate and avsdatematch; false, both unchanged, when
+// the file is not there.
+bool avsdllstamp();
 // A path as a button label: itself up to 40 characters, else its first 5, "..." and its last 32.
 std::string shortpath(const std::string& path);
 // The folder part of a path, up to and including its last '/'; empty without one.
@@ -68,7 +72,18 @@ extern int d2vversion;           // the project's format version, 0 for a script
 extern bool d2vversionok, d2vfilesfound;
 extern bool avsloaded;           // avisynth.dll was loaded (it stays loaded to the end)
 extern bool src23976;            // the source runs at 23.976 frames a second
+// The kind of the input by its name's ending in any case (avsinput, d2vinput; the path keeps
+// its case) and, for a D2V project, its format version, the decoder library of that version
+// (d2vlibpath) and whether the video files it lists exist, found as our decoder library finds
+// them: as written, else beside the project, else with backslashes as '/'. A version without a
+// library, or a first line that ends in no number, is unsupported (d2vversionok false); an
+// unreadable project, an unreadable or zero count, a short list or a listed file that is not
+// there is a project whose files are not found (d2vfilesfound and d2vversionok false). Either
+// way the input no longer counts as a D2V project.
 void pickdecoder();
+// The D2V format versions the front end has a decoder library for, and the library's name
+// in decoderdir ("DGDecode16.dll"); nullptr for any other version.
+const char* d2vlibrary(int version);
 // The decoder library a D2V encode needs, staged for the encoder as progdir + "DGDecode.dll".
 // A library that was there already (the one built beside the programs) is set aside as
 // "DGDecode.dll.kept" and comes back when the staged one is removed; a mark file
@@ -76,8 +91,24 @@ void pickdecoder();
 // removed only when the front end staged it. False when the copy failed (nothing staged).
 bool stagedecoder(const std::string& library);
 void removestageddecoder();
+// The processor check of the start-up: the level of the processor's feature words into
+// guisettings.cpulevel (0 none, 1 MMX, 2 SSE2, 3 SSE3, 4 SSSE3). Without MMX the status line
+// says so, and after 5 seconds the program quits. The second form takes the words given
+// (made-up processors for tests).
 void cpucheck();
+void cpucheck(const cpuidwords& words);
+// The DVD-compliance warnings for the open source's frame rate and picture size, appended to
+// the status line; sets src23976.
 void dvdcheck();
+// The version numbers a file of ours carries (common/fileversion.h): 0 with numbers filled;
+// errno when the file cannot be read, -1 when it carries no version (numbers all 0).
+int fileversion(const std::string& path, int numbers[4]);
+// Our frame server's installation: found when avisynth.dll is in the program folder (the bridge
+// loads it from there first). The status line says where; its date is read again.
+void findavisynth(bool& found);
+// The status texts of the Main page's "Avisynth info" and "DGDecode info" buttons.
+void avsinfo();
+void decoderinfo();
 // The opens of the input (a script, a D2V project through the library d2vlibpath) for the movie
 // information and the preview pages: the outcome goes to the status line and the model. A picture
 // larger than the preview planes (1920 x 1152) fails the open with its own message.

@@ -128,8 +128,7 @@ void opend2v(int) {
       movieinfovalid = false;
       return;
     }
-    static const int versions[] = {6, 10, 11, 12, 13, 15, 16};
-    if (std::find(std::begin(versions), std::end(versions), d2vversion) == std::end(versions)) {
+    if (!d2vlibrary(d2vversion)) {
       // No library of ours reads it; pickdecoder has refused the project before.
       movieinfovalid = false;
       return;

@@ -74,9 +74,13 @@ void initpaths(const std::string& folder) {
   avsdllpath = cut(progdir + "avisynth.dll", pathlength);
   avsdlldate.clear();
   avsdatematch = false;
+  avsdllstamp();
+}
+
+bool avsdllstamp() {
   int year, month, day;
-  if (filedate(avsdllpath, year, month, day)) {
-    avsdlldate = fmtint(day, 2) + "-" + fmtint(month, 2) + "-" + fmtint(year, 4);
-    avsdatematch = year == 2005 && month == 10 && day == 28;
-  }
+  if (!filedate(avsdllpath, year, month, day)) return false;
+  avsdlldate = fmtint(day, 2) + "-" + fmtint(month, 2) + "-" + fmtint(year, 4);
+  avsdatematch = year == 2005 && month == 10 && day == 28;
+  return true;
 }

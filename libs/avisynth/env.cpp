@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "common/fileversion.h"  // the library carries its version
 #include "libs/avisynth/fsinternal.h"
 #include "libs/avisynth/script.h"
 

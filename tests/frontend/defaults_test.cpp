@@ -45,25 +45,6 @@ void scramble() {
   guisettings.matrixindex = 7;
 }
 
-// One property of one control as the defaults leave it.
-struct want {
-  int page, id;
-  char what;  // 't' ticked, 'e' enabled, 'x' text, 'r' range minimum, maximum and position
-  std::string value;
-};
-std::string is(bool b) { return b ? "1" : "0"; }
-std::string property(const want& w) {
-  dialogrecord& d = dlgof(w.page);
-  switch (w.what) {
-    case 't': return is(dlggetflag(d, w.id));
-    case 'e': return is(dlggetflag(d, w.id, ixenabled));
-    case 'x': return trimright(dlggettext(d, w.id, 80));
-    default:
-      return std::to_string(dlggetint(d, w.id, ixmin)) + " " + std::to_string(dlggetint(d, w.id, ixmax)) + " " +
-             std::to_string(dlggetint(d, w.id));
-  }
-}
-
 // The table of the defaults, for a source open or not and a settings file that named an input
 // or not.
 std::vector<want> table(bool source, bool input, bool output) {

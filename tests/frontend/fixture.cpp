@@ -8,6 +8,7 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/driver.h"
 #include "dialogs/layer.h"
+#include "frontend/settings/settings.h"
 #include "frontend/window/front.h"
 #include "frontend/window/guimain.h"
 #include "platform/queue.h"
@@ -50,6 +51,13 @@ void frontfixture::start(const std::string& kjini) {
 std::string frontfixture::script(const std::string& name, const std::string& text) {
   writefile(dir + name, text);
   return dir + name;
+}
+
+void frontfixture::namefiles() {
+  inputpath = script("My Clip.avs", smallclip);
+  outputpath = dir + "Out Put.M2V";
+  logpath = dir + "Run.log";
+  iniseen[keyinfile] = iniseen[keyoutfile] = iniseen[keylogfile] = true;
 }
 
 dialogrecord& frontfixture::dlg(int id) { return dlgof(id); }

@@ -19,6 +19,9 @@ class frontfixture : public ::testing::Test {
   void start(const std::string& kjini);
   // A script of the frame server in the program folder, its full path.
   std::string script(const std::string& name, const std::string& text);
+  // Names the three files of an encode as a user's choices leave them: a script "My Clip.avs"
+  // in the program folder, an output and a log with blanks and upper case in their names.
+  void namefiles();
   dialogrecord& dlg(int id);
   std::string text(int dialog, int id);
   std::string dir;                   // the program folder, with its '/'

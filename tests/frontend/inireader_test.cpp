@@ -156,7 +156,9 @@ TEST_F(reader, crlffilesandpathsofanycase) {
   std::string clip = script("My Clip.AVS", smallclip);
   start("\xEF\xBB\xBF*infile  " + clip + "\r\n*Bitrate\t6000\r\n*maxbitrate 7000\r\n*gop\t12,1\r\n" +
         "*LogFile    Run Log.TXT\r\n*chapter 2\r\n30\r\n10\r\n");
-  EXPECT_EQ(statustext, " KJ.ini successfully processed, Avisynth.dll loaded, Avisynth successfully initialized");
+  EXPECT_EQ(statustext,
+            " KJ.ini successfully processed, Avisynth.dll loaded, Avisynth successfully initialized, WARNING, "
+            "resolution/frame\nrate mismatch");
   EXPECT_EQ(inputpath, clip);
   EXPECT_TRUE(iniseen[keyinfile]);
   EXPECT_EQ(g.avgkbits, 6000);

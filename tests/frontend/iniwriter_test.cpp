@@ -17,18 +17,20 @@ using writer = frontfixture;
 }  // namespace
 
 // The pages as the start-up leaves them for a KJ.ini that names a script and an output: the
-// maximum bitrate is written although its edit is disabled until a source's controls are set,
-// since the encoder takes no two-pass run without it.
+// source's bitrate controls enabled, the defaults and the source's frames written. (Without a source the maximum
+// bitrate's edit is disabled and still written, since the encoder takes no two-pass run without
+// it: the first state of the table of states.)
 TEST_F(writer, defaultpageswithinputandoutput) {
   std::string clip = script("clip.avs", smallclip);
   start("*INFILE " + clip + "\n*OUTFILE " + dir + "Out File.M2V\n");
-  ASSERT_FALSE(dlggetflag(dlg(pagemain), 1018, ixenabled));
+  ASSERT_TRUE(dlggetflag(dlg(pagemain), 1018, ixenabled));
   saveini(1);
   EXPECT_TRUE(settingsvalid);
   EXPECT_EQ(statustext, " file successfully written");
   EXPECT_EQ(readfile(dir + "KJ.ini"), kv("*INFILE", clip) + "\n" + kv("*OUTFILE", dir + "Out File.M2V") + "\n" +
                                           kv("*BITRATE", "4000") + "\n" + kv("*MAXBITRATE", "8000") + "\n" +
-                                          kv("*AUTOGOP", "15  ") + "\n" + kv("*MATRIX", "mpeg") + "\n");
+                                          kv("*FRAMES", "0 29") + "\n" + kv("*AUTOGOP", "15  ") + "\n" +
+                                          kv("*MATRIX", "mpeg") + "\n");
 }
 
 // Every key the writer knows, each line's key, column and value form; mode 1 and mode 2 write
@@ -189,7 +191,7 @@ TEST_F(writer, linesofkeysthepagesdonotshowarekept) {
   want.push_back("*Mask_Value 0, 128, 128");
   ASSERT_GE(lines.size(), want.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + (long)want.size()), want);
-  EXPECT_EQ(lines[want.size()], kv("*BITRATE", "4000"));
+  EXPECT_EQ(lines[want.size()], kv("*BITRATE", "5000"));
   // Another file read replaces them.
   writefile(dir + "KJ.ini", "*WAIT 3\n");
   loadini(1);

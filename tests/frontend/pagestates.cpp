@@ -20,6 +20,19 @@ std::vector<std::string> filelines(const std::string& path) {
   return v;
 }
 
+std::string is(bool b) { return b ? "1" : "0"; }
+std::string property(const want& w) {
+  dialogrecord& d = dlgof(w.page);
+  switch (w.what) {
+    case 't': return is(dlggetflag(d, w.id));
+    case 'e': return is(dlggetflag(d, w.id, ixenabled));
+    case 'x': return trimright(dlggettext(d, w.id, 80));
+    default:
+      return std::to_string(dlggetint(d, w.id, ixmin)) + " " + std::to_string(dlggetint(d, w.id, ixmax)) + " " +
+             std::to_string(dlggetint(d, w.id));
+  }
+}
+
 namespace {
 // The pages of a source-less front end after setdefaults leave the maximum bitrate disabled;
 // a source enables it (the writer writes it in both cases).

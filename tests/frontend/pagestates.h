@@ -23,3 +23,13 @@ void settext(int page, int id, const std::string& text);
 std::vector<pagestate> pagestates();
 // Reads the file the writer wrote, as lines.
 std::vector<std::string> filelines(const std::string& path);
+
+// One property of one control as a test wants it.
+struct want {
+  int page, id;
+  char what;  // 't' ticked, 'e' enabled, 'x' text, 'r' range minimum, maximum and position
+  std::string value;
+};
+std::string is(bool b);
+// The property as the pages hold it, in the form of want's value.
+std::string property(const want& w);

@@ -181,7 +181,7 @@ TEST(previewbmp, maskandshiftasthencoderapplies) {
         ASSERT_EQ(bmp[at + 2], rgb[0]) << x << "," << r;
       }
   }
-  // The Part's PAL rows, read directly.
+  // A PAL picture masked 8 rows at top and bottom, its rows read directly.
   yuvframe pal(720, 576);
   std::fill(pal.y.begin(), pal.y.end(), 100);
   std::fill(pal.u.begin(), pal.u.end(), 60);
@@ -264,8 +264,10 @@ TEST_F(previewpage, videofilesandd2vprojectsshowwhatffmpegdecodes) {
                     "Picture_Size=176x144\nField_Operation=0\nFrame_Rate=25000 (25/1)\n\n", true);
   showinfo(" KJ.ini successfully processed", false);
   opend2v(1);
+  // 176x144 is no DVD size: the DVD check's warning follows.
   EXPECT_EQ(statustext,
-            " KJ.ini successfully processed, DGDecode.dll (project version 16) loaded, DGDecode successfully initialized");
+            " KJ.ini successfully processed, DGDecode.dll (project version 16) loaded, DGDecode successfully initialized,"
+            "\nWARNING, resolution/frame rate mismatch");
   ASSERT_TRUE(movieinfovalid);
   EXPECT_TRUE(d2vloaded);
   EXPECT_EQ(guisettings.sourceframes, 30);

@@ -9,6 +9,19 @@
 #include <string>
 #include <vector>
 
+// This build runs with AddressSanitizer (its heavy cases may skip themselves there).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitizerbuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitizerbuild = true;
+#else
+constexpr bool sanitizerbuild = false;
+#endif
+#else
+constexpr bool sanitizerbuild = false;
+#endif
+
 struct runresult {
   int status = -1;       // exit status, or 128 + signal
   std::string out, err;  // everything the program printed

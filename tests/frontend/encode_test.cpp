@@ -1,0 +1,259 @@
+// The encode button: with a stand-in launcher, the order of its steps (the decoder library
+// staged, KJ.ini written, the encoder started in the program folder while the window is hidden,
+// the library removed after it ended) and each refusal with its text; and once for real, the
+// encoder of a program folder started on a generated clip.
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "common/fmtfield.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/driver.h"
+#include "dialogs/layer.h"
+#include "frontend/settings/settings.h"
+#include "frontend/window/front.h"
+#include "frontend/window/guimain.h"
+#include "platform/msgbox.h"
+#include "platform/process.h"
+#include "tests/frontend/echo.h"
+#include "tests/frontend/fixture.h"
+#include "tests/frontend/pagestates.h"
+#include "tests/support/blackbox.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// What happens to KJ.ini and DGDecode.dll in a folder, in order, as the kernel reports it.
+class folderwatch {
+ public:
+  explicit folderwatch(const std::string& dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE);
+  }
+  ~folderwatch() { close(fd_); }
+  // The events so far, as "KJ.ini written", "DGDecode.dll set aside" ...
+  void take(std::vector<std::string>& into) {
+    alignas(inotify_event) char buf[8192];
+    for (ssize_t n; (n = read(fd_, buf, sizeof buf)) > 0;) {
+      for (char* p = buf; p < buf + n;) {
+        auto* e = reinterpret_cast<inotify_event*>(p);
+        p += sizeof(inotify_event) + e->len;
+        std::string name = e->len ? e->name : "";
+        if (name != "KJ.ini" && name != "DGDecode.dll") continue;
+        const char* what = e->mask & IN_CLOSE_WRITE ? "written"
+                           : e->mask & IN_MOVED_TO  ? (name == "KJ.ini" ? "written" : "back")
+                           : e->mask & IN_MOVED_FROM ? "set aside"
+                                                     : "removed";
+        into.push_back(name + " " + what);
+      }
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// The program folder of a front end whose input is a version 16 D2V project: the encoder (a
+// stand-in file), the library built beside the programs, and the versioned one in DGDecode/.
+class encode : public frontfixture {
+ protected:
+  void SetUp() override {
+    frontfixture::SetUp();
+    events.clear();
+    started.clear();
+    status = 0;
+    start("");
+    writefile(dir + "ostrel", "the encoder");
+    writefile(dir + "DGDecode.dll", "built library");
+    fs::create_directories(dir + "DGDecode");
+    writefile(dir + "DGDecode/DGDecode16.dll", "library 16");
+    writefile(dir + "v.m2v", "video");
+    writefile(dir + "p.d2v", "DGIndexProjectFile16\n1\n" + dir + "v.m2v\n");
+    choose(dir + "p.d2v");
+    outputpath = dir + "out.m2v";
+    iniseen[keyoutfile] = outputset = true;
+    setlauncher([this](const std::string& path, const std::string& folder, std::string& why) {
+      return launch(path, folder, why);
+    });
+    watch = std::make_unique<folderwatch>(dir);
+  }
+  void TearDown() override {
+    watch.reset();
+    setlauncher(nullptr);
+    setmsgboxhook(nullptr);
+    frontfixture::TearDown();
+  }
+  // An input as the file button leaves it; the encode button enabled.
+  void choose(const std::string& input) {
+    inputpath = input;
+    pickdecoder();
+    iniseen[keyinfile] = movieinfovalid = true;
+    dlgputflag(dlg(dlgmain), 1012, true, ixenabled);
+  }
+  // The stand-in encoder: what it finds when it starts, and its exit status.
+  int launch(const std::string& path, const std::string& folder, std::string& why) {
+    watch->take(events);
+    events.push_back("start");
+    started.push_back(path + " in " + folder);
+    hidden = !dlgvisible(dlg(dlgmain));
+    stagedatstart = fs::exists(dir + "DGDecode.dll") ? readfile(dir + "DGDecode.dll") : "";
+    iniatstart = fs::exists(dir + "KJ.ini") ? readfile(dir + "KJ.ini") : "";
+    events.push_back("end");
+    if (status < 0) why = "no such program";
+    return status;
+  }
+  void press() {
+    userclick(dlg(dlgmain), 1012);
+    watch->take(events);
+  }
+  // Only the library built beside the programs is left, as before the press.
+  void expectunstaged() {
+    EXPECT_EQ(readfile(dir + "DGDecode.dll"), "built library");
+    EXPECT_FALSE(fs::exists(dir + "DGDecode.dll.staged"));
+    EXPECT_FALSE(fs::exists(dir + "DGDecode.dll.kept"));
+  }
+  std::unique_ptr<folderwatch> watch;
+  std::vector<std::string> events, started;
+  bool hidden = false;
+  std::string stagedatstart, iniatstart;
+  int status = 0;
+};
+}  // namespace
+
+// A D2V project: the library of its version staged, KJ.ini written, the encoder started in the
+// program folder with the window hidden, waited for, the window back and the library gone.
+TEST_F(encode, stagewritestartwaitremoveinthisorder) {
+  press();
+  EXPECT_EQ(events, (std::vector<std::string>{"DGDecode.dll set aside", "DGDecode.dll written", "KJ.ini written",
+                                              "start", "end", "DGDecode.dll removed", "DGDecode.dll back"}));
+  EXPECT_EQ(started, (std::vector<std::string>{dir + "ostrel in " + dir}));
+  EXPECT_TRUE(hidden);
+  EXPECT_EQ(stagedatstart, "library 16");
+  EXPECT_EQ(iniatstart.rfind(kv("*INFILE", dir + "p.d2v") + "\n" + kv("*OUTFILE", dir + "out.m2v") + "\n", 0), 0u)
+      << iniatstart;
+  EXPECT_TRUE(dlgvisible(dlg(dlgmain)));
+  EXPECT_EQ(statustext, " encoding finished");
+  expectunstaged();
+  // KJ.ini stays as written.
+  EXPECT_EQ(readfile(dir + "KJ.ini"), iniatstart);
+}
+
+// A script: nothing staged, the library beside the programs untouched.
+TEST_F(encode, ascriptstagesnothing) {
+  choose(script("clip.avs", smallclip));
+  press();
+  EXPECT_EQ(events, (std::vector<std::string>{"KJ.ini written", "start", "end"}));
+  EXPECT_EQ(stagedatstart, "built library");
+  EXPECT_EQ(statustext, " encoding finished");
+}
+
+// Each refusal: its status line, no encoder started, the staged library gone again.
+TEST_F(encode, refusals) {
+  struct row {
+    const char* name;
+    std::function<void()> set;
+    std::string line;
+    bool kjini;  // KJ.ini was written (and stays)
+  };
+  std::atomic<bool> scanning{false};
+  const row rows[] = {
+      {"a scan runs",
+       [&] {
+         startscan([&] {
+           scanning = true;
+           while (!scanstopping()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+         });
+         while (!scanning) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+       },
+       " can't start encode while scene change detection scan is running", false},
+      {"the output exists, the answer is no",
+       [this] {
+         writefile(dir + "out.m2v", "hours of work");
+         setmsgboxhook([](const std::string&, const std::string&, int) { return (int)idno; });
+       },
+       " please rename outputfile", false},
+      {"the settings cannot be written", [] { settext(pagemain, 1087, ""); },
+       " KJ.ini write aborted, invalid average bitrate, not a number, can't start encode...", false},
+      {"the encoder is missing", [this] { fs::remove(dir + "ostrel"); }, " encoder %dirostrel NOT found",
+       true},
+  };
+  for (const row& r : rows) {
+    if (&r != rows) {
+      TearDown();
+      SetUp();
+    }
+    r.set();
+    press();
+    SCOPED_TRACE(r.name);
+    std::string line = r.line;
+    if (size_t k = line.find("%dir"); k != std::string::npos) line.replace(k, 4, dir);
+    EXPECT_EQ(statustext, line);
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(fs::exists(dir + "KJ.ini"), r.kjini);
+    expectunstaged();
+    EXPECT_TRUE(dlgvisible(dlg(dlgmain)));
+    stopscan();
+  }
+}
+
+// The output exists: the question, and on yes the encode goes on. A relative name is the file in
+// the program folder, where the encoder writes it.
+TEST_F(encode, anexistingoutputisaskedfor) {
+  std::vector<std::string> asked;
+  setmsgboxhook([&](const std::string& text, const std::string& caption, int flags) {
+    asked.push_back(text + " | " + caption + " | " + std::to_string(flags));
+    return (int)idyes;
+  });
+  outputpath = "rel.m2v";
+  writefile(dir + "rel.m2v", "an earlier stream");
+  press();
+  EXPECT_EQ(asked, (std::vector<std::string>{"m2v output file already exists, OVERWRITE ? | KJ message | " +
+                                             std::to_string(mbyesno + mbiconwarning + mbsetforeground)}));
+  EXPECT_EQ(started.size(), 1u);
+  EXPECT_EQ(statustext, " encoding finished");
+}
+
+// The encoder cannot be started, or ends on an error: the status line says so, the library goes.
+TEST_F(encode, afailedstartandafailedrun) {
+  status = -1;
+  press();
+  EXPECT_EQ(statustext, " failed to start encoding, can't create process");
+  EXPECT_TRUE(dlgvisible(dlg(dlgmain)));
+  expectunstaged();
+  status = 3;
+  press();
+  EXPECT_EQ(statustext, " encoding finished, ERROR, the encoder ended with exit status 3, see its log");
+  expectunstaged();
+}
+
+// For real: the front end started on a program folder with a generated clip writes KJ.ini and
+// starts the folder's encoder there (the test runs in another folder, and the output and log are
+// named relative to the program folder); the stream decodes and the settings echo in the log
+// is the pages' settings.
+using realencode = frontfixture;
+TEST_F(realencode, theencoderofthefolderencodesthepagessettings) {
+  progfolder pf;
+  ASSERT_NE(fs::current_path(), fs::path(pf.dir()));
+  pf.write("clip.avs", filmclip);
+  pf.write("KJ.ini", kv("*INFILE", pf.path("clip.avs")) + "\n" + kv("*OUTFILE", "out.m2v") + "\n" +
+                         kv("*LOGFILE", "out.log") + "\n" + kv("*GOP", "6 2") + "\n");
+  ASSERT_TRUE(guistart(1, pf.dir() + "/"));
+  started = true;
+  ASSERT_TRUE(movieinfovalid) << statustext;
+  ASSERT_TRUE(dlggetflag(dlg(dlgmain), 1012, ixenabled));
+  const std::vector<std::string> want = echofor(pagesview());
+  const bool cpu = echocpu(pagesview());
+  userclick(dlg(dlgmain), 1012);
+  EXPECT_EQ(statustext, " encoding finished");
+  ASSERT_TRUE(pf.exists("out.m2v"));
+  EXPECT_EQ(echoof(pf.read("out.log"), cpu), want);
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+  EXPECT_EQ(probetypes(pf.path("out.m2v")).size(), (size_t)clipframes);
+}

@@ -1,0 +1,238 @@
+// The maximum bitrate and the VBV buffer from outside: the encoder run headless in a program
+// folder of its own on clips made with ffmpeg, its streams read back (GOP rates, the buffer
+// model of the standard, the log's figures) and multiplexed and authored for a DVD.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/icoder/fixture.h"
+#include "tests/progress/logtext.h"
+#include "tests/support/blackbox.h"
+#include "tests/vbv/streamcheck.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The sanitizer build runs the lighter relatives of the heavy cases (tests/vbv/cqloop_test).
+constexpr bool sanitized = sanitizerbuild;
+
+std::string described(const runresult& r) {
+  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out.substr(0, 3000) +
+         "stderr:\n" + r.err;
+}
+
+struct clipkind {
+  const char* size;  // "720x576"
+  const char* rate;  // "25" or "30000/1001"
+  bool noisy;        // grain of about 6.6 levels over the fractal
+};
+
+// A clip of the fractal zoom (fine detail everywhere) made with ffmpeg into name.y4m, and the
+// script name.avs that reads it.
+void makeclip(const progfolder& pf, const std::string& name, const clipkind& k, int frames) {
+  std::string filter = std::string("mandelbrot=size=") + k.size + ":rate=" + k.rate;
+  if (k.noisy) filter += ",noise=alls=12:allf=t";
+  runresult g = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", filter,
+                            "-frames:v", std::to_string(frames), "-pix_fmt", "yuv420p", "-f",
+                            "yuv4mpegpipe", pf.path(name + ".y4m")});
+  ASSERT_EQ(g.status, 0) << g.err;
+  pf.write(name + ".avs", "Y4MSource(\"" + name + ".y4m\")\n");
+}
+
+// The numbers of the GOPs the log reports accepted over the VBV buffer or the maximum bitrate.
+std::set<int> warnedgops(const std::vector<std::string>& log) {
+  static const std::regex line(R"( WARNING, GOP ([0-9]+) \(frames [0-9]+ - [0-9]+\) accepted at .*)");
+  std::set<int> gops;
+  std::smatch m;
+  for (const std::string& l : log)
+    if (std::regex_match(l, m, line)) gops.insert(std::stoi(m[1]));
+  return gops;
+}
+
+// What every stream under a maximum bitrate must show: it decodes, each GOP's rate is at or
+// under the maximum unless the log warns for that GOP, the log's maximum is the highest GOP
+// rate and its bits are the file's, and the buffer model finds no underflow. The highest GOP
+// rate and the buffer's low mark go to `highest` and `lowest`.
+void checkstream(const progfolder& pf, const std::string& name, double framerate,
+                 int64_t maximum, int64_t& highest, double& lowest) {
+  const std::string m2v = pf.path(name + ".m2v");
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  const std::vector<uint8_t> s = readbytes(m2v);
+  const std::vector<std::string> log = linesof(pf.read(name + ".log"));
+  const std::set<int> warned = warnedgops(log);
+  highest = 0;
+  const std::vector<gopsize> gops = gopsizes(s);
+  for (size_t g = 0; g < gops.size(); ++g) {
+    const int64_t rate = goprate(gops[g], framerate);
+    highest = std::max(highest, rate);
+    if (!warned.count(int(g) + 1)) {
+      EXPECT_LE(rate, maximum) << "GOP " << g + 1;
+    }
+  }
+  EXPECT_EQ(figure(log, "maximum bitrate:            "), highest / 1000);
+  EXPECT_EQ(figure(log, "bits in bitstream:          "), 8 * int64_t(s.size()));
+  EXPECT_EQ(figure(log, "GOPs accepted over limits:  "), int64_t(warned.size()));
+  const buffercheck b = buffermodel(s);
+  EXPECT_EQ(b.fault, "");
+  EXPECT_EQ(b.notffff, 0);
+  EXPECT_EQ(b.underflows, 0) << "first at picture " << b.firstunderflow;
+  lowest = b.lowest;
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+}  // namespace
+
+// "-cq_maxbitrate 2 -maxbitrate 3000" on fine detail at 720x576: quantiser 2 runs far above
+// the maximum, so GOPs are coded again until each holds 3,000 kbit/s; with "*NOVBV" the
+// maximum still holds and no GOP is reported over the VBV buffer.
+TEST(cqmaxbitrate, holdsthemaximumpergop) {
+  if (sanitized) GTEST_SKIP() << "heavy; cqloop.noiseheldunderthemaximum runs in this build";
+  progfolder pf;
+  makeclip(pf, "clip", {"720x576", "25", false}, 48);
+  for (const char* ini : {"", "*NOVBV\n"}) {
+    SCOPED_TRACE(ini);
+    pf.write("KJ.ini", ini);
+    pf.write("out.log", "");
+    const auto t0 = std::chrono::steady_clock::now();
+    runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq_maxbitrate", "2",
+                             "-maxbitrate", "3000", "-log", "out.log"});
+    ASSERT_EQ(r.status, 0) << described(r);
+    int64_t highest = 0;
+    double lowest = 0.0;
+    checkstream(pf, "out", 25.0, 3000000, highest, lowest);
+    if (*ini) {
+      const std::string log = pf.read("out.log");
+      EXPECT_EQ(log.find("VBV buffer"), std::string::npos) << log;
+    }
+    std::printf("%s-cq_maxbitrate 2 -maxbitrate 3000, 48 frames 720x576: highest GOP %lld kbit/s,"
+                " buffer low %.0f bits, %.1f s\n",
+                ini, static_cast<long long>(highest / 1000), lowest, seconds(t0));
+  }
+}
+
+// A calm clip under a maximum it never reaches: "-cq_maxbitrate 4" gives the very stream of
+// "-cq 4".
+TEST(cqmaxbitrate, calmclipasconstantquantiser) {
+  progfolder pf;
+  pf.write("clip.avs", "TestPattern(length=40, width=352, height=288, fps=25)\n");
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "mbr.m2v", "-cq_maxbitrate", "4",
+                           "-maxbitrate", "15000", "-log", "mbr.log"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  r = pf.ostrel({"-i", "clip.avs", "-o", "cq.m2v", "-cq", "4", "-maxbitrate", "15000"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  const std::string mbr = pf.read("mbr.m2v");
+  EXPECT_GT(mbr.size(), 10000u);
+  EXPECT_TRUE(mbr == pf.read("cq.m2v"));
+  const std::vector<std::string> log = linesof(pf.read("mbr.log"));
+  EXPECT_EQ(figure(log, "GOPs accepted over limits:  "), 0);
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("mbr.m2v"), &why)) << why;
+}
+
+// "*VBVSIZE 50000": no I picture of 720x576 fits a VBV check of 47,500 bits, even at
+// quantiser 31. The run ends in bounded time, every GOP accepted with a WARNING, and counts
+// them in the log.
+TEST(cqmaxbitrate, vbvsizetoosmall) {
+  progfolder pf;
+  makeclip(pf, "clip", {"720x576", "25", false}, sanitized ? 6 : 24);
+  pf.write("KJ.ini", "*VBVSIZE 50000\n");
+  const auto t0 = std::chrono::steady_clock::now();
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq_maxbitrate", "2",
+                           "-maxbitrate", "8000", "-log", "out.log"});
+  const double took = seconds(t0);
+  ASSERT_EQ(r.status, 0) << described(r);
+  std::printf("*VBVSIZE 50000: %.1f s\n", took);
+  EXPECT_LT(took, sanitized ? 300.0 : 60.0);
+  const std::vector<std::string> log = linesof(pf.read("out.log"));
+  const std::set<int> warned = warnedgops(log);
+  const long long gops = figure(log, "nr. of gops:                ");
+  EXPECT_GE(gops, 1);
+  EXPECT_EQ(int64_t(warned.size()), gops);
+  EXPECT_EQ(figure(log, "GOPs accepted over limits:  "), gops);
+  const std::regex vbv(R"( WARNING, GOP 1 \(frames 0 - [0-9]+\) accepted at [0-9]+ Kb/s after )"
+                       R"([0-9]+ codings?, over the VBV buffer)");
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+                          [&](const std::string& l) { return std::regex_match(l, vbv); }));
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+}
+
+// Two passes at "-b 2500 -maxbitrate 3000" over fine detail: the plan aims at the average, the
+// checks hold every GOP at 3,000 kbit/s.
+TEST(twopassmaximum, holdsthemaximumpergop) {
+  if (sanitized) GTEST_SKIP() << "heavy; cqloop.secondpassheldunderthemaximum runs in this build";
+  progfolder pf;
+  makeclip(pf, "clip", {"720x576", "25", false}, 72);
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-b", "2500", "-maxbitrate",
+                           "3000", "-log", "out.log"});
+  ASSERT_EQ(r.status, 0) << described(r);
+  int64_t highest = 0;
+  double lowest = 0.0;
+  checkstream(pf, "out", 25.0, 3000000, highest, lowest);
+  std::printf("-b 2500 -maxbitrate 3000, 72 frames 720x576: highest GOP %lld kbit/s, buffer low "
+              "%.0f bits\n",
+              static_cast<long long>(highest / 1000), lowest);
+}
+
+// DVD settings: 720x576 at 25 and 720x480 at 29.97 frames a second, maxima of 8,000 and 9,800
+// kbit/s, fine detail and noise, each in two passes (at 7/8 of the maximum) and at quantiser 2
+// under the maximum. Every stream holds its maximum per GOP, never underflows the buffer it
+// declares, and mplex makes a DVD program stream of it with an MPEG audio track without an
+// under-run; dvdauthor authors it.
+TEST(dvdsettings, buffermodelmplexanddvdauthor) {
+  if (sanitized) GTEST_SKIP() << "heavy (16 runs of 720x576 and 720x480); not a sanitizer case";
+  progfolder pf;
+  ASSERT_TRUE(makeaudio(pf.path("audio.mp2"), 3.0));
+  const clipkind kinds[] = {{"720x576", "25", false},
+                            {"720x576", "25", true},
+                            {"720x480", "30000/1001", false},
+                            {"720x480", "30000/1001", true}};
+  for (const clipkind& k : kinds) {
+    const bool pal = std::string(k.size) == "720x576";
+    const double framerate = pal ? 25.0 : 30000.0 / 1001.0;
+    makeclip(pf, "clip", k, 48);
+    for (int maximum : {8000, 9800}) {
+      for (bool twopass : {true, false}) {
+        const std::string what = std::string(k.size) + (k.noisy ? " noise " : " detail ") +
+                                 std::to_string(maximum) + (twopass ? " two-pass" : " cq 2");
+        SCOPED_TRACE(what);
+        pf.write("out.log", "");
+        std::vector<std::string> args = {"-i", "clip.avs", "-o", "out.m2v", "-maxbitrate",
+                                         std::to_string(maximum), "-log", "out.log"};
+        if (twopass) args.insert(args.end(), {std::string("-b"), std::to_string(maximum * 7 / 8)});
+        else args.insert(args.end(), {std::string("-cq_maxbitrate"), std::string("2")});
+        const auto t0 = std::chrono::steady_clock::now();
+        runresult r = pf.ostrel(args);
+        const double took = seconds(t0);
+        ASSERT_EQ(r.status, 0) << described(r);
+        int64_t highest = 0;
+        double lowest = 0.0;
+        checkstream(pf, "out", framerate, int64_t(maximum) * 1000, highest, lowest);
+        std::string muxlog;
+        const bool muxed = dvdmux(pf.dir(), pf.path("out.m2v"), pf.path("audio.mp2"), &muxlog);
+        EXPECT_TRUE(muxed) << muxlog;
+        fs::remove_all(pf.path("dvd"));
+        runresult a = runcommand({"dvdauthor", "-o", pf.path("dvd"), "-t", pf.path("dvd.mpg")},
+                                 pf.dir(), {std::string("VIDEO_FORMAT=") + (pal ? "PAL" : "NTSC")});
+        EXPECT_EQ(a.status, 0) << a.out << a.err;
+        EXPECT_EQ((a.out + a.err).find("ERR:"), std::string::npos) << a.out << a.err;
+        EXPECT_TRUE(fs::exists(pf.path("dvd/VIDEO_TS/VTS_01_1.VOB")));
+        std::printf("%-28s highest GOP %5lld kbit/s, buffer low %8.0f bits, mplex %s, %.1f s\n",
+                    what.c_str(), static_cast<long long>(highest / 1000), lowest,
+                    muxed ? "ok" : "FAILED", took);
+      }
+    }
+  }
+}
