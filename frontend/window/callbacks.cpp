@@ -52,11 +52,6 @@ int nearestint(float v) {
   return (int)std::lround(v);
 }
 
-// The P and B quantiser factors of Settings 1 by spin position 1..32.
-constexpr float factortable[32] = {0.5f, 0.6f, 0.7f, 0.75f, 0.8f, 0.85f, 0.9f, 0.95f, 1.0f, 1.05f, 1.1f,
-                                   1.15f, 1.2f, 1.25f, 1.3f, 1.4f, 1.5f, 1.6f, 1.7f, 1.8f, 1.9f, 2.0f,
-                                   2.2f, 2.4f, 2.6f, 2.8f, 3.0f, 3.2f, 3.4f, 3.6f, 3.8f, 4.0f};
-
 // The preview pages show the picture with the mask and shift of Settings 2 at the Main page's
 // aspect: a page that shows a picture already shows it again when either changes.
 void redrawpreview() {
@@ -399,6 +394,9 @@ void mainclick(dialogrecord& dlg, int id, int event) {
       dvdcheck();
       redrawpreview();
       break;
+    case 1092: encoderinfo(); break;
+    case 1093: avsinfo(); break;
+    case 1094: decoderinfo(); break;
     default:
       break;
   }

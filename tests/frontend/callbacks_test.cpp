@@ -1,9 +1,11 @@
-// The callbacks of the Settings 1 and Settings 2 pages through the layer's driver, one
+// The callbacks of the Main, Settings 1 and Settings 2 pages through the layer's driver, one
 // table a page: what the user types, clicks, spins and slides, and the controls, model words and
 // status line it leaves. Edits are normalised when they lose the focus (or at each change where
 // the page acts on every change); a text that is no number keeps the former value. The preview
 // follows the aspect and the mask.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "common/fmtfield.h"
 #include "dialogs/dialogs.h"
@@ -20,6 +22,171 @@ using callbacks = pagetable;
 constexpr int p102 = pagemain, p103 = pagesettings1, p104 = pagesettings2, p105 = pagematrix;
 act focuson(int page, int id) { return {act::focus, page, id, ""}; }
 }  // namespace
+
+// Main: the bitrate and the file length kept in step (the file length shown is always the one the
+// average gives), the frame range, the GOP and pulldown boxes, the radios with the aspect word,
+// reset and the DVD fixer. The sources: 90,000 frames at 25 frames/s (3,600 s), 1,000 frames,
+// 25 frames (1 s), 1,000 frames at 23.976.
+TEST_F(callbacks, mainpage) {
+  const std::string pulldownon =
+      " pulldown turned on, set flags for 23.976 --> 29.97 fps, interlaced is disabled, if your source is "
+      "interlaced please de-interlace it first, if input rate is not equal to 23.976, setting is ignored";
+  run({
+      {"the file length radio: its edit, not the average", source::pal, {clickon(p102, 1033)},
+       {enabledof(p102, 1086, true), enabledof(p102, 1087, false), enabledof(p102, 1018, true),
+        tickof(p102, 1085, false)},
+       " please set file length and maximum bitrate"},
+      {"the average radio again", source::pal, {clickon(p102, 1033), clickon(p102, 1085)},
+       {enabledof(p102, 1086, false), enabledof(p102, 1087, true), enabledof(p102, 1018, true)},
+       " please set average and maximum bitrate"},
+      {"an average: the maximum stays, the file length follows", source::pal, {enteron(p102, 1087, "6000")},
+       {textof(p102, 1087, "6000"), textof(p102, 1018, "8000"), textof(p102, 1086, "2636718"), wordof("avg", "6000"),
+        wordof("max", "8000"), wordof("file", "2636718")},
+       ""},
+      {"an average above the maximum raises it", source::pal, {enteron(p102, 1087, " 9000 ")},
+       {textof(p102, 1087, "9000"), textof(p102, 1018, "9000"), wordof("max", "9000")}, ""},
+      {"an emptied average keeps the former one", source::pal, {enteron(p102, 1087, "5000"), enteron(p102, 1087, "")},
+       {textof(p102, 1087, "5000"), wordof("avg", "5000")}, ""},
+      {"an average that is no number keeps the default", source::pal, {enteron(p102, 1087, "12x")},
+       {textof(p102, 1087, "4000"), wordof("avg", "4000")}, ""},
+      {"a maximum below the average lowers the average and the file length", source::pal,
+       {enteron(p102, 1018, "3000")},
+       {textof(p102, 1018, "3000"), textof(p102, 1087, "3000"), wordof("avg", "3000"), textof(p102, 1086, "1318359")},
+       ""},
+      {"an emptied maximum keeps the former one", source::pal, {enteron(p102, 1018, "")},
+       {textof(p102, 1018, "8000"), wordof("max", "8000")}, ""},
+      {"a file length gives the average; the length shown is what that average gives", source::pal,
+       {clickon(p102, 1033), enteron(p102, 1086, "1000000")},
+       {textof(p102, 1087, "2276"), textof(p102, 1086, "1000195"), wordof("avg", "2276"), wordof("file", "1000195")},
+       ""},
+      {"a file length above what the maximum gives", source::pal,
+       {enteron(p102, 1018, "2000"), clickon(p102, 1033), enteron(p102, 1086, "1000000")},
+       {textof(p102, 1087, "2000"), textof(p102, 1086, "878906"), wordof("avg", "2000")}, ""},
+      {"a file length of 0 is 1 kbyte", source::onesecond, {clickon(p102, 1033), enteron(p102, 1086, "0")},
+       {textof(p102, 1087, "8"), textof(p102, 1086, "1")}, ""},
+      {"an emptied file length keeps the former one", source::pal, {clickon(p102, 1033), enteron(p102, 1086, "")},
+       {textof(p102, 1086, "1757812"), textof(p102, 1087, "4000")}, ""},
+      {"an end past the source is its last frame", source::thousand, {enteron(p102, 1089, "999999")},
+       {textof(p102, 1089, "999"), wordof("end", "999"), wordof("span", "1000")}, ""},
+      {"an end below the start is the start", source::thousand, {enteron(p102, 1088, "500"), enteron(p102, 1089, "100")},
+       {textof(p102, 1088, "500"), textof(p102, 1089, "500"), wordof("span", "1"), textof(p102, 1106, "1")}, ""},
+      {"a start below 0 is 0", source::thousand, {enteron(p102, 1088, "-5")},
+       {textof(p102, 1088, "0"), wordof("start", "0")}, ""},
+      {"a start past the end is the end", source::thousand, {enteron(p102, 1089, "400"), enteron(p102, 1088, "700")},
+       {textof(p102, 1088, "400"), wordof("start", "400"), wordof("end", "400"), wordof("span", "1")}, ""},
+      {"a start that is no number keeps the former one", source::thousand,
+       {enteron(p102, 1088, "20"), enteron(p102, 1088, "x")},
+       {textof(p102, 1088, "20"), wordof("start", "20"), wordof("span", "980")}, ""},
+      {"the frame range changes the encoding length and the file length", source::thousand,
+       {enteron(p102, 1089, "499")},
+       {wordof("span", "500"), textof(p102, 1106, "500"), textof(p102, 1104, "20.00"), textof(p102, 1086, "9765")}, ""},
+      {"all frames", source::thousand, {enteron(p102, 1088, "10"), enteron(p102, 1089, "20"), clickon(p102, 1111)},
+       {textof(p102, 1088, "0"), textof(p102, 1089, "999"), wordof("span", "1000"), textof(p102, 1106, "1000")},
+       " frame range set to all frames in video"},
+      {"scene change detection off", source::pal, {clickon(p102, 1040)}, {tickof(p102, 1040, false)},
+       " scene change detection turned off"},
+      {"and on", source::pal, {clickon(p102, 1040), clickon(p102, 1040)}, {tickof(p102, 1040, true)},
+       " scene change detection turned on, new closed GOP on every scene change"},
+      {"closed GOPs", source::pal, {clickon(p102, 1090)}, {}, " closedgops turned on, every GOP will be closed"},
+      {"closed GOPs off", source::pal, {clickon(p102, 1090), clickon(p102, 1090)}, {}, " closedgops turned off"},
+      {"autogop off: the fixed GOP of Settings 1 can be set", source::pal, {clickon(p102, 1077)},
+       {enabledof(p102, 1113, false), enabledof(p102, 1112, false), enabledof(p103, 1045, true),
+        enabledof(p103, 1544, true), enabledof(p103, 1023, true), enabledof(p103, 1024, true)},
+       " autogop turned off, you can change GOP settings in Settings 1 tab"},
+      {"autogop on", source::pal, {clickon(p102, 1077), clickon(p102, 1077)},
+       {enabledof(p102, 1113, true), enabledof(p102, 1112, true), enabledof(p103, 1045, false),
+        enabledof(p103, 1544, false), enabledof(p103, 1023, false), enabledof(p103, 1024, false)},
+       " autogop turned on, variable B frames"},
+      {"the longest automatic GOP 14", source::pal, {spinon(p102, 1112, -1)}, {textof(p102, 1113, "14")},
+       " GOP length valid for PAL, NTSC and pulldown"},
+      {"15", source::pal, {spinon(p102, 1112, 1), spinon(p102, 1112, -1)}, {textof(p102, 1113, "15")},
+       " GOP length valid for PAL, 29.97 NTSC, not for pulldown"},
+      {"16", source::pal, {spinon(p102, 1112, 1)}, {textof(p102, 1113, "16")}, " GOP length only valid for 29.97 NTSC"},
+      {"at most 18", source::pal, {spinon(p102, 1112, 9)}, {textof(p102, 1113, "18"), positionof(p102, 1112, 18)},
+       " GOP length only valid for 29.97 NTSC"},
+      {"at least 12", source::pal, {spinon(p102, 1112, -9)}, {textof(p102, 1113, "12"), positionof(p102, 1112, 12)},
+       " GOP length valid for PAL, NTSC and pulldown"},
+      {"interlaced: top field first, alternate scan", source::pal, {clickon(p102, 1041)},
+       {tickof(p103, 1092, true), enabledof(p103, 1092, true), tickof(p103, 1093, false), enabledof(p103, 1093, true),
+        tickof(p103, 1020, true), tickof(p103, 1019, false)},
+       " changing interlaced also changes TFF/BFF and scan method, set to TFF and alternate"},
+      {"progressive again: bottom field first, fixed, zigzag", source::pal, {clickon(p102, 1041), clickon(p102, 1041)},
+       {tickof(p103, 1092, false), enabledof(p103, 1092, false), tickof(p103, 1093, true),
+        enabledof(p103, 1093, false), tickof(p103, 1019, true)},
+       " changing interlaced also changes scan method, scan method set to zigzag"},
+      {"pulldown on an interlaced setting", source::pal, {clickon(p102, 1041), clickon(p102, 1044)},
+       {tickof(p102, 1041, false), enabledof(p102, 1041, false), tickof(p102, 1044, true), tickof(p103, 1092, false),
+        enabledof(p103, 1092, false), tickof(p103, 1093, true), enabledof(p103, 1093, false), tickof(p103, 1019, true)},
+       pulldownon},
+      {"pulldown off: interlaced can be chosen again", source::pal,
+       {clickon(p102, 1041), clickon(p102, 1044), clickon(p102, 1044)},
+       {tickof(p102, 1041, false), enabledof(p102, 1041, true), tickof(p102, 1044, false), enabledof(p103, 1092, false),
+        tickof(p103, 1093, true), enabledof(p103, 1093, false), tickof(p103, 1019, true)},
+       " pulldown turned off"},
+      {"fast", source::pal, {clickon(p102, 1078)}, {tickof(p102, 1078, true), tickof(p102, 1079, false)},
+       " fastest encode, lowest quality but still pretty good :)"},
+      {"normal", source::pal, {clickon(p102, 1080), clickon(p102, 1079)}, {tickof(p102, 1079, true)},
+       " normal speed encode, normal quality"},
+      {"best", source::pal, {clickon(p102, 1080)}, {tickof(p102, 1080, true)}, " slowest encode, high quality"},
+      {"dc precision 8", source::pal, {clickon(p102, 1046)}, {tickof(p102, 1046, true), tickof(p102, 1047, false)},
+       " dc precision 8 set, recommended for low bitrate"},
+      {"9", source::pal, {clickon(p102, 1048), clickon(p102, 1047)}, {},
+       " dc precision 9 set, recommended for normal bitrate"},
+      {"10", source::pal, {clickon(p102, 1048)}, {}, " dc precision 10 set, recommended for high bitrate"},
+      {"11", source::pal, {clickon(p102, 1049)}, {}, " dc precision 11 set, NOT DVD-COMPLIANT !!"},
+      {"1:1", source::pal, {clickon(p102, 1081)}, {tickof(p102, 1081, true), wordof("aspect", "1")},
+       " aspect ratio set to 1:1, NOT DVD-COMPLIANT !!"},
+      {"4:3", source::pal, {clickon(p102, 1082)}, {wordof("aspect", "2")}, " aspect ratio set to 4:3"},
+      {"16:9", source::pal, {clickon(p102, 1082), clickon(p102, 1083)}, {wordof("aspect", "3")},
+       " aspect ratio set to 16:9"},
+      {"2.21:1", source::pal, {clickon(p102, 1084)}, {wordof("aspect", "4")},
+       " aspect ratio set to 2.21:1, NOT DVD-COMPLIANT !!"},
+      {"reset: the defaults, no mask, 16:9", source::pal,
+       {enteron(p102, 1087, "5000"), clickon(p102, 1081), clickon(p102, 1041), enteron(p104, 1036, "8"),
+        enteron(p104, 1045, "-4"), clickon(p102, 1011)},
+       {textof(p102, 1087, "4000"), tickof(p102, 1083, true), wordof("aspect", "3"), tickof(p102, 1041, false),
+        textof(p104, 1036, "0"), textof(p104, 1045, "0"), wordof("top", "0"), wordof("shift", "0")},
+       " all values reset to default"},
+      {"gaining the focus clears the status line", source::pal, {focuson(p102, 1087)}, {}, ""},
+  });
+}
+
+// Make DVD compliant through the button, on the GOP limits of 25 and 23.976 frames a second.
+TEST_F(callbacks, makedvdcompliant) {
+  run({
+      {"25 frames/s: the GOP, B frames, dc, aspect and bitrates fixed, autogop 15", source::pal,
+       {clickon(p102, 1077), typeon(p103, 1045, "18"), clickon(p102, 1049), clickon(p102, 1081),
+        enteron(p102, 1087, "9500"), enteron(p102, 1018, "9900"), clickon(p102, 1077), spinon(p102, 1112, 3),
+        clickon(p102, 1091)},
+       {textof(p103, 1045, "15"), positionof(p103, 1023, 15), tickof(p102, 1048, true), tickof(p102, 1082, true),
+        wordof("aspect", "2"), textof(p102, 1087, "9000"), textof(p102, 1018, "9800"), textof(p102, 1113, "15"),
+        positionof(p102, 1112, 15), tickof(p102, 1044, false)},
+       " possible non-DVD compliant settings fixed, WARNING, resolution/frame rate mismatch"},
+      {"23.976 frames/s: pulldown, progressive, autogop 12", source::film, {clickon(p102, 1041), clickon(p102, 1091)},
+       {textof(p102, 1113, "12"), positionof(p102, 1112, 12), tickof(p102, 1044, true), tickof(p102, 1041, false),
+        enabledof(p102, 1041, false), tickof(p103, 1093, true), tickof(p103, 1019, true)},
+       " possible non-DVD compliant settings fixed, WARNING, resolution/frame rate mismatch"},
+  });
+}
+
+// The information buttons of Main: the encoder of the program folder with the version it
+// carries, missing, or without a version; the frame server and the decoder libraries.
+TEST_F(callbacks, theinformationbuttons) {
+  begin(source::none);
+  dialogrecord& m = dlg(pagemain);
+  userclick(m, 1092);
+  EXPECT_EQ(status(), " KJ encoder: " + dir + "ostrel NOT found");
+  std::filesystem::copy_file(std::string(OSTREL_PROGDIR) + "/ostrel", dir + "ostrel");
+  userclick(m, 1092);
+  EXPECT_EQ(status(), " Ostrel found: " + dir + "ostrel, file version: 0.21.0.0");
+  writefile(dir + "ostrel", "not ours");
+  userclick(m, 1092);
+  EXPECT_EQ(status(), " Ostrel found: " + dir + "ostrel, no file version information available");
+  userclick(m, 1093);
+  EXPECT_EQ(status(), " Avisynth installation NOT found");
+  userclick(m, 1094);
+  EXPECT_EQ(status(), " DGDecode NOT found");
+}
 
 // Settings 1: field order and scan, the GOP and B frames by spin and by typing (acting on every
 // change), the constant quantiser with its controls and the bitrate controls of Main, the
