@@ -14,6 +14,14 @@ void lowercase(char* text, int length) {
 
 void lowercase(std::string& text) { lowercase(text.data(), (int)text.size()); }
 
+std::string scdfilename(const std::string& output) {
+  const size_t slash = output.find_last_of('/');
+  const size_t namestart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = output.find_last_of('.');
+  const bool extension = dot != std::string::npos && dot > namestart;
+  return (extension ? output.substr(0, dot) : output) + "_scd.txt";
+}
+
 void uppercase(char* text, int length) {
   for (int i = 0; i < length; i++)
     if (text[i] >= 'a' && text[i] <= 'z') text[i] = (char)(text[i] - 32);

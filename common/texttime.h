@@ -13,6 +13,11 @@ void uppercase(std::string& text);
 // characters up to its last non-blank are copied and a NUL follows them (at the last position
 // of dest when they do not fit).
 void padcopy(const char* source, int sourcelength, char* dest, int destlength);
+// The scene-change list the encoder writes for an output path: beside it, the output less the
+// extension of its file name (all of it when the name has none; a dot in a folder name or at
+// the start of the file name is no extension), then "_scd.txt". "out/film.m2v" gives
+// "out/film_scd.txt".
+std::string scdfilename(const std::string& output);
 // Seconds as "hh:mm:ss" in 8 characters, hours right-aligned in two columns ("**" above 99):
 // 3725 gives " 1:02:05". dest gets exactly 8 characters (no NUL).
 void fmttime(char* dest, int seconds);

@@ -3,7 +3,8 @@
 # display (xvfb-run) on a KJ.ini that names a generated clip and an output, chooses each of the six tab
 # pages with a real click (xdotool) and grabs the window with ffmpeg's X11 capture into
 # docs/front-main.png, front-settings1.png, front-settings2.png, front-matrix.png,
-# front-chapters.png and front-zones.png. On the Preview/Chapters page the scene-change scan
+# front-chapters.png and front-zones.png. On Settings 1 the constant quantiser is ticked, on
+# the Matrix page the custom pair is chosen. On the Preview/Chapters page the scene-change scan
 # runs over the clip and the first chapter it found is chosen, so the page shows that frame; on
 # the Preview/Zones page two zones are set.
 set -euo pipefail
@@ -41,6 +42,12 @@ for tab in "73 settings1" "133 settings2" "184 matrix" "254 chapters" "346 zones
   set -- $tab
   at "$1" 17
   case $2 in
+    settings1)
+      at 38 61    # "constant Quantization": its controls come on
+      ;;
+    matrix)
+      at 150 88   # "custom matrix": the custom pair's cells can be edited
+      ;;
     chapters)
       at 110 236  # "create SCD chapter list"
       sleep 3

@@ -542,13 +542,7 @@ void makepaths() {
   const std::string out = trimright(settings.outpath);
   settings.inputdir = folder(in);
   settings.outputdir = folder(out);
-  // Beside the output: its name less its extension (".m2v"), else the whole name, then
-  // "_scd.txt"; a dot in a folder name or at the start of the file name is no extension.
-  const size_t slash = out.find_last_of('/');
-  const size_t namestart = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = out.find_last_of('.');
-  const bool extension = dot != std::string::npos && dot > namestart;
-  settings.scdname = (extension ? out.substr(0, dot) : out) + "_scd.txt";
+  settings.scdname = scdfilename(out);
 }
 
 void inputtype() {

@@ -24,11 +24,6 @@ void settext(int page, int id, const std::string& text) { dlgputtext(dlgof(page)
 std::string leftint(int v, int width) { return adjustleft(fmtint(v, width)); }
 std::string leftreal(float v) { return adjustleft(fmtfixed(v, 6, 3)); }
 
-// The P and B quantiser factors of the Settings 1 page, by spin position 1..32.
-constexpr float factortable[32] = {0.5f, 0.6f, 0.7f, 0.75f, 0.8f, 0.85f, 0.9f, 0.95f, 1.0f, 1.05f, 1.1f,
-                                   1.15f, 1.2f, 1.25f, 1.3f, 1.4f, 1.5f, 1.6f, 1.7f, 1.8f, 1.9f, 2.0f,
-                                   2.2f, 2.4f, 2.6f, 2.8f, 3.0f, 3.2f, 3.4f, 3.6f, 3.8f, 4.0f};
-
 // A factor into 0.5..4.0 and onto the nearest entry of the table (on a tie the lower one); the
 // result is the entry's spin position. Compared in ten-thousandths, so a factor typed halfway
 // between two entries ("0.55") is a tie whatever its binary value.

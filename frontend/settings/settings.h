@@ -86,6 +86,11 @@ const char* guimatrixname(int matrixindex);
 // The custom pair as the front end keeps it: intra DC 8, every other entry in 1..255.
 void clampcustommatrix();
 
+// The P and B quantiser factors of the Settings 1 page: spin position n shows entry n - 1.
+inline constexpr float factortable[32] = {0.5f, 0.6f, 0.7f, 0.75f, 0.8f, 0.85f, 0.9f, 0.95f, 1.0f, 1.05f, 1.1f,
+                                          1.15f, 1.2f, 1.25f, 1.3f, 1.4f, 1.5f, 1.6f, 1.7f, 1.8f, 1.9f, 2.0f,
+                                          2.2f, 2.4f, 2.6f, 2.8f, 3.0f, 3.2f, 3.4f, 3.6f, 3.8f, 4.0f};
+
 // File names; paths are cut at 512 characters.
 extern std::string inputpath, outputpath, logpath;
 extern std::string userinipath;  // the settings file the user chose ("load/save ini file")
@@ -125,9 +130,17 @@ void saveini(int mode);
 bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlength = 40);
 // The KJ.ini preview lists of the two settings pages.
 void showini();
-// The Matrix page: the chosen pair into the grids, the grids' enabled state, the callbacks.
+// The Matrix page. showmatrix copies the chosen pair (built-in matrixindex 1..16, or the
+// custom pair, brought into range first) into viewmatrix and shows it in the 128 grid cells;
+// any other matrixindex shows viewmatrix as it was. enablegrid sets the cells' enabled state
+// (the intra DC cell always disabled). readgrid reads the cells into the custom pair (a blank
+// cell counts as 16, entries into 1..255, intra DC 8); writegrid shows the custom pair in the
+// cells, the intra DC cell left alone.
+extern matrixpairrec viewmatrix;
 void showmatrix();
 void enablegrid(bool enabled);
+void readgrid();
+void writegrid();
 void matrixclick(dialogrecord& dlg, int id, int event);
 void gridedit(dialogrecord& dlg, int id, int event);
 void gridfocus(dialogrecord& dlg, int id, int event);

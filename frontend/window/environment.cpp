@@ -258,6 +258,17 @@ void findavisynth(bool& found) {
   avsdllstamp();
 }
 
+void encoderinfo() {
+  if (!isfile(encoderpath)) {
+    showinfo(" KJ encoder: " + encoderpath + " NOT found", false);
+    return;
+  }
+  showinfo(" Ostrel found: " + encoderpath, false);
+  int numbers[4];
+  if (fileversion(encoderpath, numbers) != 0) showinfo(", no file version information available", true);
+  else showinfo(", file version: " + versiontext(numbers), true);
+}
+
 void avsinfo() {
   bool found = false;
   findavisynth(found);

@@ -106,7 +106,8 @@ int fileversion(const std::string& path, int numbers[4]);
 // Our frame server's installation: found when avisynth.dll is in the program folder (the bridge
 // loads it from there first). The status line says where; its date is read again.
 void findavisynth(bool& found);
-// The status texts of the Main page's "Avisynth info" and "DGDecode info" buttons.
+// The status texts of the Main page's "Ostrel info", "Avisynth info" and "DGDecode info" buttons.
+void encoderinfo();
 void avsinfo();
 void decoderinfo();
 // The opens of the input (a script, a D2V project through the library d2vlibpath) for the movie

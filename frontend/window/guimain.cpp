@@ -59,9 +59,13 @@ std::vector<registration> registrations() {
        join({{1010, 1011, 1012, 1017, 1018, 1019, 1021, 1022}, span(1031, 1035), {1039}, span(1050, 1053),
              {1056, 2021, 2022, 2023}}),
        set2click, evdefault},
+      // The constant quantiser is normalised when it loses the focus.
+      {pagesettings1, {1056}, set1click, evgainfocus},
+      {pagesettings1, {1056}, set1click, evlosefocus},
       {pagesettings2, {1036, 1044, 1045, 1056}, set2edit, evlosefocus},
       {pagesettings2, {1036, 1044, 1045, 1056}, set2focus, evgainfocus},
       {pagematrix, {1010, 1011, 1025, 1054}, matrixclick, evdefault},
+      {pagematrix, {1054}, matrixclick, evchange},  // a name typed into the combo box
       {pagematrix, {1102, 1103, 1104}, filebutton, evdefault},
       {pagematrix, grids, gridedit, evlosefocus},
       {pagematrix, grids, gridfocus, evgainfocus},

@@ -249,8 +249,10 @@ std::string basename(const std::string& p) {
 }  // namespace
 
 fsvalue importscript(fsenvcore* env, const std::string& path) {
-  // A script that imports itself would never end.
-  thread_local int depth = 0;
+  // A script that imports itself would never end. The count lives in the static TLS block
+  // (initial-exec), not in a block of its own allocated at the first use on each thread: the
+  // leak checker of our sanitizer build misreads such blocks of a loaded library and crashes.
+  thread_local int depth __attribute__((tls_model("initial-exec"))) = 0;
   if (depth >= maximports)
     env->fail("Import: scripts nested more than " + std::to_string(maximports) + " deep at \"" +
               path + "\"");
