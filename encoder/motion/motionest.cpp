@@ -67,6 +67,8 @@ rowresult eachrow(F&& row) {
   return all;
 }
 
+constexpr int publishevery = 4;  // macroblocks between two publications of a row's progress
+
 // Runs the macroblocks of row k (first index i0): search(c, x, i) for each, in order, when
 // the pass searches, then refine(c, x, i) for each. The search of macroblock c waits until the
 // row above has searched up to c + 1 (or to its end); while it waits, the row refines (and
@@ -96,7 +98,9 @@ void rowwave(int k, int i0, bool searching, S&& search, R&& refine) {
         }
       }
       search(c, 16 * c, i0 + c);
-      progressset(rowsearched[k], c + 1);
+      // Published every few macroblocks (and at the row's end): each look of the row below at a
+      // count this row has just written moves its cache line from one processor to the other.
+      if ((c + 1) % publishevery == 0 || c + 1 == cols) progressset(rowsearched[k], c + 1);
     }
   while (refined < cols) refinenext();
 }
