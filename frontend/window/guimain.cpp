@@ -213,12 +213,7 @@ bool guistart(int showmode, const std::string& folder) {
   showmatrix();
   dlgshow(*main, showmode);
   initpaths(folder);
-  setdefaults();
-  loadini(1);
-  setcontrols();
-  if (avsinput) openavs(1);
-  else if (d2vinput) opend2v(1);
-  setfilelabels();
+  loadsettings(1);
   cpucheck();
   return true;
 }
