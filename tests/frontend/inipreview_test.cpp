@@ -18,17 +18,12 @@
 namespace {
 class inipreview : public frontfixture {
  protected:
-  // The entries of a page's list.
-  std::vector<std::string> entries(int page) {
-    std::vector<std::string> v;
-    for (int i = 1; i <= dlggetint(dlg(page), 1107, ixcount); i++) v.push_back(dlggettext(dlg(page), 1107, 512, i));
-    for (std::string& e : v) e = trimright(e);
-    return v;
-  }
   const dlgcontrol& list(int page) {
     dialogrecord& d = dlg(page);
     return d.rows[(size_t)d.index.at(1107)];
   }
+  // The entries of a page's list as the table holds them.
+  std::vector<std::string> entries(int page) { return list(page).items; }
   // Both lists, which always hold the same entries.
   std::vector<std::string> shown() {
     std::vector<std::string> one = entries(pagesettings1);
