@@ -18,6 +18,7 @@ namespace {
 
 std::mutex reslock;
 std::vector<const dlgtemplate*> resources;
+std::vector<dlgiconres> icons;
 
 std::atomic<dlgbackend*> backend{nullptr};
 std::atomic<bool> directevents{false};
@@ -187,6 +188,39 @@ const dlgtemplate* dlgfindtemplate(int id) {
     if (t->id == id) return t;
   return nullptr;
 }
+
+void dlgseticons(const dlgiconres* list, int count) {
+  std::lock_guard<std::mutex> g(reslock);
+  icons.assign(list, list + count);
+}
+
+bool dlgiconpixels(int id, int& size, std::vector<uint8_t>& rgba) {
+  static const struct {
+    char name;
+    uint8_t rgba[4];
+  } palette[] = {{'.', {0, 0, 0, 0}},         {'#', {24, 24, 24, 255}},   {'w', {255, 255, 255, 255}},
+                 {'s', {160, 160, 160, 255}}, {'b', {60, 110, 200, 255}}, {'g', {60, 160, 70, 255}},
+                 {'y', {240, 200, 40, 255}},  {'r', {200, 50, 40, 255}}};
+  std::lock_guard<std::mutex> g(reslock);
+  for (const dlgiconres& icon : icons) {
+    if (icon.id != id) continue;
+    size = icon.size;
+    rgba.assign((size_t)4 * size * size, 0);
+    for (int r = 0; r < size; r++)
+      for (int c = 0; c < size; c++)
+        for (const auto& p : palette)
+          if (icon.rows[r][c] == p.name) std::copy(p.rgba, p.rgba + 4, &rgba[(size_t)4 * (r * size + c)]);
+    return true;
+  }
+  return false;
+}
+
+void dlgseticon(dialogrecord& dlg, int iconid) {
+  dlg.icon = iconid;
+  if (dlg.created) currentbackend().icon(dlg);
+}
+
+int dlggeticon(dialogrecord& dlg) { return dlg.icon; }
 
 void dlgsetbackend(dlgbackend* b) { backend = b; }
 

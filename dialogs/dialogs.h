@@ -115,6 +115,10 @@ struct dlgfilerequest {
   std::string defext;
 };
 bool dlgchoosefile(const dlgfilerequest& request, std::string& path);
+// The window's icon: icon iconid of the program's resources (dialogs/layer.h), shown in its
+// title bar and the task bar; headless it is only kept. dlggeticon gives it (0 none).
+void dlgseticon(dialogrecord& dlg, int iconid);
+int dlggeticon(dialogrecord& dlg);
 // Runs the dialog's evdestroy callback, tells the backend and frees the record (dlg := null).
 void dlgclose(dialogrecord*& dlg);
 

@@ -73,6 +73,18 @@ struct dlgtemplate {
 void dlgsetresources(const dlgtemplate* const* list, int count);
 const dlgtemplate* dlgfindtemplate(int id);
 
+// An icon of the program's resources: size x size pixels given as rows of characters from the
+// top, one a pixel naming its colour: '.' none (transparent), '#' black, 'w' white, 's' grey,
+// 'b' blue, 'g' green, 'y' yellow, 'r' red.
+struct dlgiconres {
+  int id;
+  int size;
+  const char* const* rows;
+};
+void dlgseticons(const dlgiconres* list, int count);
+// The pixels of icon id as rows of red, green, blue and alpha bytes; false for an unknown icon.
+bool dlgiconpixels(int id, int& size, std::vector<uint8_t>& rgba);
+
 // One row of the control table.
 struct dlgcontrol {
   int kind = 0;
@@ -106,6 +118,7 @@ struct dialogrecord {
   int showmode = 0;                // 0 hidden
   dialogrecord* parent = nullptr;
   int parentid = 0;
+  int icon = 0;                    // the window's icon (dlgseticon), 0 none
   void* backenddata = nullptr;     // the window backend's own
   std::mutex lock;                 // guards rows
   std::recursive_mutex notifylock; // orders the backend's change notes of one dialog
@@ -118,7 +131,8 @@ struct dialogrecord {
 // layer as msgevent messages of the queue (dlguserevent in dialogs/driver.h does that).
 // visibility comes on the thread of dlgshowwindow after showmode changed; focus on the window
 // thread after the layer moved the keyboard focus (dlg null: to no control); choosefile on the
-// window thread, modal, true with path when the user chose a file.
+// window thread, modal, true with path when the user chose a file; icon on the thread of
+// dlgseticon.
 struct dlgbackend {
   virtual ~dlgbackend() = default;
   virtual void shown(dialogrecord& dlg) {}
@@ -127,6 +141,7 @@ struct dlgbackend {
   virtual void visibility(dialogrecord& dlg) {}
   virtual void focus(dialogrecord* dlg, int id) {}
   virtual bool choosefile(const dlgfilerequest& request, std::string& path) { return false; }
+  virtual void icon(dialogrecord& dlg) {}
 };
 // Installs a window backend (null: the headless one).
 void dlgsetbackend(dlgbackend* backend);

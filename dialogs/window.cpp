@@ -28,6 +28,7 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Hold_Browser.H>
+#include <FL/Fl_Image.H>
 #include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_File_Input.H>
 #include <FL/Fl_Input.H>
@@ -911,6 +912,15 @@ bool filechooser(const dlgfilerequest& r, std::string& path) {
   return true;
 }
 
+// The dialog's icon on its top-level window (the toolkit keeps a copy of the image).
+void applyicon(dialogwin* w) {
+  int size = 0;
+  std::vector<uint8_t> rgba;
+  if (!w || !w->window || !dlgiconpixels(w->dlg->icon, size, rgba)) return;
+  Fl_RGB_Image image(rgba.data(), size, size, 4);
+  w->window->icon(&image);
+}
+
 struct fltkbackend : dlgbackend {
   void shown(dialogrecord& dlg) override {
     dialogwin* w = winof(dlg, true);
@@ -985,6 +995,7 @@ struct fltkbackend : dlgbackend {
     makepicture(w);
     for (auto& c : rows)
       if (c.id != -1) applyrow(w, c.id);
+    applyicon(w);
     if (w->window && dlg.showmode) w->window->show();
     if (w->parent) showpages(w->parent, w->parenttab);
   }
@@ -1012,6 +1023,10 @@ struct fltkbackend : dlgbackend {
     // The layer has moved the focus already: the widgets' focus events change nothing more.
     if (to) to->take_focus();
     else Fl::focus(nullptr);
+  }
+
+  void icon(dialogrecord& dlg) override {
+    if (std::this_thread::get_id() == windowthread) applyicon(winof(dlg, false));
   }
 
   bool choosefile(const dlgfilerequest& r, std::string& path) override {

@@ -153,6 +153,42 @@ const dlgitem items101[] = {
 };
 #undef L
 #undef S
+
+// Icon 103, the window's: a frame of film showing a landscape.
+const char* const icon103[] = {
+    "..############################..",
+    "..############################..",
+    "..#ww######################ww#..",
+    "..#ww##bbbbbbbbbbbbbbbbbb##ww#..",
+    "..#ww##bbbbbbbbbbbbbbbbbb##ww#..",
+    "..#####bbbbbbbbbbbbbbbbbb#####..",
+    "..#####bbbbbbbbbbbbbbbbbb#####..",
+    "..#####bbbbbbbbbbbbybbbbb#####..",
+    "..#ww##bbbbbbbbbbyyyyybbb##ww#..",
+    "..#ww##bbbbbbbbbbyyyyybbb##ww#..",
+    "..#ww##bbbbbbbbbyyyyyyybb##ww#..",
+    "..#####bbbbbbbbbbyyyyybbb#####..",
+    "..#####bbbbbbbbbbyyyyybbb#####..",
+    "..#####bbbbbbbbbbbbybbbbb#####..",
+    "..#ww##bbbbbbbbbbbbbbbbbb##ww#..",
+    "..#ww##bbbbbbbbbbbbbbbbbb##ww#..",
+    "..#ww##bbbbbbbbbbbbbbbbbb##ww#..",
+    "..#####bbbbbbbbbbbbbbbbbb#####..",
+    "..#####bbbbbbbbbbbbbbbbbb#####..",
+    "..#####gggggggggggggggggg#####..",
+    "..#ww##gggggggggggggggggg##ww#..",
+    "..#ww##gggggggggggggggggg##ww#..",
+    "..#ww##gggggggggggggggggg##ww#..",
+    "..#####gggggggggggggggggg#####..",
+    "..#####gggggggggggggggggg#####..",
+    "..#####gggggggggggggggggg#####..",
+    "..#ww##gggggggggggggggggg##ww#..",
+    "..#ww##gggggggggggggggggg##ww#..",
+    "..#ww##gggggggggggggggggg##ww#..",
+    "..############################..",
+    "..############################..",
+    "..############################..",
+};
 }  // namespace
 
 const dlgtemplate encoderdialog101 = {
@@ -161,3 +197,6 @@ const dlgtemplate encoderdialog101 = {
 
 const dlgtemplate* const encoderresources[] = {&encoderdialog101};
 const int encoderresourcecount = 1;
+
+const dlgiconres encodericons[] = {{103, 32, icon103}};
+const int encodericoncount = 1;

@@ -324,3 +324,44 @@ const dlgtemplate frontpage107 = {107, "", 0, 0, 411, 238, pagestyle, 0, items10
 const dlgtemplate* const frontresources[] = {&frontdialog101, &frontpage102, &frontpage103, &frontpage104,
                                              &frontpage105,   &frontpage106, &frontpage107};
 const int frontresourcecount = (int)std::size(frontresources);
+
+namespace {
+// Icon 116, the main window's: a frame of film showing a list of settings.
+const char* const icon116[] = {
+    "..############################..",
+    "..############################..",
+    "..#ww######################ww#..",
+    "..#ww##ssssssssssssssssss##ww#..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#####swrsssssssssssswws#####..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#ww##swrsssssssssssswws##ww#..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#ww##swrsssssssssssswws##ww#..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#####swrsssssssssssswws#####..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#ww##swrsssssssssssswws##ww#..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#####swwwwwwwwwwwwwwwws#####..",
+    "..#ww##swrsssssssssssswws##ww#..",
+    "..#ww##swwwwwwwwwwwwwwwws##ww#..",
+    "..#ww##ssssssssssssssssss##ww#..",
+    "..############################..",
+    "..############################..",
+    "..############################..",
+};
+}  // namespace
+
+const dlgiconres fronticons[] = {{116, 32, icon116}};
+const int fronticoncount = 1;

@@ -16,7 +16,8 @@ cat >"$work/clip.avs" <<'AVS'
 # Ten seconds of a moving test picture at the PAL DVD size, with a scene change at frame 150.
 TestPattern(length=250, width=720, height=576, fps=25, cut=150)
 AVS
-printf '*INFILE           %s\n*OUTFILE          %s\n' "$work/clip.avs" "$work/clip.m2v" >"$work/KJ.ini"
+# Names relative to the program folder, as the encoder takes them (and the same in every picture).
+printf '*INFILE           clip.avs\n*OUTFILE          clip.m2v\n' >"$work/KJ.ini"
 cat >"$work/shot.sh" <<'INNER'
 set -eu
 cd "$(dirname "$0")"

@@ -305,6 +305,7 @@ int winmain(int argc, char** argv) {
   previewzoom = 1;
 
   dlgsetresources(encoderresources, encoderresourcecount);
+  dlgseticons(encodericons, encodericoncount);
   if (!dlgload(101, maindialog)) {
     errorout("dialog 101 is missing");
     return exitstartup;
@@ -333,6 +334,7 @@ int winmain(int argc, char** argv) {
   // runs headless.
   if (windowstart()) previewonwindow(dlg);
   dlgshow(dlg, showwindow ? 1 : 0);
+  if (showwindow) dlgseticon(dlg, 103);
 
   statusblock = statusrec{};
   keeprunning = true;

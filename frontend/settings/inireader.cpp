@@ -116,7 +116,7 @@ bool real(const std::string& upper, int column, float& v) {
 // version, 2 its video files are missing; -1 no such file (the outcome stays as it was).
 int inputcheck(const std::string& path) {
   inputpath = path;
-  inputexists = fileexists(inputpath);
+  inputexists = fileexists(asencoder(inputpath));
   if (!inputexists) return -1;
   pickdecoder();
   if (!d2vfilesfound || !d2vversionok) {
@@ -366,8 +366,7 @@ void inireport(int mode, int d2vstatus) {
   showinfo(mode == 1 ? " KJ.ini successfully processed" : " USER ini file successfully processed", false);
   if (d2vstatus == 2) showinfo(", ERROR, invalid D2V project, can't find the VOB/MPEG files", true);
   if (d2vstatus == 1)
-    showinfo(", ERROR, invalid D2V project, DGIndex/DGDecode mismatch, D2V project must be file format version 6, 10, 11 or 12",
-             true);
+    showinfo(", ERROR, invalid D2V project, DGIndex/DGDecode mismatch" + d2vmismatch(), true);
   if (d2vstatus != 0) {
     movieinfo();
     filelength();

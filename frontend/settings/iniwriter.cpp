@@ -218,14 +218,7 @@ bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlen
     for (int e : custommatrix.nonintra)
       if (e < -99 || e > 999) return refuse("invalid custom matrix, a value too wide for its field");
     b.put("*CUSTOMMATRIX");
-    for (const int* half : {custommatrix.intra, custommatrix.nonintra}) {
-      if (half == custommatrix.nonintra) b.plain("");
-      for (int r = 0; r < 8; r++) {
-        std::string row;
-        for (int c = 0; c < 8; c++) row += fmtint(half[8 * r + c], 4);
-        b.plain(row);
-      }
-    }
+    for (const std::string& row : matrixrows(custommatrix)) b.plain(row);
   }
 
   if (firstint(b.text(pagesettings2, 1056), v) && v > 0) b.put("*LUMGAIN", fmtint(std::min(v, 4), 1));
@@ -254,13 +247,25 @@ bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlen
 }
 
 namespace {
-// Writes the lines into a new file beside the target and puts it in the target's place, so the
-// target holds either its old content or the whole new one. False with why on any failure.
-bool writelines(const std::string& target, const std::vector<std::string>& lines, std::string& why) {
+// The settings file must never take the place of a file of the encode.
+bool isrunfile(const std::string& target) {
+  fileid t, other;
+  if (!fileidof(target, t)) return false;
+  for (const std::string* p : {&inputpath, &outputpath, &logpath})
+    if (fileidof(asencoder(trimright(*p)), other) && other == t) return true;
+  return false;
+}
+}  // namespace
+
+bool writewhole(const std::string& target, const std::string& content, std::string& why) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (target.empty()) {
     why = "no file name";
+    return false;
+  }
+  if (isrunfile(target)) {
+    why = "it is the input, output or log file";
     return false;
   }
   // A link is followed: the file it names gets the new content, the link stays.
@@ -274,13 +279,12 @@ bool writelines(const std::string& target, const std::vector<std::string>& lines
     return false;
   }
   std::string temp = real + ".writing";
-  std::FILE* f = std::fopen(temp.c_str(), "w");
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
   if (!f) {
     why = std::strerror(errno);
     return false;
   }
-  bool ok = true;
-  for (const std::string& l : lines) ok = ok && std::fputs(l.c_str(), f) >= 0 && std::fputc('\n', f) != EOF;
+  bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   ok = ok && std::fflush(f) == 0;
   int err = errno;
   ok = std::fclose(f) == 0 && ok;
@@ -299,16 +303,6 @@ bool writelines(const std::string& target, const std::vector<std::string>& lines
   return ok;
 }
 
-// The settings file must never take the place of a file of the encode.
-bool isrunfile(const std::string& target) {
-  fileid t, other;
-  if (!fileidof(target, t)) return false;
-  for (const std::string* p : {&inputpath, &outputpath, &logpath})
-    if (fileidof(trimright(*p), other) && other == t) return true;
-  return false;
-}
-}  // namespace
-
 void saveini(int mode) {
   settingsvalid = true;
   const std::string target = mode == 1 ? inifilepath : userinipath;
@@ -324,7 +318,9 @@ void saveini(int mode) {
     showinfo(" KJ.ini write aborted, " + target + " is the input, output or log file", false);
     return;
   }
-  if (!writelines(target, lines, why)) {
+  std::string content;
+  for (const std::string& l : lines) content += l + "\n";
+  if (!writewhole(target, content, why)) {
     settingsvalid = false;
     showinfo(" KJ.ini write aborted, can't write " + target + ": " + why, false);
     return;

@@ -128,8 +128,17 @@ void saveini(int mode);
 // and refusal why, as the status line continues " KJ.ini write aborted, " (for example
 // "invalid CQ value, not a number").
 bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlength = 40);
-// The KJ.ini preview lists of the two settings pages.
+// Writes content to target whole or not at all: into a new file beside it, put in its place
+// only when complete (a link is followed; the old file's permissions are kept). A target that
+// is the input, output or log file, or is no regular file, is refused. False with why.
+bool writewhole(const std::string& target, const std::string& content, std::string& why);
+// The KJ.ini preview lists of the two settings pages: the lines saveini would write, in its
+// order, each cut to 127 characters; the lists scroll across the longest file line.
 void showini();
+// The time code, wait and bias words from the Settings 2 edits, as the writer reads and clamps
+// them; an edit that holds no number leaves its word. The edits fall back to these words when
+// a typed text is no number, so every routine that sets those edits calls this.
+void pagewords();
 // The Matrix page. showmatrix copies the chosen pair (built-in matrixindex 1..16, or the
 // custom pair, brought into range first) into viewmatrix and shows it in the 128 grid cells;
 // any other matrixindex shows viewmatrix as it was. enablegrid sets the cells' enabled state
@@ -146,3 +155,33 @@ void gridedit(dialogrecord& dlg, int id, int event);
 void gridfocus(dialogrecord& dlg, int id, int event);
 // Every button that chooses, loads or saves a file.
 void filebutton(dialogrecord& dlg, int id, int event);
+// A settings file loaded on request (mode 1 KJ.ini of the program folder, 2 userinipath) and
+// at start-up: the pages to their defaults, the file read, the pages and file labels from it,
+// its input opened.
+void loadsettings(int mode);
+// The input steps after inputpath was chosen: the kind and decoder of the input, the source
+// opened, the chapters and zones cleared; a file that is not there or does not open leaves no
+// input. Then the file labels.
+void inputchosen();
+
+// The custom matrix pair in files (matrixpath): ".mtx", 17 text lines (the intra matrix as 8
+// rows of 8 numbers in 4 columns each, an empty line, the non-intra matrix the same way) and
+// ".cqm", 128 bytes (intra then non-intra, one byte an entry); both in raster order. readmatrix
+// takes the format from the name's ending in any case and reads the ".mtx" numbers in free
+// format (the non-intra ones from the line after the 64th intra value); the pair changes only
+// when the whole file was read (ok true), values as read. Each reports in the status line on
+// failure; the writers write the whole file or leave the old one.
+void readmatrix(bool& ok);
+// The 17 lines of a pair as ".mtx" files and the "*CUSTOMMATRIX" block of KJ.ini hold it.
+std::vector<std::string> matrixrows(const matrixpairrec& m);
+bool writemtx();
+bool writecqm();
+// The chapter list file (chapterpath): "*CHAPTER", 10 blanks and the count, then one frame a
+// line. writechapters writes nothing for an empty table and reports only a failure.
+// readchapters takes that form (the count in free format, then as many frames in free
+// format) or a plain list (the first number of each line that holds one); the frames go into
+// the table sorted, without repeats, negative frames or frames past the open source (and the
+// encoder's last frame), and the status line says how many were read and dropped. A file that
+// cannot be read leaves the table as it was.
+bool writechapters();
+void readchapters();

@@ -131,6 +131,7 @@ void setdefaults() {
   enablegrid(false);
   filelength();
   movieinfo();
+  pagewords();
 }
 
 void makedvd() {
@@ -189,6 +190,8 @@ void makedvd() {
   }
 
   // GOP of at most 15 pictures with at most 2 B pictures.
+  pagewords();  // the time code edits were clamped
+
   if (auto gop = clampedit(p103, 1045, 1, 15)) dlgputint(p103, 1023, *gop);
   if (auto bf = clampedit(p103, 1544, 0, 2)) dlgputint(p103, 1024, *bf);
 

@@ -18,13 +18,6 @@
 namespace {
 constexpr int showrestored = 9;  // shown again, restored from an icon too
 
-// A file name as the encoder takes it: it runs in the program folder, so a relative name in
-// KJ.ini names a file there, whatever folder the front end runs in.
-std::string asencoder(const std::string& path) {
-  if (path.empty() || path.front() == '/') return path;
-  return progdir + path;
-}
-
 bool fileexists(const std::string& path) {
   std::error_code ec;
   return !path.empty() && std::filesystem::exists(path, ec);

@@ -74,7 +74,8 @@ void filesnotfound() {
 
 // Reads the version, the library and the listed files of the D2V project inputpath.
 void readd2v() {
-  std::FILE* f = isfile(inputpath) ? std::fopen(inputpath.c_str(), "r") : nullptr;
+  const std::string project = asencoder(inputpath);
+  std::FILE* f = isfile(project) ? std::fopen(project.c_str(), "r") : nullptr;
   if (!f) {
     filesnotfound();
     return;
@@ -104,7 +105,7 @@ void readd2v() {
     std::fclose(f);
     return;
   }
-  const fs::path projectdir = fs::path(inputpath).parent_path();
+  const fs::path projectdir = fs::path(project).parent_path();
   for (int i = 0; i < count; i++) {
     if (readline(f, line, d2vlinelength, &cut) <= 0 || cut) {
       filesnotfound();
@@ -135,6 +136,14 @@ const char* d2vlibrary(int version) {
   for (const versionlibrary& l : d2vlibraries)
     if (l.version == version) return l.name;
   return nullptr;
+}
+
+std::string d2vmismatch() {
+  std::string list;
+  const size_t n = std::size(d2vlibraries);
+  for (size_t i = 0; i < n; i++)
+    list += (i == 0 ? "" : i + 1 == n ? " or " : ", ") + std::to_string(d2vlibraries[i].version);
+  return ", D2V project must be file format version " + list;
 }
 
 void pickdecoder() {

@@ -84,6 +84,12 @@ void pickdecoder();
 // The D2V format versions the front end has a decoder library for, and the library's name
 // in decoderdir ("DGDecode16.dll"); nullptr for any other version.
 const char* d2vlibrary(int version);
+// The versions the front end has a library for, as the status line tells a project of another
+// version: ", D2V project must be file format version 6, 10, ... or 16".
+std::string d2vmismatch();
+// A file name as the encoder takes it: the front end starts it in the program folder, so a
+// relative name in KJ.ini is a file there, whatever folder the front end runs in.
+std::string asencoder(const std::string& path);
 // The decoder library a D2V encode needs, staged for the encoder as progdir + "DGDecode.dll".
 // A library that was there already (the one built beside the programs) is set aside as
 // "DGDecode.dll.kept" and comes back when the staged one is removed; a mark file

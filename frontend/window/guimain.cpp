@@ -190,6 +190,7 @@ void tabchange(dialogrecord& dlg, int id, int event) {
 
 bool guistart(int showmode, const std::string& folder) {
   dlgsetresources(frontresources, frontresourcecount);
+  dlgseticons(fronticons, fronticoncount);
   windowstart();
   dialogrecord*& main = dialogs[0];
   if (!dlgload(dlgmain, main)) return false;
@@ -212,13 +213,9 @@ bool guistart(int showmode, const std::string& folder) {
     for (int id : r.ids) dlgonevent(dlgof(r.page), id, r.callback, r.event);
   showmatrix();
   dlgshow(*main, showmode);
+  dlgseticon(*main, 116);
   initpaths(folder);
-  setdefaults();
-  loadini(1);
-  setcontrols();
-  if (avsinput) openavs(1);
-  else if (d2vinput) opend2v(1);
-  setfilelabels();
+  loadsettings(1);
   cpucheck();
   return true;
 }

@@ -86,7 +86,7 @@ void openavs(int) {
   int width = 0, height = 0, frames = 0, fpsnum = 0, fpsden = 0;
   char message[messagelength];
   std::memset(message, ' ', sizeof message);
-  int r = avsopen(inputpath.c_str(), width, height, frames, fpsnum, fpsden, message, messagelength);
+  int r = avsopen(asencoder(inputpath).c_str(), width, height, frames, fpsnum, fpsden, message, messagelength);
   previewstate.previewframe = 0;
   d2vversion = 0;
   std::string large = r == 0 ? toolarge(width, height) : "";
@@ -137,7 +137,7 @@ void opend2v(int) {
     d2vloaded = true;
   }
   int width = 0, height = 0, frames = 0, fpsnum = 0, fpsden = 0;
-  int r = d2vopen(inputpath.c_str(), width, height, frames, fpsnum, fpsden);
+  int r = d2vopen(asencoder(inputpath).c_str(), width, height, frames, fpsnum, fpsden);
   previewstate.previewframe = 0;
   std::string large = r == 0 ? toolarge(width, height) : "";
   if (r == 0 && large.empty()) {

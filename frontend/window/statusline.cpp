@@ -61,6 +61,11 @@ std::string pathdir(const std::string& path) {
   return k == std::string::npos ? std::string() : path.substr(0, k + 1);
 }
 
+std::string asencoder(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  return progdir + path;
+}
+
 void initpaths(const std::string& folder) {
   progdir = cut(folder.empty() ? pathdir(programpath()) : folder, pathlength);
   decoderdir = cut(progdir + "DGDecode/", pathlength);

@@ -274,7 +274,8 @@ TEST_F(callbacks, settings1page) {
        {clickon(p103, 1055), focuson(p103, 1056), typeon(p103, 1056, "3"), spinon(p103, 1109, 1)},
        {textof(p103, 1056, "3.000"), textof(p103, 1038, "1.05")}, " Constant Quantization for P-frames set 3.150"},
       {"a quantiser that is no number", source::pal, {clickon(p103, 1055), typeon(p103, 1056, "x"), spinon(p103, 1109, 1)},
-       {textof(p103, 1038, "1.05")}, " WARNING, invalid CQ value, not a number"},
+       // The KJ.ini preview, refreshed after every Settings 1 callback, says why its lines stop.
+       {textof(p103, 1038, "1.05")}, " show KJ.ini aborted, invalid CQ value, not a number"},
   });
 }
 
@@ -318,7 +319,8 @@ TEST_F(callbacks, settings2page) {
        " second timecode corrected, set to the maximum: 59"},
       {"frames", source::pal, {typeon(p104, 1034, "99")}, {wordof("frames", "59")},
        " frame timecode corrected, set to the maximum: 59"},
-      {"no lower bound", source::pal, {typeon(p104, 1032, "-5")}, {textof(p104, 1032, "-5"), wordof("minutes", "-5")}, ""},
+      // The edit keeps what was typed; the model holds what KJ.ini will say.
+      {"no lower bound", source::pal, {typeon(p104, 1032, "-5")}, {textof(p104, 1032, "-5"), wordof("minutes", "0")}, ""},
       {"an emptied time code keeps the former", source::pal, {typeon(p104, 1031, "12"), typeon(p104, 1031, "")},
        {textof(p104, 1031, "12")}, ""},
       {"wait above 99", source::pal, {typeon(p104, 1017, "150")}, {textof(p104, 1017, "99"), wordof("wait", "99")}, ""},

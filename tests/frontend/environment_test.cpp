@@ -96,7 +96,7 @@ TEST_F(environment, thereadersmessagesofthedecoderchoice) {
   start("*INFILE " + dir + "bad.d2v\n");
   EXPECT_EQ(statustext,
             " KJ.ini successfully processed, ERROR, invalid D2V project, DGIndex/DGDecode mismatch, D2V project must\n"
-            "be file format version 6, 10, 11 or 12");
+            "be file format version 6, 10, 11, 12, 13, 15 or 16");
   EXPECT_EQ(inputpath, "");
   EXPECT_FALSE(iniseen[keyinfile]);
   again();

@@ -201,7 +201,7 @@ TEST_F(reader, endmessages) {
        "file not found"},
       {2, 1, true,
        " USER ini file successfully processed, ERROR, invalid D2V project, DGIndex/DGDecode mismatch, D2V project\n"
-       "must be file format version 6, 10, 11 or 12"},
+       "must be file format version 6, 10, 11, 12, 13, 15 or 16"},
   };
   for (const auto& r : rows) {
     inputexists = r.input;
