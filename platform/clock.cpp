@@ -61,6 +61,12 @@ double timeofday() {
   return lt.tm_hour * 3600.0 + lt.tm_min * 60.0 + lt.tm_sec + (tv.tv_usec / 1000) / 1000.0;
 }
 
+double workseconds() {
+  static const auto origin = std::chrono::steady_clock::now();
+  const std::chrono::duration<double> since = std::chrono::steady_clock::now() - origin;
+  return since.count() - parkedseconds();
+}
+
 double processcpu() {
   timespec ts{};
   if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0.0;

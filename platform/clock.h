@@ -12,3 +12,8 @@ double clockscale();
 double timeofday();
 // CPU seconds used by the process so far (user + system, all threads).
 double processcpu();
+// Seconds of work so far: a monotonic wall clock less the time the worker spent suspended at
+// the pause gate. The passes time themselves with it: with one thread it runs with the
+// process's CPU time (which suspension does not advance either); with several coding threads
+// the CPU time adds up the threads and no longer tells how long a pass took.
+double workseconds();

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 std::mutex wlock;            // guards the thread object and the gate
@@ -17,6 +19,9 @@ std::atomic<std::thread::id> wid{};
 std::atomic<bool> wsuspended{false};
 std::atomic<bool> wstopping{false};
 std::atomic<bool> wparked{false};
+std::atomic<int64_t> wparkedns{0};  // nanoseconds the workers spent parked
+thread_local bool helper = false;
+std::vector<std::function<void()>> endfns;  // the current worker's; only the worker touches it
 
 void joinlocked(std::unique_lock<std::mutex>& g) {
   if (!wthread.joinable()) return;
@@ -40,6 +45,9 @@ void startworker(std::function<void()> fn, int priority) {
     // Lower priority is best effort: a nice value of this thread only.
     if (priority < 0) setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 10);
     fn();
+    std::vector<std::function<void()>> ends;
+    ends.swap(endfns);
+    for (auto& e : ends) e();
   });
   wid = wthread.get_id();
 }
@@ -64,12 +72,27 @@ void stopworker() {
 }
 
 void workergate() {
-  if (!onworker()) return;
+  const bool worker = onworker();
+  if (!worker && !helper) return;
   std::unique_lock<std::mutex> g(wlock);
   if (!wsuspended || wstopping) return;
+  if (!worker) {
+    wgate.wait(g, [] { return !wsuspended || wstopping; });
+    return;
+  }
   wparked = true;
+  const auto from = std::chrono::steady_clock::now();
   wgate.wait(g, [] { return !wsuspended || wstopping; });
+  wparkedns += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now() - from)
+                   .count();
   wparked = false;
+}
+
+void helpworker() { helper = true; }
+
+void atworkerend(std::function<void()> fn) {
+  if (onworker()) endfns.push_back(std::move(fn));
 }
 
 void suspendworker() {
@@ -85,5 +108,6 @@ void resumeworker() {
 
 bool workersuspended() { return wsuspended; }
 bool workerparked() { return wparked; }
+double parkedseconds() { return wparkedns.load() / 1e9; }
 bool workerstopping() { return wstopping; }
 bool onworker() { return wid.load() == std::this_thread::get_id() && wid.load() != std::thread::id{}; }

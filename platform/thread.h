@@ -28,13 +28,22 @@ void stopworker();
 
 // The pause gate. The worker calls it at least once per picture and per frame read; it
 // returns at once unless the worker is suspended, and then blocks until it is resumed or
-// stopped. Called from any other thread it returns at once.
+// stopped. Called from any other thread than the worker and its helpers it returns at once.
 void workergate();
+// Makes the calling thread a helper of the worker (the frame reader): the pause gate holds it
+// as it holds the worker (workerparked() still tells only of the worker).
+void helpworker();
+// Runs fn on the worker thread once the current worker's function has returned, before the
+// worker counts as ended (so before joinworker or stopworker return): a worker ends its
+// helpers here. Called from the worker; fns run in the order given.
+void atworkerend(std::function<void()> fn);
 void suspendworker();
 void resumeworker();
 bool workersuspended();
 // The worker is blocked inside workergate right now (for tests and for the window's display).
 bool workerparked();
+// Seconds the workers of the process have spent blocked inside workergate so far.
+double parkedseconds();
 // A stop has been asked of the current worker.
 bool workerstopping();
 // The calling thread is the current worker.

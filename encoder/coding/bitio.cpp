@@ -42,3 +42,9 @@ void alignbits(uint8_t* buffer, bitcursor& cur) {
   cur.usedbits = 0;
   cur.bytepos += 1;
 }
+
+void copybits(const uint8_t* src, int64_t nbits, uint8_t* buffer, bitcursor& cur) {
+  bitcursor from;
+  for (; nbits >= 32; nbits -= 32) putbits(getbits(32, src, from), 32, buffer, cur);
+  if (nbits > 0) putbits(getbits(int(nbits), src, from), int(nbits), buffer, cur);
+}

@@ -60,6 +60,8 @@ uint32_t getbits(int n, const uint8_t* buffer, bitcursor& cur);
 uint32_t showbits(int n, const uint8_t* buffer, int32_t usedbits, int32_t bytepos);
 // Advances the cursor by n bits (n >= 0).
 void skipbits(int n, bitcursor& cur);
+// Appends the first nbits bits (nbits >= 0) of src, read from its first byte on, at the cursor.
+void copybits(const uint8_t* src, int64_t nbits, uint8_t* buffer, bitcursor& cur);
 // Closes the current byte with zero bits (nothing when the cursor is on a byte boundary).
 void alignbits(uint8_t* buffer, bitcursor& cur);
 

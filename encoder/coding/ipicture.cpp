@@ -7,31 +7,30 @@
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/quantmap.h"
 #include "encoder/coding/scantables.h"
+#include "encoder/coding/slicerows.h"
 #include "encoder/coding/transform.h"
 #include "encoder/coding/vlc.h"
 #include "encoder/coding/vlctables.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/settings.h"
 
-alignas(16) int16_t intralevels[6][64];
+alignas(16) thread_local int16_t intralevels[6][64];
 
 namespace {
 
 constexpr uint32_t statpicturecode = 0x00000101;  // start of a picture record in the statistics
 
-// Slice start of macroblock row `row` (1-based): slice_start_code 0x101 for the top row.
-void putslicehdr(int s, int row) {
-  picslot& sl = picslots[s];
-  uint8_t* b = sl.streambits.data();
-  bitcursor& c = sl.streamcursor;
-  alignbits(b, c);
-  putbits(0x00000100u + uint32_t(row), 32, b, c);        // slice_start_code
-  putbits(uint32_t(rowquant[1][row]), 5, b, c);          // quantiser_scale_code
-  putbits(0, 1, b, c);                                   // extra_bit_slice
-  slotslicestart(s);
-}
-
 }  // namespace
+
+void putslicehdr(bitlane& ln, int pictype, int row, const int32_t* quant) {
+  uint8_t* b = ln.streambits.data();
+  bitcursor& c = ln.streamcursor;
+  alignbits(b, c);
+  putbits(0x00000100u + uint32_t(row), 32, b, c);  // slice_start_code
+  putbits(uint32_t(quant[row]), 5, b, c);          // quantiser_scale_code
+  putbits(0, 1, b, c);                             // extra_bit_slice
+  laneslicestart(ln, pictype);                     // DC (and vector) predictors to 0
+}
 
 void intrablocks6(int curframe, int curslot, int x, int y, int cx, int cy, const int32_t* qcode) {
   const settingsrec& st = settings;
@@ -83,37 +82,27 @@ void codeipicture(const pictargs& args, float& qf) {
   mbquantmap(qf, st.mbrows, rowquant[1], activity, maxquantrows);
 
   const bool dcttypebit = sl.picstructure == 3 && ext.frame_pred_frame_dct == 0;
-  int64_t blockbits = 0;
-  int row = 0;
-  int x = 0, y = 0, cx = 0, cy = 0;
-  bool newslice = true;
-  for (int m = 1; m <= st.mbcount; ++m) {
-    slotroom(s);  // room for the slice header and the macroblock
-    if (newslice) {
-      ++row;
-      putslicehdr(s, row);
-      newslice = false;
+  const int64_t blockbits = coderows(s, [&](bitlane& ln, int row) {
+    int64_t bits = 0;
+    const int y = 16 * (row - 1), cy = 8 * (row - 1);
+    int m = (row - 1) * st.mbcols + 1;
+    for (int x = 0, cx = 0; x < st.width; x += 16, cx += 8, ++m) {
+      laneroom(ln);  // room for the slice header and the macroblock
+      if (x == 0) putslicehdr(ln, 1, row, rowquant[1]);
+      intrablocks6(args.curframe, s, x, y, cx, cy, &rowquant[1][row]);
+      sl.mbs[m].mbtype = mbintra;
+      putmbainc(ln, 1);                                      // macroblock_address_increment
+      uint8_t* b = ln.streambits.data();
+      putbits(tableb2[mbintra].code, tableb2[mbintra].length, b, ln.streamcursor);  // macroblock_type
+      if (dcttypebit) putbits(0, 1, b, ln.streamcursor);     // dct_type: frame DCT
+      if (st.streamout) {
+        for (int k = 1; k <= 6; ++k) putintrablk(ln, sl, intralevels[k - 1], k);
+      } else {
+        for (int k = 1; k <= 6; ++k) bits += bitsintrablk(ln, sl, intralevels[k - 1], k);
+      }
     }
-    intrablocks6(args.curframe, s, x, y, cx, cy, &rowquant[1][row]);
-    sl.mbs[m].mbtype = mbintra;
-    putmbainc(s, 1);                                       // macroblock_address_increment
-    uint8_t* b = sl.streambits.data();
-    putbits(tableb2[mbintra].code, tableb2[mbintra].length, b, sl.streamcursor);  // macroblock_type
-    if (dcttypebit) putbits(0, 1, b, sl.streamcursor);     // dct_type: frame DCT
-    if (st.streamout) {
-      for (int k = 1; k <= 6; ++k) putintrablk(s, intralevels[k - 1], k);
-    } else {
-      for (int k = 1; k <= 6; ++k) blockbits += bitsintrablk(s, intralevels[k - 1], k);
-    }
-    x += 16;
-    cx += 8;
-    if (x >= st.width) {
-      x = cx = 0;
-      y += 16;
-      cy += 8;
-      newslice = true;
-    }
-  }
+    return bits;
+  });
 
   closepicture(s, blockbits);
 }

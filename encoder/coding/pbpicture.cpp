@@ -10,6 +10,7 @@
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/quantmap.h"
 #include "encoder/coding/scantables.h"
+#include "encoder/coding/slicerows.h"
 #include "encoder/coding/transform.h"
 #include "encoder/coding/vlc.h"
 #include "encoder/coding/vlctables.h"
@@ -23,11 +24,11 @@ namespace {
 constexpr uint32_t statpicturecode = 0x00000101;  // start of a picture record in the statistics
 
 // Trial blocks of the intra/inter decision: levels and 8x8 reconstructions of up to four luma
-// blocks each way.
-alignas(16) int16_t trialintra[4][64];
-alignas(16) int16_t trialinter[4][64];
-alignas(16) uint8_t trialintrarec[4][64];
-alignas(16) uint8_t trialinterrec[4][64];
+// blocks each way, one set per coding thread.
+alignas(16) thread_local int16_t trialintra[4][64];
+alignas(16) thread_local int16_t trialinter[4][64];
+alignas(16) thread_local uint8_t trialintrarec[4][64];
+alignas(16) thread_local uint8_t trialinterrec[4][64];
 
 inline intrakernel intrakern() { return settings.simdlevel == 1 ? intrablockmmx : intrablock; }
 inline interkernel interkern() { return settings.simdlevel == 1 ? interblockmmx : interblock; }
@@ -171,18 +172,6 @@ inline bool forcedintra(const pictargs& a, int m) {
   return (sl.mecostflag & 1) || (sl.pictype == 3 && nodirection(sl.mbs[m]));
 }
 
-// Slice start of macroblock row `row` (1-based) with the row's quantiser from `quant`.
-void putslicehdr(int s, int row, const int32_t* quant) {
-  picslot& sl = picslots[s];
-  uint8_t* b = sl.streambits.data();
-  bitcursor& c = sl.streamcursor;
-  alignbits(b, c);
-  putbits(0x00000100u + uint32_t(row), 32, b, c);  // slice_start_code
-  putbits(uint32_t(quant[row]), 5, b, c);          // quantiser_scale_code
-  putbits(0, 1, b, c);                             // extra_bit_slice
-  slotslicestart(s);                               // DC and vector predictors to 0
-}
-
 // Picture start common to P and B: type, cursors, forced-intra flag cleared.
 void startpicture(const pictargs& args, int type) {
   settings.gopframe += 1;
@@ -229,49 +218,52 @@ void putpictureheaders(const pictargs& args, int type, float& qf, int32_t* quant
   mbquantmap(qf, st.mbrows, quant, activity, maxquantrows);
 }
 
-// macroblock_type, frame_motion_type, dct_type, vectors, coded_block_pattern and blocks of a
-// coded macroblock (after its address increment and statistics flags). motion: the type's
-// forward and backward bits.
-int64_t putmacroblock(int s, int m, const vlccode& typecode, bool dcttypebit, bool framemotion) {
+// macroblock_type, frame_motion_type, dct_type, vectors, coded_block_pattern and blocks of
+// coded macroblock m of slot sl into lane ln (after its address increment and statistics
+// flags). Returns the counted block bits (counting mode).
+int64_t putmacroblock(bitlane& ln, const picslot& sl, int m, const vlccode& typecode,
+                      bool dcttypebit, bool framemotion) {
   const settingsrec& st = settings;
-  picslot& sl = picslots[s];
-  mbrecord& mb = sl.mbs[m];
-  putbits(typecode.code, typecode.length, sl.streambits.data(), sl.streamcursor);
-  if (st.writestats) putbits(typecode.code, typecode.length, sl.statbits.data(), sl.statcursor);
+  const mbrecord& mb = sl.mbs[m];
+  putbits(typecode.code, typecode.length, ln.streambits.data(), ln.streamcursor);
+  if (st.writestats) putbits(typecode.code, typecode.length, ln.statbits.data(), ln.statcursor);
   const bool motion = (mb.mbtype & (mbforward | mbbackward)) != 0;
-  uint8_t* b = sl.streambits.data();
-  if (motion && framemotion) putbits(uint32_t(sl.motiontype), 2, b, sl.streamcursor);  // frame_motion_type
-  if (dcttypebit && mb.cbp != 0) putbits(0, 1, b, sl.streamcursor);  // dct_type: frame DCT
-  if (motion) putmvs(s, m);
+  uint8_t* b = ln.streambits.data();
+  if (motion && framemotion) putbits(uint32_t(sl.motiontype), 2, b, ln.streamcursor);  // frame_motion_type
+  if (dcttypebit && mb.cbp != 0) putbits(0, 1, b, ln.streamcursor);  // dct_type: frame DCT
+  if (motion) putmvs(ln, sl, m);
   if (mb.mbtype & mbpattern)
-    putbits(tableb9[mb.cbp].code, tableb9[mb.cbp].length, sl.streambits.data(),
-            sl.streamcursor);  // coded_block_pattern_420
+    putbits(tableb9[mb.cbp].code, tableb9[mb.cbp].length, ln.streambits.data(),
+            ln.streamcursor);  // coded_block_pattern_420
   int64_t bits = 0;
   if (mb.blockclass == 1) {
     for (int k = 1; k <= 6; ++k) {
-      if (st.streamout) putintrablk(s, intralevels[k - 1], k);
-      else bits += bitsintrablk(s, intralevels[k - 1], k);
+      if (st.streamout) putintrablk(ln, sl, intralevels[k - 1], k);
+      else bits += bitsintrablk(ln, sl, intralevels[k - 1], k);
     }
   } else if (mb.blockclass == 2) {
     for (int k = 1; k <= 6; ++k) {
       if (!((mb.cbp >> (6 - k)) & 1)) continue;
-      if (st.streamout) putinterblk(s, intralevels[k - 1]);
-      else bits += bitsinterblk(s, intralevels[k - 1]);
+      if (st.streamout) putinterblk(ln, intralevels[k - 1]);
+      else bits += bitsinterblk(ln, intralevels[k - 1]);
     }
   }
   return bits;
 }
 
-void putstatflags(int s, const mbrecord& mb, bool bpicture) {
-  picslot& sl = picslots[s];
-  uint8_t* b = sl.statbits.data();
-  putbits(mb.skipflag ? 1 : 0, 1, b, sl.statcursor);                // skipflag
-  putbits(mb.mbdirflags[0] ? 1 : 0, 1, b, sl.statcursor);           // forward flag
-  if (bpicture) putbits(mb.mbdirflags[1] ? 1 : 0, 1, b, sl.statcursor);  // backward flag
-  putbits(uint32_t(mb.blockclass) & 3, 2, b, sl.statcursor);        // blockclass
-  putbits(mb.intraflag ? 1 : 0, 1, b, sl.statcursor);               // intraflag
+void putstatflags(bitlane& ln, const mbrecord& mb, bool bpicture) {
+  uint8_t* b = ln.statbits.data();
+  putbits(mb.skipflag ? 1 : 0, 1, b, ln.statcursor);                // skipflag
+  putbits(mb.mbdirflags[0] ? 1 : 0, 1, b, ln.statcursor);           // forward flag
+  if (bpicture) putbits(mb.mbdirflags[1] ? 1 : 0, 1, b, ln.statcursor);  // backward flag
+  putbits(uint32_t(mb.blockclass) & 3, 2, b, ln.statcursor);        // blockclass
+  putbits(mb.intraflag ? 1 : 0, 1, b, ln.statcursor);               // intraflag
 }
 
+inline void zeropredictors(int32_t (&p)[4], int32_t (&q)[4]) {
+  std::fill(std::begin(p), std::end(p), 0);
+  std::fill(std::begin(q), std::end(q), 0);
+}
 
 using rescoder = void (*)(const pictargs&, int, int, int, int, int, const int32_t*);
 
@@ -314,8 +306,7 @@ void codepbpicture(const pictargs& args, float& qf) {
   const int s = args.curslot;
   picslot& sl = picslots[s];
   startpicture(args, 2);
-  picmotionest(args);
-  predictpic(args);
+  picmotionpredict(args);  // picmotionest, then predictpic (the residual row by row below)
   int32_t* quant = rowquant[2];
   putpictureheaders(args, 2, qf, quant);
 
@@ -323,67 +314,54 @@ void codepbpicture(const pictargs& args, float& qf) {
   const picextfieldsrec& ext = picextfields[s];
   const bool framemotion = ext.frame_pred_frame_dct == 0;
   const bool dcttypebit = sl.picstructure == 3 && ext.frame_pred_frame_dct == 0;
-  int64_t blockbits = 0;
-  int counter = 1;  // macroblock_address_increment of the next coded macroblock
-  int row = 0;
-  int x = 0, y = 0, cx = 0, cy = 0;
-  bool newslice = true;
-  for (int m = 1; m <= st.mbcount; ++m) {
-    slotroom(s);
-    mbrecord& mb = sl.mbs[m];
-    mb.mbdirflags[1] = mb.mbdirflags[2] = 0;
-    mb.skipflag = 0;
-    const bool skipallowed = x != 0 && x != st.searchxmax;
-    if (newslice) {
-      ++row;
-      putslicehdr(s, row, quant);
-      newslice = false;
-    }
-    coder(args, x, y, cx, cy, m, &quant[row]);
+  const int64_t blockbits = coderows(s, [&](bitlane& ln, int row) {
+    predictrowresidual(args, row - 1);
+    int64_t bits = 0;
+    int counter = 1;  // macroblock_address_increment of the next coded macroblock
+    const int y = 16 * (row - 1), cy = 8 * (row - 1);
+    int m = (row - 1) * st.mbcols + 1;
+    for (int x = 0, cx = 0; x < st.width; x += 16, cx += 8, ++m) {
+      laneroom(ln);
+      mbrecord& mb = sl.mbs[m];
+      mb.mbdirflags[1] = mb.mbdirflags[2] = 0;
+      mb.skipflag = 0;
+      const bool skipallowed = x != 0 && x != st.searchxmax;
+      if (x == 0) putslicehdr(ln, 2, row, quant);
+      coder(args, x, y, cx, cy, m, &quant[row]);
 
-    bool skipped = false;
-    if (mb.blockclass == 1) {
-      mb.mbtype = mbintra;
-      mb.mbdirflags[0] = 0;
-    } else if (mb.cbp != 0) {
-      mb.mbtype = mb.mbdirflags[0] ? mbforward | mbpattern : mbpattern;
-    } else if (mb.mbdirflags[0]) {
-      mb.mbtype = mbforward;
-    } else if (skipallowed) {
-      skipped = true;
-    } else {
-      mb.mbtype = mbforward;  // a zero vector, sent as motion compensated without blocks
-      mb.mbdirflags[0] = -1;
-    }
-
-    if (skipped) {
-      mb.mbtype = 0;
-      mb.skipflag = -1;
-      std::fill(std::begin(sl.dcpred), std::end(sl.dcpred), 0);
-      std::fill(std::begin(sl.pmv), std::end(sl.pmv), 0);
-      std::fill(std::begin(sl.statpmv), std::end(sl.statpmv), 0);
-      if (st.writestats) putstatflags(s, mb, false);
-    } else {
-      putmbainc(s, counter);
-      counter = 0;
-      if (st.writestats) putstatflags(s, mb, false);
-      blockbits += putmacroblock(s, m, tableb3[mb.mbtype], dcttypebit, framemotion);
-      if (mb.blockclass != 1) std::fill(std::begin(sl.dcpred), std::end(sl.dcpred), 0);
-      if (mb.blockclass == 1 || !(mb.mbtype & mbforward)) {
-        std::fill(std::begin(sl.pmv), std::end(sl.pmv), 0);
-        std::fill(std::begin(sl.statpmv), std::end(sl.statpmv), 0);
+      bool skipped = false;
+      if (mb.blockclass == 1) {
+        mb.mbtype = mbintra;
+        mb.mbdirflags[0] = 0;
+      } else if (mb.cbp != 0) {
+        mb.mbtype = mb.mbdirflags[0] ? mbforward | mbpattern : mbpattern;
+      } else if (mb.mbdirflags[0]) {
+        mb.mbtype = mbforward;
+      } else if (skipallowed) {
+        skipped = true;
+      } else {
+        mb.mbtype = mbforward;  // a zero vector, sent as motion compensated without blocks
+        mb.mbdirflags[0] = -1;
       }
+
+      if (skipped) {
+        mb.mbtype = 0;
+        mb.skipflag = -1;
+        std::fill(std::begin(ln.dcpred), std::end(ln.dcpred), 0);
+        zeropredictors(ln.pmv, ln.statpmv);
+        if (st.writestats) putstatflags(ln, mb, false);
+      } else {
+        putmbainc(ln, counter);
+        counter = 0;
+        if (st.writestats) putstatflags(ln, mb, false);
+        bits += putmacroblock(ln, sl, m, tableb3[mb.mbtype], dcttypebit, framemotion);
+        if (mb.blockclass != 1) std::fill(std::begin(ln.dcpred), std::end(ln.dcpred), 0);
+        if (mb.blockclass == 1 || !(mb.mbtype & mbforward)) zeropredictors(ln.pmv, ln.statpmv);
+      }
+      counter += 1;
     }
-    counter += 1;
-    x += 16;
-    cx += 8;
-    if (x >= st.width) {
-      x = cx = 0;
-      y += 16;
-      cy += 8;
-      newslice = true;
-    }
-  }
+    return bits;
+  });
   closepicture(s, blockbits);
 }
 
@@ -392,8 +370,7 @@ void codebpicture(const pictargs& args, float& qf) {
   const int s = args.curslot;
   picslot& sl = picslots[s];
   startpicture(args, 3);
-  bmotionest(args);
-  predictbpic(args);
+  bmotionpredict(args);  // bmotionest, then predictbpic (the residual row by row below)
   int32_t* quant = rowquant[3];
   putpictureheaders(args, 3, qf, quant);
 
@@ -405,79 +382,68 @@ void codebpicture(const pictargs& args, float& qf) {
   const picextfieldsrec& ext = picextfields[s];
   const bool framemotion = ext.frame_pred_frame_dct == 0;
   const bool dcttypebit = sl.picstructure == 3 && ext.frame_pred_frame_dct == 0;
-  int64_t blockbits = 0;
-  int counter = 1;
-  bool previntra = false;
-  int row = 0;
-  int x = 0, y = 0, cx = 0, cy = 0;
-  bool newslice = true;
-  for (int m = 1; m <= st.mbcount; ++m) {
-    slotroom(s);
-    mbrecord& mb = sl.mbs[m];
-    mb.skipflag = 0;
-    const bool skipallowed = x != 0 && x != st.searchxmax;
-    // The fast profile's coder decides by the flag alone: in the first pass only the forced
-    // intra picture sets it (a value left by the slot's previous picture must not count); the
-    // second pass keeps what the statistics stream restored.
-    if (sl.mecostflag & 1) mb.intraflag = -1;
-    else if (st.passno != 2) mb.intraflag = 0;
-    if (newslice) {
-      ++row;
-      putslicehdr(s, row, quant);
-      newslice = false;
-    }
-    coder(args, x, y, cx, cy, m, &quant[row]);
+  const int64_t blockbits = coderows(s, [&](bitlane& ln, int row) {
+    predictrowresidual(args, row - 1);
+    int64_t bits = 0;
+    int counter = 1;
+    // The intra bit of the macroblock before; the first of a row is never skipped, so the row
+    // before does not count.
+    bool previntra = false;
+    const int y = 16 * (row - 1), cy = 8 * (row - 1);
+    int m = (row - 1) * st.mbcols + 1;
+    for (int x = 0, cx = 0; x < st.width; x += 16, cx += 8, ++m) {
+      laneroom(ln);
+      mbrecord& mb = sl.mbs[m];
+      mb.skipflag = 0;
+      const bool skipallowed = x != 0 && x != st.searchxmax;
+      // The fast profile's coder decides by the flag alone: in the first pass only the forced
+      // intra picture sets it (a value left by the slot's previous picture must not count); the
+      // second pass keeps what the statistics stream restored.
+      if (sl.mecostflag & 1) mb.intraflag = -1;
+      else if (st.passno != 2) mb.intraflag = 0;
+      if (x == 0) putslicehdr(ln, 3, row, quant);
+      coder(args, x, y, cx, cy, m, &quant[row]);
 
-    mb.mbtype = 0;
-    if (mb.blockclass == 1) {
-      mb.mbtype = mbintra;
-      mb.mbdirflags[0] = mb.mbdirflags[1] = mb.mbdirflags[2] = 0;
-    } else {
-      if (mb.cbp != 0) mb.mbtype |= mbpattern;
-      if (mb.mbdirflags[0]) mb.mbtype |= mbforward;
-      if (mb.mbdirflags[1]) mb.mbtype |= mbbackward;
-    }
-    assert((mb.blockclass == 1 || (mb.mbtype & (mbforward | mbbackward))) &&
-           "a non-intra B macroblock needs a prediction direction");
-
-    bool skipped = false;
-    if (mb.blockclass != 1 && mb.cbp == 0 && skipallowed && !previntra) {
-      const mbrecord& prev = sl.mbs[m - 1];
-      skipped = (mb.mbdirflags[0] != 0) == (prev.mbdirflags[0] != 0) &&
-                (mb.mbdirflags[1] != 0) == (prev.mbdirflags[1] != 0) &&
-                (mb.mbdirflags[2] != 0) == (prev.mbdirflags[2] != 0);
-      if (skipped && mb.mbdirflags[0])
-        skipped = mb.halfmv[0] == prev.halfmv[0] && mb.halfmv[1] == prev.halfmv[1];
-      if (skipped && mb.mbdirflags[1])
-        skipped = mb.halfmv[2] == prev.halfmv[2] && mb.halfmv[3] == prev.halfmv[3];
-    }
-
-    if (skipped) {
-      mb.skipflag = -1;
       mb.mbtype = 0;
-      if (st.writestats) putstatflags(s, mb, true);
-    } else {
-      putmbainc(s, counter);
-      counter = 0;
-      if (st.writestats) putstatflags(s, mb, true);
-      blockbits += putmacroblock(s, m, tableb4[mb.mbtype], dcttypebit, framemotion);
       if (mb.blockclass == 1) {
-        std::fill(std::begin(sl.pmv), std::end(sl.pmv), 0);
-        std::fill(std::begin(sl.statpmv), std::end(sl.statpmv), 0);
+        mb.mbtype = mbintra;
+        mb.mbdirflags[0] = mb.mbdirflags[1] = mb.mbdirflags[2] = 0;
       } else {
-        std::fill(std::begin(sl.dcpred), std::end(sl.dcpred), 0);
+        if (mb.cbp != 0) mb.mbtype |= mbpattern;
+        if (mb.mbdirflags[0]) mb.mbtype |= mbforward;
+        if (mb.mbdirflags[1]) mb.mbtype |= mbbackward;
       }
+      assert((mb.blockclass == 1 || (mb.mbtype & (mbforward | mbbackward))) &&
+             "a non-intra B macroblock needs a prediction direction");
+
+      bool skipped = false;
+      if (mb.blockclass != 1 && mb.cbp == 0 && skipallowed && !previntra) {
+        const mbrecord& prev = sl.mbs[m - 1];
+        skipped = (mb.mbdirflags[0] != 0) == (prev.mbdirflags[0] != 0) &&
+                  (mb.mbdirflags[1] != 0) == (prev.mbdirflags[1] != 0) &&
+                  (mb.mbdirflags[2] != 0) == (prev.mbdirflags[2] != 0);
+        if (skipped && mb.mbdirflags[0])
+          skipped = mb.halfmv[0] == prev.halfmv[0] && mb.halfmv[1] == prev.halfmv[1];
+        if (skipped && mb.mbdirflags[1])
+          skipped = mb.halfmv[2] == prev.halfmv[2] && mb.halfmv[3] == prev.halfmv[3];
+      }
+
+      if (skipped) {
+        mb.skipflag = -1;
+        mb.mbtype = 0;
+        if (st.writestats) putstatflags(ln, mb, true);
+      } else {
+        putmbainc(ln, counter);
+        counter = 0;
+        if (st.writestats) putstatflags(ln, mb, true);
+        bits += putmacroblock(ln, sl, m, tableb4[mb.mbtype], dcttypebit, framemotion);
+        if (mb.blockclass == 1) zeropredictors(ln.pmv, ln.statpmv);
+        else std::fill(std::begin(ln.dcpred), std::end(ln.dcpred), 0);
+      }
+      previntra = (mb.mbtype & mbintra) != 0;
+      counter += 1;
     }
-    previntra = (mb.mbtype & mbintra) != 0;
-    counter += 1;
-    x += 16;
-    cx += 8;
-    if (x >= st.width) {
-      x = cx = 0;
-      y += 16;
-      cy += 8;
-      newslice = true;
-    }
-  }
+    return bits;
+  });
   closepicture(s, blockbits);
 }

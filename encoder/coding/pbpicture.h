@@ -20,13 +20,13 @@
 // Codes the frame of ring entry args.curframe as a P picture into slot args.curslot, predicted
 // from slot args.fwdslot (the newest reference), at the picture quantiser qf. Clears the slot's
 // mecostflag, runs picmotionest and predictpic, then codes every macroblock: the first and the
-// last of each row are never skipped. Pass worker only.
+// last of each row are never skipped. Pass worker only (the rows run on the coding threads).
 void codepbpicture(const pictargs& args, float& qf);
 
 // Codes args.curframe as a B picture into args.curslot between args.fwdslot (the older
 // reference) and args.bwdslot (the newer one), which must differ. Clears mecostflag, runs
 // bmotionest and predictbpic; a non-intra macroblock is skipped only after a non-intra one with
-// the same directions and vectors. Pass worker only.
+// the same directions and vectors. Pass worker only (the rows run on the coding threads).
 void codebpicture(const pictargs& args, float& qf);
 
 // Residual coders of one macroblock at luma (x, y), chroma (cx, cy), macroblock m (1-based) at

@@ -27,49 +27,69 @@ bool growbuffer(bitbuffer& b, int64_t need, int32_t keep, int32_t limit) {
   return true;
 }
 
-void nomemory(picslot& sl) {
-  codingerror(" *** ERROR, not enough memory for the bits of a picture, aborting...");
-  sl.streamcursor = {};
-  sl.statcursor = {};
+// The no-memory coding error: raised, and the lane's bits thrown away.
+void lanenomemory(bitlane& ln) {
+  laneerror(ln, " *** ERROR, not enough memory for the bits of a picture, aborting...");
+  ln.streamcursor = {};
+  ln.statcursor = {};
 }
 
 }  // namespace
 
-bool startslotpicture(int s) {
-  picslot& sl = picslots[s];
-  sl.streamcursor = {};
-  sl.statcursor = {};
-  bool ok = growbuffer(sl.streambits, streambitsbytes, 0, streambitslimit) &&
-            growbuffer(sl.statbits, statbitsbytes, 0, statbitslimit);
+bool startlane(bitlane& ln, int32_t streambytes, int32_t statbytes) {
+  ln.streamcursor = {};
+  ln.statcursor = {};
+  ln.error = nullptr;
+  ln.roomstream = ln.roomstatbits = 0;
+  bool ok = growbuffer(ln.streambits, streambytes, 0, streambitslimit) &&
+            growbuffer(ln.statbits, statbytes, 0, statbitslimit);
   if (!ok) {
-    nomemory(sl);
+    lanenomemory(ln);
     return false;
   }
-  // The writer keeps everything past the cursor zero; a reused slot starts clean at byte 0.
-  std::memset(sl.streambits.data(), 0, bitspare + 1);
-  std::memset(sl.statbits.data(), 0, bitspare + 1);
+  // The writer keeps everything past the cursor zero; a reused lane starts clean at byte 0.
+  std::memset(ln.streambits.data(), 0, bitspare + 1);
+  std::memset(ln.statbits.data(), 0, bitspare + 1);
   return true;
 }
 
-bool slotroom(int s) {
-  picslot& sl = picslots[s];
-  int64_t needstream = int64_t(sl.streamcursor.bytepos) + 1 + mbstreamworst;
-  int64_t needstat = int64_t(sl.statcursor.bytepos) + 1 + mbstatworst;
-  if (sl.streambits.capacity >= needstream && sl.statbits.capacity >= needstat) return true;
-  bool ok = growbuffer(sl.streambits, needstream, sl.streamcursor.bytepos + 1, streambitslimit) &&
-            growbuffer(sl.statbits, needstat, sl.statcursor.bytepos + 1, statbitslimit);
+bool startslotpicture(int s) { return startlane(picslots[s], streambitsbytes, statbitsbytes); }
+
+bool laneroom(bitlane& ln) {
+  ln.roomstream = std::max(ln.roomstream, int64_t(ln.streamcursor.bytepos) + 1 + mbstreamworst);
+  ln.roomstatbits = std::max(ln.roomstatbits, bitposition(ln.statcursor));
+  return laneextra(ln, mbstreamworst, mbstatworst);
+}
+
+bool laneextra(bitlane& ln, int64_t streambytes, int64_t statbytes) {
+  return lanegrow(ln, int64_t(ln.streamcursor.bytepos) + 1 + streambytes,
+                  int64_t(ln.statcursor.bytepos) + 1 + statbytes);
+}
+
+bool lanegrow(bitlane& ln, int64_t needstream, int64_t needstat) {
+  if (ln.streambits.capacity >= needstream && ln.statbits.capacity >= needstat) return true;
+  bool ok = growbuffer(ln.streambits, needstream, ln.streamcursor.bytepos + 1, streambitslimit) &&
+            growbuffer(ln.statbits, needstat, ln.statcursor.bytepos + 1, statbitslimit);
   if (!ok) {
-    nomemory(sl);
+    lanenomemory(ln);
     return false;
   }
   return true;
 }
 
-void slotslicestart(int s) {
-  picslot& sl = picslots[s];
-  std::fill(std::begin(sl.dcpred), std::end(sl.dcpred), 0);
-  if (sl.pictype == 2 || sl.pictype == 3) {
-    std::fill(std::begin(sl.pmv), std::end(sl.pmv), 0);
-    std::fill(std::begin(sl.statpmv), std::end(sl.statpmv), 0);
+bool slotroom(int s) { return laneroom(picslots[s]); }
+
+void laneerror(bitlane& ln, const char* text) {
+  if (!ln.deferserrors) codingerror(text);
+  else if (!ln.error) ln.error = text;
+}
+
+void laneslicestart(bitlane& ln, int pictype) {
+  std::fill(std::begin(ln.dcpred), std::end(ln.dcpred), 0);
+  if (pictype == 2 || pictype == 3) {
+    std::fill(std::begin(ln.pmv), std::end(ln.pmv), 0);
+    std::fill(std::begin(ln.statpmv), std::end(ln.statpmv), 0);
   }
 }
+
+void slotslicestart(int s) { laneslicestart(picslots[s], picslots[s].pictype); }

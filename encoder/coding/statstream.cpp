@@ -81,7 +81,7 @@ bool damaged() { return readfailed(); }
 
 // After a read that may have passed the first record: the second record moves down and the
 // next one is read behind it.
-void refill() {
+inline void refill() {
   if (dbsreader.consumed <= halfbits) return;
   std::memcpy(dbsreader.buffer, dbsreader.buffer + dbsrecordbytes, dbsrecordbytes);
   if (!unitreadrecord(unitstats, dbsreader.recno, dbsreader.buffer + dbsrecordbytes, dbsrecordbytes)) {
@@ -93,10 +93,29 @@ void refill() {
   dbsreader.cursor.bytepos -= dbsrecordbytes;
 }
 
+// The n bits (1..32) at the read position, from one 8-byte big-endian load: the cursor never
+// stands more than a few bytes past the first record (refill moves the records down first), so
+// the load stays inside the buffer.
+inline uint32_t peekbits(int n) {
+  uint64_t w;
+  std::memcpy(&w, dbsreader.buffer + dbsreader.cursor.bytepos, sizeof w);
+  w = __builtin_bswap64(w) << dbsreader.cursor.usedbits;
+  return uint32_t(w >> (64 - n));
+}
+
+// Moves the read position on by n bits (0..32).
+inline void passbits(int n) {
+  const int a = n + dbsreader.cursor.usedbits;
+  dbsreader.cursor.bytepos += a >> 3;
+  dbsreader.cursor.usedbits = a & 7;
+  dbsreader.consumed += n;
+  refill();
+}
+
 // The next n bits (1..32) without consuming them; 0 after a failure.
 uint32_t dbsshowbits(int n) {
-  if (dbsreader.failed) return 0;
-  return showbits(n, dbsreader.buffer, dbsreader.cursor.usedbits, dbsreader.cursor.bytepos);
+  if (dbsreader.failed || n < 1) return 0;
+  return peekbits(std::min(n, 32));
 }
 
 void dbsalign() { dbsskipbits((8 - dbsreader.cursor.usedbits) & 7); }
@@ -347,18 +366,15 @@ bool dbsfailed() { return dbsreader.failed; }
 uint32_t dbsgetbits(int n) {
   if (dbsreader.failed || n < 1) return 0;
   n = std::min(n, 32);
-  uint32_t v = getbits(n, dbsreader.buffer, dbsreader.cursor);
-  dbsreader.consumed += n;
-  refill();
+  const uint32_t v = peekbits(n);
+  passbits(n);
   return v;
 }
 
 void dbsskipbits(int n) {
   while (n > 0 && !dbsreader.failed) {
-    int step = std::min(n, 32);
-    skipbits(step, dbsreader.cursor);
-    dbsreader.consumed += step;
-    refill();
+    const int step = std::min(n, 32);
+    passbits(step);
     n -= step;
   }
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 int32_t dctlevel = 0;
-alignas(16) int16_t dctscratch[2][64];
+alignas(16) thread_local int16_t dctscratch[2][64];
 
 void setdctmode(int32_t level) { dctlevel = level; }
 

@@ -16,7 +16,7 @@
 // intrablockmmx / interblockmmx are the 8-byte forms. The picture coders choose between the
 // two by simdlevel (1 the 8-byte forms, 2 and above the 16-byte forms).
 //
-// Not re-entrant: all forms share dctscratch; only the pass worker thread calls them.
+// Every form works through dctscratch, of which each coding thread has its own.
 #pragma once
 
 #include <cstddef>
@@ -111,8 +111,8 @@ extern int32_t dctlevel;
 
 // Scratch of every call: block 0 holds the centred input, then the coefficients; block 1 the
 // forward intermediate, then the dequantised coefficients, then the reconstructed residual.
-// Nothing survives from one call to the next.
-extern int16_t dctscratch[2][64];
+// Nothing survives from one call to the next. One per coding thread.
+extern thread_local int16_t dctscratch[2][64];
 
 // Stores level into dctlevel; called once at start-up before any pass thread starts.
 void setdctmode(int32_t level);

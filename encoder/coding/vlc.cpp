@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "encoder/coding/bitio.h"
-#include "encoder/coding/codingerror.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/scantables.h"
 #include "encoder/coding/vlctables.h"
@@ -71,24 +70,23 @@ inline vlccode intraeob(const picslot& sl) {
   return sl.intravlc == 1 ? b15endofblock : b14endofblock;
 }
 
-// DC difference of block b against its predictor, which then takes the block's DC level.
-int dcdiff(picslot& sl, const int16_t levels[64], int b) {
+// DC difference of block b against the lane's predictor, which then takes the block's DC level.
+int dcdiff(bitlane& ln, const int16_t levels[64], int b) {
   int comp = b <= 4 ? 0 : b - 4;
-  int d = levels[0] - sl.dcpred[comp];
-  sl.dcpred[comp] = levels[0];
+  int d = levels[0] - ln.dcpred[comp];
+  ln.dcpred[comp] = levels[0];
   return std::clamp(d, -2047, 2047);
 }
 
-int intrablock(int s, const int16_t levels[64], int b, bool write) {
-  picslot& sl = picslots[s];
-  int d = dcdiff(sl, levels, b);
+int intrablock(bitlane& ln, const picslot& sl, const int16_t levels[64], int b, bool write) {
+  int d = dcdiff(ln, levels, b);
   int size = bitlength(d);
   vlccode dc = b <= 4 ? tableb12[size] : tableb13[size];
   int16_t scanned[64];
   toscan(levels, scanned);
   vlccode eob = intraeob(sl);
-  uint8_t* buf = write ? sl.streambits.data() : nullptr;
-  bitcursor* cur = &sl.streamcursor;
+  uint8_t* buf = write ? ln.streambits.data() : nullptr;
+  bitcursor* cur = &ln.streamcursor;
   if (write) {
     putbits(dc.code, dc.length, buf, *cur);  // dct_dc_size
     if (size != 0) putbits(uint32_t(d < 0 ? d + pow2(size) - 1 : d), size, buf, *cur);  // dct_dc_differential
@@ -98,20 +96,19 @@ int intrablock(int s, const int16_t levels[64], int b, bool write) {
   return bits + eob.length;
 }
 
-int interblock(int s, const int16_t levels[64], bool write) {
-  picslot& sl = picslots[s];
+int interblock(bitlane& ln, const int16_t levels[64], bool write) {
   int16_t scanned[64];
   toscan(levels, scanned);
-  uint8_t* buf = write ? sl.streambits.data() : nullptr;
-  int bits = putac(scanned, 0, tableb14, true, buf, &sl.streamcursor);
-  if (write) putbits(b14endofblock.code, b14endofblock.length, buf, sl.streamcursor);  // end_of_block
+  uint8_t* buf = write ? ln.streambits.data() : nullptr;
+  int bits = putac(scanned, 0, tableb14, true, buf, &ln.streamcursor);
+  if (write) putbits(b14endofblock.code, b14endofblock.length, buf, ln.streamcursor);  // end_of_block
   return bits + b14endofblock.length;
 }
 
 // One motion vector component difference: motion_code (Table B.10), its sign and the residual.
-void putmv(uint8_t* buf, bitcursor& cur, int fcode, int v, const char* errtext) {
+void putmv(bitlane& ln, uint8_t* buf, bitcursor& cur, int fcode, int v, const char* errtext) {
   if (fcode < 1 || fcode > 9) {
-    codingerror(errtext);
+    laneerror(ln, errtext);
     fcode = std::clamp(fcode, 1, 9);
   }
   int rsize = fcode - 1;
@@ -120,7 +117,7 @@ void putmv(uint8_t* buf, bitcursor& cur, int fcode, int v, const char* errtext) 
   if (v > hi) v -= 32 * f;
   else if (v < lo) v += 32 * f;
   if (v < lo || v > hi) {
-    codingerror(errtext);
+    laneerror(ln, errtext);
     v = std::clamp(v, lo, hi);
   }
   int t = f - 1 + std::abs(v);
@@ -138,11 +135,24 @@ const char putmv2text[] = "*** INTERNAL ERROR ***  | routine putmv2 - invalid mo
 
 }  // namespace
 
-void putintrablk(int s, const int16_t levels[64], int b) { intrablock(s, levels, b, true); }
-void putinterblk(int s, const int16_t levels[64]) { interblock(s, levels, true); }
-int bitsintrablk(int s, const int16_t levels[64], int b) { return intrablock(s, levels, b, false); }
-int bitsinterblk(int s, const int16_t levels[64]) { return interblock(s, levels, false); }
-int bitsinterblk2(int s, const int16_t levels[64]) { return interblock(s, levels, false); }
+void putintrablk(bitlane& ln, const picslot& sl, const int16_t levels[64], int b) {
+  intrablock(ln, sl, levels, b, true);
+}
+void putinterblk(bitlane& ln, const int16_t levels[64]) { interblock(ln, levels, true); }
+int bitsintrablk(bitlane& ln, const picslot& sl, const int16_t levels[64], int b) {
+  return intrablock(ln, sl, levels, b, false);
+}
+
+void putintrablk(int s, const int16_t levels[64], int b) {
+  putintrablk(picslots[s], picslots[s], levels, b);
+}
+void putinterblk(int s, const int16_t levels[64]) { putinterblk(picslots[s], levels); }
+int bitsintrablk(int s, const int16_t levels[64], int b) {
+  return bitsintrablk(picslots[s], picslots[s], levels, b);
+}
+int bitsinterblk(bitlane& ln, const int16_t levels[64]) { return interblock(ln, levels, false); }
+int bitsinterblk(int s, const int16_t levels[64]) { return interblock(picslots[s], levels, false); }
+int bitsinterblk2(int s, const int16_t levels[64]) { return interblock(picslots[s], levels, false); }
 
 int bitsintraac(int s, const int16_t levels[64]) {
   const picslot& sl = picslots[s];
@@ -151,43 +161,49 @@ int bitsintraac(int s, const int16_t levels[64]) {
   return 4 + putac(scanned, 1, intratable(sl), false, nullptr, nullptr) + intraeob(sl).length;
 }
 
-void putmbainc(int s, int n) {
-  slotroom(s);
-  picslot& sl = picslots[s];
-  uint8_t* buf = sl.streambits.data();
+void putmbainc(bitlane& ln, int n) {
+  laneroom(ln);
+  uint8_t* buf = ln.streambits.data();
   if (n < 1) n = 1;
   while (n > 33) {
-    putbits(macroblockescape.code, macroblockescape.length, buf, sl.streamcursor);  // macroblock_escape
+    putbits(macroblockescape.code, macroblockescape.length, buf, ln.streamcursor);  // macroblock_escape
     n -= 33;
   }
-  putbits(tableb1[n].code, tableb1[n].length, buf, sl.streamcursor);  // macroblock_address_increment
+  putbits(tableb1[n].code, tableb1[n].length, buf, ln.streamcursor);  // macroblock_address_increment
 }
+
+void putmbainc(int s, int n) { putmbainc(picslots[s], n); }
 
 void putmv1(int s, int fcode, int v) {
   picslot& sl = picslots[s];
-  putmv(sl.streambits.data(), sl.streamcursor, fcode, v, putmv1text);
+  putmv(sl, sl.streambits.data(), sl.streamcursor, fcode, v, putmv1text);
 }
 
 void putmv2(int s, int fcode, int v) {
   picslot& sl = picslots[s];
-  putmv(sl.statbits.data(), sl.statcursor, fcode, v, putmv2text);
+  putmv(sl, sl.statbits.data(), sl.statcursor, fcode, v, putmv2text);
 }
 
-void putmvs(int s, int m) {
-  picslot& sl = picslots[s];
+void putmvs(bitlane& ln, const picslot& sl, int m) {
   const mbrecord& mb = sl.mbs[m];
   // Direction d (0 forward, 1 backward): components 2d (horizontal) and 2d + 1 (vertical).
   for (int d = 0; d < 2; ++d) {
     if (!mb.mbdirflags[d]) continue;
-    for (int c = 2 * d; c < 2 * d + 2; ++c) putmv1(s, sl.fcodes[c], mb.halfmv[c] - sl.pmv[c]);
-    sl.pmv[2 * d] = mb.halfmv[2 * d];
-    sl.pmv[2 * d + 1] = mb.halfmv[2 * d + 1];
+    for (int c = 2 * d; c < 2 * d + 2; ++c)
+      putmv(ln, ln.streambits.data(), ln.streamcursor, sl.fcodes[c], mb.halfmv[c] - ln.pmv[c],
+            putmv1text);
+    ln.pmv[2 * d] = mb.halfmv[2 * d];
+    ln.pmv[2 * d + 1] = mb.halfmv[2 * d + 1];
   }
   if (!settings.writestats) return;
   for (int d = 0; d < 2; ++d) {
     if (!mb.mbdirflags[d]) continue;
-    for (int c = 2 * d; c < 2 * d + 2; ++c) putmv2(s, sl.fcodes[4 + c], mb.statmv[c] - sl.statpmv[c]);
-    sl.statpmv[2 * d] = mb.statmv[2 * d];
-    sl.statpmv[2 * d + 1] = mb.statmv[2 * d + 1];
+    for (int c = 2 * d; c < 2 * d + 2; ++c)
+      putmv(ln, ln.statbits.data(), ln.statcursor, sl.fcodes[4 + c],
+            mb.statmv[c] - ln.statpmv[c], putmv2text);
+    ln.statpmv[2 * d] = mb.statmv[2 * d];
+    ln.statpmv[2 * d + 1] = mb.statmv[2 * d + 1];
   }
 }
+
+void putmvs(int s, int m) { putmvs(picslots[s], picslots[s], m); }

@@ -6,9 +6,16 @@
 // quantiser's range); a DC difference outside -2047..2047 or an escaped level outside it is
 // clamped so that no undefined code is ever written. Every writer goes to the slot's
 // streambits at its streamcursor; putmv2 to its statbits at its statcursor.
+//
+// Each writer also comes in a form that writes into a lane (a row of a picture coded apart,
+// picslot.h) and takes the picture's own fields (intravlc, f_codes, macroblock records) from
+// its slot; the slot forms write into the slot itself.
 #pragma once
 
 #include <cstdint>
+
+struct bitlane;
+struct picslot;
 
 // Intra block b (1..4 luma, 5 Cb, 6 Cr): DC difference against the component's predictor
 // (Table B.12/B.13 size, then the size bits, negative values as ones' complement), then the AC
@@ -38,3 +45,11 @@ void putmvs(int s, int m);
 void putmv1(int s, int fcode, int v);
 // The same into the statistics bits ("... routine putmv2 ...").
 void putmv2(int s, int fcode, int v);
+
+// The lane forms.
+void putintrablk(bitlane& ln, const picslot& sl, const int16_t levels[64], int b);
+void putinterblk(bitlane& ln, const int16_t levels[64]);
+int bitsintrablk(bitlane& ln, const picslot& sl, const int16_t levels[64], int b);
+int bitsinterblk(bitlane& ln, const int16_t levels[64]);
+void putmbainc(bitlane& ln, int n);
+void putmvs(bitlane& ln, const picslot& sl, int m);

@@ -1,7 +1,9 @@
 #include "encoder/control/framestore.h"
 
 #include "encoder/coding/headers.h"
+#include "platform/pool.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -11,6 +13,8 @@ int16_t* wordbase = nullptr;
 bool framesallocated = false;
 planeoffsets reconplanes[maxslotcount + 1];
 ringentry framering[maxringsize + 1];
+int aheadcount = 0;
+planeoffsets aheadplanes[maxaheadcount + 1];
 planeoffsets predplanes;
 planeoffsets residplanes[2];
 std::size_t scratchoffsets[scratchblockcount];
@@ -55,7 +59,8 @@ int allocframes() {
     return 269;
   const std::size_t f = std::size_t(st.lumasize) + 2 * std::size_t(st.chromasize);
   const std::size_t pictures = std::size_t(st.slotcount + st.ringsize + 1);
-  bytearray = allocate(pictures * f + storeextrabytes);
+  const int ahead = poolthreads() > 1 ? std::clamp((st.ringsize - 3) / 2, 1, maxgoplength) + 1 : 0;
+  bytearray = allocate((pictures + std::size_t(ahead)) * f + storeextrabytes);
   if (!bytearray) return 269;
   wordarray = allocate((2 * f + storeextrawords) * sizeof(int16_t));
   if (!wordarray) return 269;
@@ -72,6 +77,10 @@ int allocframes() {
   at += f;
   for (int i = 0; i < scratchblockcount; ++i, at += scratchblockbytes) scratchoffsets[i] = at;
   assemblyoffset = at;
+  at += assemblybytes;
+  aheadcount = ahead;
+  for (int k = 0; k <= maxaheadcount; ++k) aheadplanes[k] = {};
+  for (int k = 1; k <= ahead; ++k, at += f) aheadplanes[k] = picture(at);
 
   residplanes[0] = picture(0);
   residplanes[1] = picture(f);
@@ -79,11 +88,13 @@ int allocframes() {
 
   // Lines below the source picture that the fetch never writes.
   if (st.displayheight < st.height) {
-    for (int e = 1; e <= st.ringsize; ++e) {
-      std::memset(ringplane(e, 0), st.fillbytes[0], std::size_t(st.lumasize));
-      std::memset(ringplane(e, 1), st.fillbytes[1], std::size_t(st.chromasize));
-      std::memset(ringplane(e, 2), st.fillbytes[2], std::size_t(st.chromasize));
-    }
+    auto fill = [&](const planeoffsets& p) {
+      std::memset(framebase + p.y, st.fillbytes[0], std::size_t(st.lumasize));
+      std::memset(framebase + p.u, st.fillbytes[1], std::size_t(st.chromasize));
+      std::memset(framebase + p.v, st.fillbytes[2], std::size_t(st.chromasize));
+    };
+    for (int e = 1; e <= st.ringsize; ++e) fill(framering[e].planes);
+    for (int k = 1; k <= ahead; ++k) fill(aheadplanes[k]);
   }
   return 0;
 }
@@ -95,6 +106,7 @@ void freeframes() {
   framebase = nullptr;
   wordbase = nullptr;
   framesallocated = false;
+  aheadcount = 0;
 }
 
 bool padcodedheight() {

@@ -6,13 +6,17 @@
 //   the source planes of frame-ring entries 1..ringsize (Y, U, V each, entry after entry),
 //   one more picture, the prediction planes (predplanes: Y, U, V),
 //   32 scratch blocks of 256 bytes,
-//   the 33,554,432-byte assembly area of the stream writer.
+//   the 33,554,432-byte assembly area of the stream writer,
+//   with more than one coding thread, the read-ahead pictures 1..aheadcount of the frame reader
+//   (a GOP's worth and one), which trade places with ring entries as frames arrive: a ring
+//   entry's planes lie wherever its current picture lies (framering.h).
 // The word array (signed 16-bit) holds two Y, U, V residual plane triples and 32 scratch blocks
 // of 256 elements. One picture is F = lumasize + 2 x chromasize bytes; both sizes are multiples
 // of 64, so every plane starts on a 16-byte boundary. Luma planes have pitch width, chroma
 // planes chromawidth, and height (coded) lines.
 //
-// Only the pass worker thread touches the planes while a pass runs.
+// The pass worker thread (and its coding threads and frame reader) touch the planes while a pass
+// runs.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +26,7 @@
 
 constexpr int maxslotcount = maxgoplength + 1;        // 37: slots 1..37
 constexpr int maxringsize = 2 * maxgoplength + 3;     // 75: ring entries 1..75
+constexpr int maxaheadcount = maxgoplength + 1;       // 37: read-ahead pictures 1..37
 constexpr int maxrowactivity = 80;                    // row figures per ring entry (72 used)
 constexpr int scratchblockcount = 32;
 constexpr std::size_t assemblybytes = 33554432;       // 32 MB
@@ -54,6 +59,8 @@ extern bool framesallocated;  // allocframes succeeded and freeframes has not ru
 
 extern planeoffsets reconplanes[maxslotcount + 1];  // by slot number 1..slotcount
 extern ringentry framering[maxringsize + 1];         // entries 1..ringsize
+extern int aheadcount;                               // read-ahead pictures (0: none)
+extern planeoffsets aheadplanes[maxaheadcount + 1];  // by number 1..aheadcount
 extern planeoffsets predplanes;
 extern planeoffsets residplanes[2];                  // word offsets
 extern std::size_t scratchoffsets[scratchblockcount];      // byte offsets, 256 bytes each
@@ -65,11 +72,13 @@ extern std::size_t assemblyoffset;                   // byte offset of the assem
 extern std::size_t framestorelimit;
 
 // The frame store for the sizes in settings (width, height, displayheight, lumasize,
-// chromasize, slotcount 1..37, ringsize 1..75, fillbytes). A store from an earlier call is
+// chromasize, slotcount 1..37, ringsize 1..75, fillbytes), with (ringsize - 3) / 2 + 1
+// read-ahead pictures when more than one coding thread codes (platform/pool.h). A store from an earlier call is
 // freed first. Lays out every offset above and, when the coded picture has more lines than the
 // source delivers (displayheight below height, as 1080 coded as 1088), fills every ring
-// entry's Y plane with fillbytes[0] and its U and V planes with fillbytes[1] and [2] (black by
-// default), so the lines the source never writes are black; the rest of the store is zero.
+// entry's Y plane (and every read-ahead picture's) with fillbytes[0] and its U and V planes with
+// fillbytes[1] and [2] (black by default), so the lines the source never writes are black; the
+// rest of the store is zero.
 // 0 on success; 269 when an allocation fails or the sizes are outside the tables (an array
 // that was allocated stays until freeframes).
 int allocframes();

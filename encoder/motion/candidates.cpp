@@ -6,9 +6,9 @@
 #include "encoder/control/settings.h"
 #include "encoder/motion/search.h"
 
-mvcands pcands;
-mvcands fcands;
-mvcands bcands;
+thread_local mvcands pcands;
+thread_local mvcands fcands;
+thread_local mvcands bcands;
 
 namespace {
 

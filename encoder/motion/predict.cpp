@@ -1,5 +1,6 @@
 // Motion-compensated prediction of whole P and B pictures: every macroblock's prediction into
-// the prediction planes, then the residual planes in one sweep per plane.
+// the prediction planes, then the residual planes in one sweep per row of macroblocks. Rows
+// touch only their own lines, so they run side by side on the coding threads.
 #include <cassert>
 #include <cstddef>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "encoder/control/settings.h"
 #include "encoder/motion/kernels.h"
 #include "encoder/motion/motionest.h"
+#include "platform/pool.h"
 
 namespace {
 
@@ -63,15 +65,18 @@ void zeromb(const pictargs& a, int x, int y) {
   }
 }
 
-// Residual of one plane, w x h samples, rows packed in res. With the pitch equal to the width
-// the plane is one sweep; otherwise row by row, the last w mod 16 samples of a row in plain code.
-void residual(const uint8_t* src, const uint8_t* pred, int pitch, int16_t* res, int w, int h) {
+// Residual of lines r0..r1-1 of one plane w samples wide, rows packed in res. With the pitch
+// equal to the width the lines are one sweep; otherwise line by line, the last w mod 16 samples
+// of a line in plain code.
+void residual(const uint8_t* src, const uint8_t* pred, int pitch, int16_t* res, int w, int r0,
+              int r1) {
   if (pitch == w) {
-    diffblock(src, pred, res, w * h);
+    const ptrdiff_t at = r0 * static_cast<ptrdiff_t>(w);
+    diffblock(src + at, pred + at, res + at, w * (r1 - r0));
     return;
   }
   const int body = w & ~15;
-  for (int r = 0; r < h; ++r) {
+  for (int r = r0; r < r1; ++r) {
     const uint8_t* s = src + r * static_cast<ptrdiff_t>(pitch);
     const uint8_t* p = pred + r * static_cast<ptrdiff_t>(pitch);
     int16_t* e = res + r * static_cast<ptrdiff_t>(w);
@@ -80,63 +85,69 @@ void residual(const uint8_t* src, const uint8_t* pred, int pitch, int16_t* res, 
   }
 }
 
-void residuals(const pictargs& a) {
-  residual(a.cury, a.predy, a.ypitch, a.resy, settings.width, settings.height);
-  residual(a.curu, a.predu, a.cpitch, a.resu, settings.chromawidth, settings.chromaheight);
-  residual(a.curv, a.predv, a.cpitch, a.resv, settings.chromawidth, settings.chromaheight);
-}
-
-template <typename F>
-void eachmb(F&& f) {
-  int x = 0, y = 0;
-  for (int i = 1; i <= settings.mbcount; ++i) {
-    f(i, x, y);
-    x += 16;
-    if (x >= settings.width) {
-      x = 0;
-      y += 16;
-    }
-  }
-}
-
 }  // namespace
 
-void predictpic(const pictargs& args) {
-  const picslot& slot = picslots[args.curslot];
-  const refplanes fwd{args.fwdy, args.fwdu, args.fwdv};
-  eachmb([&](int i, int x, int y) { predictmb(args, fwd, slot.mbs[i].halfmv, x, y); });
-  residuals(args);
+void predictrowresidual(const pictargs& a, int k) {
+  residual(a.cury, a.predy, a.ypitch, a.resy, settings.width, 16 * k, 16 * k + 16);
+  residual(a.curu, a.predu, a.cpitch, a.resu, settings.chromawidth, 8 * k, 8 * k + 8);
+  residual(a.curv, a.predv, a.cpitch, a.resv, settings.chromawidth, 8 * k, 8 * k + 8);
 }
 
-void predictbpic(const pictargs& args) {
-  assert(args.fwdslot != args.bwdslot && "a B picture needs two different references");
-  const picslot& slot = picslots[args.curslot];
-  const refplanes fwd{args.fwdy, args.fwdu, args.fwdv};
-  const refplanes bwd{args.bwdy, args.bwdu, args.bwdv};
-  uint8_t* fy = args.predscratch;
+void predictpmb(const pictargs& a, int i, int x, int y) {
+  const refplanes fwd{a.fwdy, a.fwdu, a.fwdv};
+  predictmb(a, fwd, picslots[a.curslot].mbs[i].halfmv, x, y);
+}
+
+void predictbmb(const pictargs& a, int i, int x, int y) {
+  const refplanes fwd{a.fwdy, a.fwdu, a.fwdv};
+  const refplanes bwd{a.bwdy, a.bwdu, a.bwdv};
+  uint8_t* fy = a.predscratch;
   uint8_t* by = fy + 256;
   uint8_t* fu = by + 256;
   uint8_t* fv = fu + 64;
   uint8_t* bu = fv + 64;
   uint8_t* bv = bu + 64;
-  eachmb([&](int i, int x, int y) {
-    const mbrecord& mb = slot.mbs[i];
-    if (mb.mbdirflags[2]) {
-      predictblocks(args, fwd, mb.halfmv, x, y, fy, fu, fv);
-      predictblocks(args, bwd, mb.halfmv + 2, x, y, by, bu, bv);
-      avg16(fy, by, args.ypitch, args.predy, x, y);
-      avg8(fu, bu, args.cpitch, args.predu, x / 2, y / 2);
-      avg8(fv, bv, args.cpitch, args.predv, x / 2, y / 2);
-    } else if (mb.mbdirflags[0]) {
-      predictmb(args, fwd, mb.halfmv, x, y);
-    } else if (mb.mbdirflags[1]) {
-      predictmb(args, bwd, mb.halfmv + 2, x, y);
-    } else {
-      // Only a macroblock coded intra has no direction.
-      assert((mb.blockclass == 1 || mb.intraflag != 0) &&
-             "a B macroblock without a direction must be intra");
-      zeromb(args, x, y);
-    }
+  const mbrecord& mb = picslots[a.curslot].mbs[i];
+  if (mb.mbdirflags[2]) {
+    predictblocks(a, fwd, mb.halfmv, x, y, fy, fu, fv);
+    predictblocks(a, bwd, mb.halfmv + 2, x, y, by, bu, bv);
+    avg16(fy, by, a.ypitch, a.predy, x, y);
+    avg8(fu, bu, a.cpitch, a.predu, x / 2, y / 2);
+    avg8(fv, bv, a.cpitch, a.predv, x / 2, y / 2);
+  } else if (mb.mbdirflags[0]) {
+    predictmb(a, fwd, mb.halfmv, x, y);
+  } else if (mb.mbdirflags[1]) {
+    predictmb(a, bwd, mb.halfmv + 2, x, y);
+  } else {
+    // Only a macroblock coded intra has no direction.
+    assert((mb.blockclass == 1 || mb.intraflag != 0) &&
+           "a B macroblock without a direction must be intra");
+    zeromb(a, x, y);
+  }
+}
+
+namespace {
+
+// Predicts every macroblock row on the coding threads, mb(a, i, x, y) for each macroblock of
+// the row, then forms the row's residual.
+template <typename F>
+void eachrow(const pictargs& args, F&& mb) {
+  poolrun(settings.mbrows, [&](int k) {
+    const pictargs a = threadargs(args);
+    const int y = 16 * k;
+    int i = k * settings.mbcols + 1;
+    for (int x = 0; x < settings.width; x += 16, ++i) mb(a, i, x, y);
+    predictrowresidual(a, k);
   });
-  residuals(args);
+}
+
+}  // namespace
+
+void predictpic(const pictargs& args) {
+  eachrow(args, predictpmb);
+}
+
+void predictbpic(const pictargs& args) {
+  assert(args.fwdslot != args.bwdslot && "a B picture needs two different references");
+  eachrow(args, predictbmb);
 }

@@ -10,14 +10,14 @@
 const int16_t hpeldelta[10][2] = {{0, 0}, {-1, -1}, {0, -1}, {1, -1}, {-1, 0},
                                   {1, 0}, {-1, 1},  {0, 1},  {1, 1},  {0, 0}};
 
-int32_t gridfwd[9];
-int32_t gridbwd[9];
+thread_local int32_t gridfwd[9];
+thread_local int32_t gridbwd[9];
 
 namespace {
-// Candidate blocks of the grid-with-blocks kernel, one store per direction: block 0 the
-// centre, block k (1-8) the candidate of grid entry k - 1.
-alignas(16) uint8_t blocksfwd[9 * 256];
-alignas(16) uint8_t blocksbwd[9 * 256];
+// Candidate blocks of the grid-with-blocks kernel, one store per direction and coding thread:
+// block 0 the centre, block k (1-8) the candidate of grid entry k - 1.
+alignas(16) thread_local uint8_t blocksfwd[9 * 256];
+alignas(16) thread_local uint8_t blocksbwd[9 * 256];
 
 inline const uint8_t* blockof(const uint8_t* store, int k) {
   return store + 256 * (k == 9 ? 0 : k);

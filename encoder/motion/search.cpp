@@ -15,7 +15,7 @@ int32_t mecostsad(const uint8_t* ref, int px, int py, int pitch, const uint8_t* 
 }
 
 mecostfunc mecost = mecostsad;
-int32_t candcost[8];
+thread_local int32_t candcost[8];
 
 namespace {
 

@@ -4,7 +4,8 @@
 // Positions are absolute pixel coordinates of a 16x16 block's top-left pixel in the reference
 // picture; a position (px, py) lies inside the picture when 0 <= px <= searchxmax and
 // 0 <= py <= searchymax. Vectors are displacements from the macroblock's own position.
-// Everything here runs on the pass worker thread only; the lists and tables are shared scratch.
+// The lists and tables below are scratch of the coding thread that searches (one set per
+// thread).
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,9 @@ struct mvcands {
   int32_t y[8];
   int32_t valid[8];  // 1 searchable, 0 not (the search tests for exactly 1)
 };
-extern mvcands pcands;  // the P list
-extern mvcands fcands;  // the forward B list
-extern mvcands bcands;  // the backward B list
+extern thread_local mvcands pcands;  // the P list
+extern thread_local mvcands fcands;  // the forward B list
+extern thread_local mvcands bcands;  // the backward B list
 
 // Fills list for P macroblock i (1-based, raster order) at (x, y) of slot curslot, whose
 // forward reference is fwdslot: neighbours' forward fullmv of curslot, fwdslot's co-located
@@ -62,7 +63,7 @@ int32_t mesearch1(const uint8_t* ref, int pitch, const uint8_t* block, int i, co
 int32_t mesearch2(const uint8_t* ref, int pitch, const uint8_t* block, int i, const mvcands& c,
                   int& bx, int& by, int32_t t0, int32_t t1, int32_t t7);
 // The candidate table of the last search (nocost where not evaluated).
-extern int32_t candcost[8];
+extern thread_local int32_t candcost[8];
 
 // ---- half-pel refinement and f_code ----
 
@@ -89,8 +90,8 @@ void mehalfpel1(const pictargs& args, int x, int y, int i);
 // Refines both vectors of B macroblock i and sets its three direction flags.
 void mehalfpel2(const pictargs& args, int x, int y, int i);
 // The grids of the last refinement: P and forward B, backward B (nine costs each).
-extern int32_t gridfwd[9];
-extern int32_t gridbwd[9];
+extern thread_local int32_t gridfwd[9];
+extern thread_local int32_t gridbwd[9];
 
 // Keeps a half-pel vector of the macroblock at (x, y) where its luma prediction (with the
 // extra row and column of half positions) reads inside the picture: -2x <= vx <= 2(xmax - x),

@@ -17,6 +17,7 @@
 #include "encoder/passes/passhooks.h"
 #include "encoder/passes/progress.h"
 #include "encoder/passes/vbvcheck.h"
+#include "platform/clock.h"
 
 bool cqmbrloop() {
   settingsrec& st = settings;
@@ -25,7 +26,7 @@ bool cqmbrloop() {
   runbits = 0;
   int nb = st.bframes;
   showpassstart();
-  double t0 = cputime(), last = t0;
+  double t0 = workseconds(), last = t0;
   initpass();
   vbvstart();
   int firstofgop = st.firstframe;

@@ -8,7 +8,11 @@
 // fills refill what the coder has released. The GOP loops find display position d (0-based)
 // of the current GOP in entry offset + d + 1, wrapping from ringsize to 1.
 //
-// Only the pass worker thread runs this; the counters and tables are plain static data.
+// The pass worker thread runs this; the counters and tables are plain static data. With more
+// than one coding thread a frame reader of the pass asks the source for the frames ahead of
+// the fill, while the GOP before is coded, and the fill masks and measures its frames on the
+// coding threads; what the ring holds, and everything the fill reports, is what one thread
+// gives.
 #pragma once
 
 #include <atomic>
@@ -56,10 +60,18 @@ extern int32_t framelumasum[maxframes];
 // bridge's: 0, or non-zero when the frame could not be delivered (then nothing was written).
 using framesourcefn = std::function<int(int frame, uint8_t* y, uint8_t* u, uint8_t* v)>;
 extern framesourcefn ringsource;
+// Tests: frames from ringsource are read ahead too (by default the seam is asked on the pass
+// thread, frame by frame, as the fill needs them).
+extern bool ringsourceahead;
+
+// Ends the frame reader of the pass (nothing without one): asked to stop and joined. The pass
+// ends its reader when the worker ends and at the next initpass; code that runs a pass outside
+// a worker ends it before what the reader reads from goes away.
+void endreadahead();
 
 // Resets ringcounters for a pass (last frame, next frame and next frame to code from the
 // settings' range, producer 1, consumer ringsize, frames left framecount, closed) and the
-// scene analysis. firstfetch is left alone.
+// scene analysis, and ends the frame reader of the pass before. firstfetch is left alone.
 void initpass();
 
 // First (or only) pass: fills the ring and measures the new frames, then runs the scene

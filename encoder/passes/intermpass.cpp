@@ -6,6 +6,7 @@
 
 #include "common/fmtfield.h"
 #include "common/texttime.h"
+#include "platform/clock.h"
 #include "dialogs/dialogs.h"
 #include "encoder/control/control.h"
 #include "encoder/passes/framering.h"
@@ -209,7 +210,7 @@ bool intermpass() {
     dlgputtext(*maindialog, idgroup, " encoding statistics intermediate pass");
   }
   showbar(0);
-  const double start = cputime();
+  const double start = workseconds();
   if (st.logfileon)
     loglines(boxlines("--------------------------------", "| encoding - intermediate pass |"));
 
@@ -253,7 +254,7 @@ bool intermpass() {
     gopqbase[i] = bpptoq(r1 > 0.0f ? r2 / r1 : 1.0f);
   }
 
-  const double seconds = cputime() - start;
+  const double seconds = workseconds() - start;
   if (st.logfileon) {
     loglines({"bitrate set to:                 " + i8(nearestf(float(t) / 1000.0f)) + " kb/s",
               "est. outfile length:            " +

@@ -26,6 +26,7 @@
 #include "encoder/passes/matrixstep.h"
 #include "encoder/passes/progress.h"
 #include "encoder/passes/passhooks.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 int32_t gopcount = 0, gopsdone = 0;
@@ -95,7 +96,7 @@ codingposition positionof(int i, int ringoffset) {
 void gopclock(int n, double t0, double& last) {
   const settingsrec& st = settings;
   const ringcountersrec& rc = ringcounters;
-  const double now = cputime();
+  const double now = workseconds();
   passclock.passtime = now - t0;
   passclock.currentfps = now - last > 0 ? int(std::lround(n / (now - last))) : 0;
   last = now;
@@ -220,7 +221,7 @@ bool pass1loop() {
   resetpasscounters();
   int nb = st.bframes;
   showpassstart();
-  double t0 = cputime(), last = t0;
+  double t0 = workseconds(), last = t0;
   initpass();
   const float qI = std::clamp(st.cqvalue, 1.0f, 31.0f);
   const float qP = std::clamp(st.cqvalue * st.cqpfactor, 1.0f, 31.0f);
@@ -318,7 +319,7 @@ bool pass1loop() {
 
 void pass1thread(statusrec*) {
   settingsrec& st = settings;
-  const double start = cputime();
+  const double start = workseconds();
   st.passno = 1;
   st.streamout = st.passmode == 1;
   st.writestats = st.passmode >= 2;
@@ -338,7 +339,7 @@ void pass1thread(statusrec*) {
     closestoppedstream();
     return;
   }
-  passclock.passtime = cputime() - start;
+  passclock.passtime = workseconds() - start;
   passreport(passfiguresnow(0, 0, 0.0f, 0.0f, 0.0f), passclock.passtime);
   poststep(st.streamout ? stepdone : steppass2);
 }

@@ -55,8 +55,8 @@ extern pictargs picjob;
 pictargs picjobfor(int curframe, int curslot, int fwdslot, int bwdslot);
 
 // The loop's timing values after each GOP, for the display: seconds since the loop started
-// (CPU time), frames a second of the last GOP (nint, 0 when no time passed) and the seconds
-// left (nint; 0 before the first GOP is done).
+// (workseconds: time at work, suspension left out), frames a second of the last GOP (nint, 0
+// when no time passed) and the seconds left (nint; 0 before the first GOP is done).
 struct passclockrec {
   double passtime = 0.0;
   int currentfps = 0;
@@ -96,8 +96,9 @@ codingposition positionof(int i, int ringoffset);
 // maximum and sum; the progress texts; the preview once 30 pictures have been coded since it
 // was last drawn; the pictures' quantisers into qsum.
 void gopfinished(int n, int nb, float qi, float qp, float qb, int lastring, bool rated);
-// The loop's timing values after a GOP of n frames (passclock): CPU seconds since t0, the
-// frame rate since the reading last (which takes the new reading), the seconds left.
+// The loop's timing values after a GOP of n frames (passclock): seconds at work (workseconds,
+// platform/clock.h) since t0, the frame rate since the reading last (which takes the new
+// reading), the seconds left.
 void gopclock(int n, double t0, double& last);
 // After each coder call: false, once the coding error has been reported (log line, error line)
 // and the run ended through step 98, when the coder raised one.

@@ -20,6 +20,7 @@
 #include "encoder/passes/ratefeedback.h"
 #include "encoder/passes/vbvcheck.h"
 #include "common/fmtfield.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 int64_t spentbits = 0;
@@ -123,7 +124,7 @@ bool pass2loop() {
   gopswritten = 0;
   picbytelimit = picbytelimitof(st.level);
   showpass2start();
-  double t0 = cputime(), last = t0;
+  double t0 = workseconds(), last = t0;
   initpass();
   vbvstart();
   if (!dbsreadstart()) return false;
@@ -242,7 +243,7 @@ void pass2thread(statusrec*) {
     return;
   }
   if (st.logfileon) loglines(boxlines("---------------------", "| encoding - pass 2 |"));
-  const double start = cputime();
+  const double start = workseconds();
   st.passno = 2;
   st.writestats = false;
   st.streamout = st.passmode == 2;
@@ -251,7 +252,7 @@ void pass2thread(statusrec*) {
     closestoppedpass();
     return;
   }
-  const double seconds = cputime() - start;
+  const double seconds = workseconds() - start;
   const double cpu = cputime() - cpustart;
   const double wall = elapsed(clockstart);
   showtotaltime(cpu);

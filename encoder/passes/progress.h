@@ -7,7 +7,7 @@
 // and a window exists; log lines only when settings.logfileon is set.
 //
 // Where a figure would be divided by a time or a count that is still 0 (a pass that took no
-// measurable CPU time, a run of no frames), the figure is 0. A number wider than its field is
+// measurable time, a run of no frames), the figure is 0. A number wider than its field is
 // written in full (the field grows), never as asterisks; so are times of 100 hours and more.
 //
 // Calls, in the order of a pass (figures: passfiguresnow):
@@ -43,7 +43,7 @@ struct passfigures {
   int64_t totalbits = 0;      // header and picture bits of the stream so far
   double qsum = 0.0;          // sum of the quantisers of all coded pictures
   float qi = 0.0f, qp = 0.0f, qb = 0.0f;  // the GOP's I, P and B quantisers
-  double passtime = 0.0;      // CPU seconds since the loop started
+  double passtime = 0.0;      // seconds at work since the loop started (workseconds)
   int currentfps = 0;         // frames a second of the GOP just coded
   int timeleft = 0;           // seconds left (0 before the first GOP is done)
   int gopsoverlimit = -1;     // GOPs accepted over the VBV buffer or the maximum bitrate;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "encoder/coding/codingerror.h"
 #include "encoder/coding/headers.h"
@@ -81,6 +82,18 @@ picturefn naturalpicture() {
         u[r * (w / 2) + c] = uint8_t(std::clamp(90 + 60 * c / (w / 2) + noise(), 0, 255));
         v[r * (w / 2) + c] = uint8_t(std::clamp(170 - 50 * r / (h / 2) + noise(), 0, 255));
       }
+  };
+}
+
+picturefn noisepicture(uint32_t seed) {
+  return [seed](int f, uint8_t* y, uint8_t* u, uint8_t* v) {
+    std::mt19937 rng(seed + uint32_t(f));
+    const int w = settings.width, h = settings.displayheight;
+    for (int i = 0; i < w * h; ++i) y[i] = uint8_t(rng());
+    for (int i = 0; i < w * h / 4; ++i) {
+      u[i] = uint8_t(rng());
+      v[i] = uint8_t(rng());
+    }
   };
 }
 

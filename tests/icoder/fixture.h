@@ -30,6 +30,9 @@ using picturefn = std::function<void(int frame, uint8_t* y, uint8_t* u, uint8_t*
 picturefn flatpicture(uint8_t yv, uint8_t uv, uint8_t vv);
 // A smooth gradient with texture and a little noise that moves with the frame number.
 picturefn naturalpicture();
+// Every sample drawn at random (seeded by seed + the frame number), again for every frame: no
+// prediction helps.
+picturefn noisepicture(uint32_t seed = 9001);
 
 // Frames of the passes from pic (the frame ring's source; null: the video source bridge again).
 void usesource(const picturefn& pic);

@@ -16,18 +16,8 @@
 #include "platform/queue.h"
 #include "platform/system.h"
 #include "platform/thread.h"
+#include "tests/support/waitfor.h"
 
-namespace {
-template <class F>
-bool waitfor(F pred, int ms = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
-}  // namespace
 
 TEST(queue, postsfrommanythreadskeepeachthreadsorderandquitends) {
   clearqueue();

@@ -26,17 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The sanitizer build runs the heavy cases' lighter relatives only (in tests/twopass/pass2_test).
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
+constexpr bool sanitized = sanitizerbuild;
 
 std::string described(const runresult& r) {
   return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out.substr(0, 4000) +

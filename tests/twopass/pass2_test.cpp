@@ -29,19 +29,6 @@ namespace {
 
 const std::string endcode("\0\0\1\xB7", 4);
 
-// Every sample drawn at random, again for every frame: no prediction helps.
-picturefn noisepicture() {
-  return [](int f, uint8_t* y, uint8_t* u, uint8_t* v) {
-    std::mt19937 rng(uint32_t(9001 + f));
-    const int w = settings.width, h = settings.displayheight;
-    for (int i = 0; i < w * h; ++i) y[i] = uint8_t(rng());
-    for (int i = 0; i < w * h / 4; ++i) {
-      u[i] = uint8_t(rng());
-      v[i] = uint8_t(rng());
-    }
-  };
-}
-
 class secondpass : public coderun {
  protected:
   std::string dbs, logpath;
