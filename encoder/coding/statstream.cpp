@@ -68,10 +68,12 @@ bool append(const uint8_t* data, int32_t size) {
 
 // ---- reader ----
 
+thread_local bool deferreports = false;  // this thread reads ahead: failures are reported later
+
 bool readfailed() {
   if (!dbsreader.failed) {
     dbsreader.failed = true;
-    reportfailure(dbsreadlog, dbsreadline);
+    if (!deferreports) reportfailure(dbsreadlog, dbsreadline);
   }
   return false;
 }
@@ -335,7 +337,17 @@ void usegopstats(const gopstatrecord& g) {
   }
 }
 
-bool dbsreject() { return damaged(); }
+bool dbsreject() {
+  dbsreader.failed = true;
+  return dbsreportfailure();
+}
+
+void dbsdeferreports(bool on) { deferreports = on; }
+
+bool dbsreportfailure() {
+  reportfailure(dbsreadlog, dbsreadline);
+  return false;
+}
 
 bool readgopunit(gopstatrecord& g) {
   if (!readgopstats(g)) return false;
@@ -345,6 +357,24 @@ bool readgopunit(gopstatrecord& g) {
     if (picslots[s].pictype != g.types[g.order[k]]) return damaged();
   }
   return true;
+}
+
+bool readgopunit(gopunitrec& u) {
+  if (!readgopstats(u.gop)) return false;
+  for (int k = 1; k <= u.gop.n; ++k) {
+    picstatrec& p = u.pictures[k];
+    if (!readpicrecord(p)) return false;
+    if (p.pictype != u.gop.types[u.gop.order[k]]) return damaged();
+  }
+  return true;
+}
+
+void usegopunit(const gopunitrec& u) {
+  const int n = std::clamp(u.gop.n, 0, maxgoplength);
+  for (int k = 1; k <= n; ++k) {
+    const int s = u.gop.trefs[u.gop.order[k]] + 1;
+    if (s >= 1 && s <= maxslots) usepicrecord(s, u.pictures[k]);
+  }
 }
 
 // ---- reader ----
@@ -417,7 +447,34 @@ bool readmvpair(int rsizeh, int rsizev, int d, int32_t pred[4]) {
 bool readpicstats(int s) {
   if (dbsreader.failed) return false;
   if (s < 1 || s > maxslots) return damaged();
+  thread_local picstatrec p;
+  if (!readpicrecord(p)) return false;
+  usepicrecord(s, p);
+  return true;
+}
+
+void usepicrecord(int s, const picstatrec& p) {
   picslot& sl = picslots[s];
+  sl.pictype = p.pictype;
+  sl.mecostflag = p.mecostflag;
+  if (p.pictype == 1 || p.mbs.empty()) return;
+  std::copy(std::begin(p.fcodes), std::end(p.fcodes), std::begin(sl.fcodes));
+  const int count = std::min(settings.mbcount, int(p.mbs.size()) - 1);
+  for (int m = 1; m <= count; ++m) {
+    const mbstatrec& r = p.mbs[m];
+    mbrecord& mb = sl.mbs[m];
+    std::copy(std::begin(r.statmv), std::end(r.statmv), std::begin(mb.statmv));
+    mb.mbtype = r.mbtype;
+    mb.blockclass = r.blockclass;
+    mb.intraflag = r.intraflag;
+    mb.skipflag = r.skipflag;
+    std::copy(std::begin(r.mbdirflags), std::end(r.mbdirflags), std::begin(mb.mbdirflags));
+  }
+}
+
+bool readpicrecord(picstatrec& sl) {
+  sl.pictype = 0;
+  if (dbsreader.failed) return false;
   uint32_t marker = dbsgetbits(32);
   dbsskipbits(32);  // the frame's luma sum: the second pass has its own
   uint32_t type = dbsgetbits(4), cost = dbsgetbits(4);
@@ -443,10 +500,11 @@ bool readpicstats(int s) {
 
   int width = settings.width, height = settings.height, count = settings.mbcount;
   if (width < 16 || height < 16 || count < 1 || count > maxmbcount) return damaged();
+  if (int(sl.mbs.size()) < count + 1) sl.mbs.resize(size_t(count) + 1);
   int32_t pred[4] = {};
   int x = 0, y = 0;
   for (int m = 1; m <= count; ++m) {
-    mbrecord& mb = sl.mbs[m];
+    mbstatrec& mb = sl.mbs[m];
     if (x == 0) std::fill(std::begin(pred), std::end(pred), 0);
     bool skip = dbsgetbits(1) != 0;
     bool fwd = dbsgetbits(1) != 0;
@@ -462,7 +520,7 @@ bool readpicstats(int s) {
     if (mb.blockclass == 0 || (skip && (x == 0 || mb.blockclass == 1))) return damaged();
     if (skip && bpic) {
       // Predicted like the macroblock before it, vectors included; predictors unchanged.
-      const mbrecord& prev = sl.mbs[m - 1];
+      const mbstatrec& prev = sl.mbs[m - 1];
       if (!(fwd || bwd) || (prev.mbtype & mbintra) || bool(prev.mbdirflags[0]) != fwd ||
           bool(prev.mbdirflags[1]) != bwd)
         return damaged();

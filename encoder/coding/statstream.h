@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "encoder/coding/bitio.h"
 #include "encoder/coding/goppattern.h"
@@ -104,11 +105,41 @@ bool readgopstats(gopstatrecord& g);
 // (65535 / weight).
 void usegopstats(const gopstatrecord& g);
 // Refuses a record that parses but does not fit the run reading it (a statistics file of
-// another run): reported as a read failure. Always false.
+// another run): reported as a read failure (even when a read ahead has failed since). Always
+// false.
 bool dbsreject();
 // readgopstats, then readpicstats for slot trefs[order[k]] + 1, k = 1..n, each picture of the
 // type the GOP record gives it. False on a failure (reported).
 bool readgopunit(gopstatrecord& g);
+
+// What a picture record puts into its slot (readpicstats), held apart from the slots: the
+// second pass with several coding threads reads the next GOP's records on a thread of their own
+// while the slots still hold the GOP being coded.
+struct mbstatrec {
+  int16_t statmv[4] = {};
+  uint8_t mbtype = 0;
+  int8_t blockclass = 0, intraflag = 0, skipflag = 0;
+  int8_t mbdirflags[3] = {};
+};
+struct picstatrec {
+  int32_t pictype = 0, mecostflag = 0;
+  int32_t fcodes[8] = {};
+  std::vector<mbstatrec> mbs;  // 1..mbcount (P and B pictures)
+};
+struct gopunitrec {
+  gopstatrecord gop;
+  picstatrec pictures[maxgoplength + 1];  // by coding position 1..n
+};
+// readgopunit into u, the slots untouched.
+bool readgopunit(gopunitrec& u);
+// u's pictures into their slots trefs[order[k]] + 1, as readgopunit puts them.
+void usegopunit(const gopunitrec& u);
+
+// Failures met on a thread that reads ahead for the pass thread are latched but not reported
+// (set on that thread); the pass thread reports them with dbsreportfailure when it reaches the
+// GOP where the read failed, as a reader in step with it would have.
+void dbsdeferreports(bool on);
+bool dbsreportfailure();
 
 // ---- reader ----
 
@@ -137,6 +168,9 @@ bool dbsfailed();
 // blockclass, intraflag, mbtype and statmv (a skipped B macroblock takes the previous one's
 // vectors). False on a failure (reported).
 bool readpicstats(int s);
+// The same into p, and p into slot s.
+bool readpicrecord(picstatrec& p);
+void usepicrecord(int s, const picstatrec& p);
 // One vector pair of direction d (0 forward, 1 backward) with the r_sizes (f_code - 1) of its
 // components, against pred[2d], pred[2d + 1], which take the decoded vector. False when a
 // motion_code is no code (reported).

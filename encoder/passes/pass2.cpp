@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "common/texttime.h"
 #include "dialogs/dialogs.h"
@@ -21,6 +25,7 @@
 #include "encoder/passes/vbvcheck.h"
 #include "common/fmtfield.h"
 #include "platform/clock.h"
+#include "platform/pool.h"
 #include "platform/thread.h"
 
 int64_t spentbits = 0;
@@ -71,12 +76,93 @@ void putrowwords(const gopstatrecord& r, int ringoffset) {
   }
 }
 
+// With several coding threads the statistics of the next GOP are read on a thread of their own
+// while the pass codes the GOP before (one thread reads them when the GOP starts). GOP units go
+// through a ring of two; the reader stops at its first failure, which the pass reports when it
+// takes that unit, where one thread would have met it.
+class statsreader {
+ public:
+  statsreader() : thread_([this] { run(); }) {}
+  ~statsreader() { stop(); }
+
+  // The next GOP unit, or nullptr when reading it failed (not reported yet).
+  const gopunitrec* take() {
+    std::unique_lock<std::mutex> g(lock_);
+    change_.wait(g, [&] { return produced_ > consumed_; });
+    const int k = consumed_ % 2;
+    return read_[k] ? &units_[k] : nullptr;
+  }
+  // The unit taken is in the slots and GOP arrays: its place is free.
+  void release() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      consumed_ += 1;
+    }
+    change_.notify_all();
+  }
+  // Ends the reader (after the unit it is reading); the pass thread then owns the stream again.
+  void stop() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      stopping_ = true;
+    }
+    change_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void run() {
+    dbsdeferreports(true);
+    for (;;) {
+      int k;
+      {
+        std::unique_lock<std::mutex> g(lock_);
+        change_.wait(g, [&] { return stopping_ || produced_ - consumed_ < 2; });
+        if (stopping_) return;
+        k = produced_ % 2;
+      }
+      const bool ok = readgopunit(units_[k]);
+      {
+        std::lock_guard<std::mutex> g(lock_);
+        read_[k] = ok;
+        produced_ += 1;
+      }
+      change_.notify_all();
+      if (!ok) return;
+    }
+  }
+
+  gopunitrec units_[2];
+  bool read_[2] = {};
+  int produced_ = 0, consumed_ = 0;
+  bool stopping_ = false;
+  std::mutex lock_;
+  std::condition_variable change_;
+  std::thread thread_;  // (last: it starts once the rest is made)
+};
+
+std::unique_ptr<statsreader> statsahead;  // the pass's reader, with several coding threads
+
 // The next GOP of the statistics stream into the GOP arrays, the pulldown state, the matrices,
 // the closed flag, the class and the ring entries' row words; its pictures' decisions into their
 // slots. False when the stream failed or the record does not fit the run (reported).
 bool readgop(int ringoffset) {
-  if (!readgopunit(record)) return false;
-  if (!fitsrun(record, gopcount + 1)) return dbsreject();
+  if (statsahead) {
+    const gopunitrec* u = statsahead->take();
+    if (!u) {
+      statsahead->stop();
+      return dbsreportfailure();
+    }
+    record = u->gop;
+    usegopunit(*u);
+    statsahead->release();
+  } else if (!readgopunit(record)) {
+    return false;
+  }
+  if (!fitsrun(record, gopcount + 1)) {
+    if (statsahead) statsahead->stop();
+    return dbsreject();
+  }
   usegopstats(record);
   putrowwords(record, ringoffset);
   ringcounters.closedflag = record.closed;
@@ -128,6 +214,10 @@ bool pass2loop() {
   initpass();
   vbvstart();
   if (!dbsreadstart()) return false;
+  struct endreader {
+    ~endreader() { statsahead.reset(); }
+  } ender;
+  if (poolthreads() > 1) statsahead = std::make_unique<statsreader>();
   int ringoffset = 0;
   int n = 0;
 

@@ -173,6 +173,70 @@ TEST_F(threadpasses, statisticsstreamandsecondpassateveryprofile) {
   }
 }
 
+// A statistics stream cut short after its second record, and one that is noise from its fourth
+// record on:
+// with several threads the second pass reads the coming GOPs' records ahead of its coding, yet
+// it ends where one thread ends, with the same error in the log, the same step and the same
+// whole GOPs in the stream.
+TEST_F(threadpasses, adamagedstatisticsstreamendsthesecondpasswhereonethreaddoes) {
+  const runsetup r{
+      .width = 352, .height = 288, .frames = 60, .goplength = 12, .noscd = false, .logfile = true};
+  for (const char* damage : {"cut", "noise"}) {
+    std::string stream1, said1;
+    for (int t : {1, 3, 8}) {
+      SCOPED_TRACE(std::string(damage) + ", " + std::to_string(t) + " threads");
+      setpoolthreads(t);
+      preparetwopass(r, 2, 1500);
+      usesource(cutpicture());
+      pass1thread(&statusblock);
+      ASSERT_EQ(nextstep.load(), steppass2);
+      nextstep = 0;
+      unitclose(unitstats);
+      std::string stats = readfile(dbs);
+      ASSERT_GE(stats.size(), 5u * 8192);
+      if (std::string(damage) == "cut") {
+        stats.resize(2 * 8192 + 100);
+      } else {
+        std::mt19937 rng(5);
+        for (size_t i = 3 * 8192; i < stats.size(); ++i) stats[i] = char(rng());
+      }
+      writefile(dbs, stats);
+      ASSERT_TRUE(unitopen(unitstats, dbs, unitupdate));
+      pass2thread(&statusblock);
+      usesource(nullptr);
+      EXPECT_TRUE(errorflag.load());
+      EXPECT_EQ(nextstep.load(), steperror);
+      unitclose(unitstream);
+      unitclose(unitlog);
+      const std::string stream = readfile(m2v);
+      std::string why;
+      const bool clean = stream.empty() || decodesclean(m2v, &why);
+      std::string said;  // the log's warnings and errors, in order
+      const std::string log = readfile(dir + "/out.log");
+      for (size_t at = 0, end; at < log.size(); at = end + 1) {
+        end = log.find('\n', at);
+        if (end == std::string::npos) end = log.size();
+        const std::string line = log.substr(at, end - at);
+        if (line.find("WARNING") != std::string::npos || line.find("ERROR") != std::string::npos)
+          said += line + "\n";
+      }
+      TearDown();
+      SetUp();
+      EXPECT_NE(said.find(" *** ERROR, can't read from dbs file, aborting..."), std::string::npos)
+          << said;
+      if (t == 1) {
+        stream1 = stream;
+        said1 = said;
+        ASSERT_FALSE(stream.empty());  // whole GOPs came before the damage
+        EXPECT_TRUE(clean) << why;
+        continue;
+      }
+      EXPECT_TRUE(stream == stream1) << stream.size() << " bytes against " << stream1.size();
+      EXPECT_EQ(said, said1);
+    }
+  }
+}
+
 // A second pass that codes pictures again (too large for a lowered limit, up to twice each)
 // and GOPs again (each GOP rejected twice, its first try at raised quantisers): the same
 // stream at every count.
