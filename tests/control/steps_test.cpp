@@ -29,6 +29,7 @@
 #include "platform/system.h"
 #include "platform/thread.h"
 #include "tests/support/blackbox.h"
+#include "tests/support/waitfor.h"
 
 extern std::function<void(int pass, int picture)> passprobe;
 extern std::atomic<int> passpictures;
@@ -64,16 +65,6 @@ bool standinreopen(int pass, std::string& why) {
   return false;
 }
 void standinclose() {}
-
-template <class F>
-bool waitfor(F pred, int ms = 20000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
 
 std::string caption(int id) {
   std::string s = dlggettext(*maindialog, id, 512);

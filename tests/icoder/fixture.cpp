@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -204,6 +205,23 @@ void coderun::prepare(const runsetup& r, const std::string& stream) {
   nextstep = 0;
   runstate = 0;
   showwindow = false;
+}
+
+std::string coderun::preparestats(int bframes, int kbitrate, int kmaxbitrate) {
+  settingsrec& st = settings;
+  st.passmode = 2;
+  st.cqmode = false;
+  st.cqvalue = 4.0f;
+  st.bframes = bframes;
+  st.bitrate = kbitrate * 1000;
+  st.maxbitrate = kmaxbitrate * 1000;
+  st.bppclass = 3;
+  st.vbvsize = 1743258;
+  st.duration = st.framecount / st.framerate;
+  std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);  // the settings' preset
+  const std::string dbs = dir + "/KJ01.dbs";
+  EXPECT_TRUE(unitopen(unitstats, dbs, unitnew));
+  return dbs;
 }
 
 void coderun::encode(const picturefn& pic) {

@@ -49,6 +49,9 @@ class coderun : public ::testing::Test {
   // Fills the settings, header records and reciprocals, allocates the frame store and opens
   // unit 21 on `stream` (m2v when empty). Fails the test on an allocation or open failure.
   void prepare(const runsetup& r, const std::string& stream = "");
+  // After prepare: a two-pass run at kbitrate under kmaxbitrate (kbit/s) with bframes B
+  // pictures, zones at 1.0, the statistics into KJ01.dbs of the folder (unit 23). Its path.
+  std::string preparestats(int bframes, int kbitrate, int kmaxbitrate);
   // Runs the one constant-quantiser pass over the clip with frames from pic.
   void encode(const picturefn& pic);
   // prepare + encode + close unit 21.

@@ -6,7 +6,7 @@
 #include <thread>
 
 template <class F>
-bool waitfor(F pred, int ms = 10000) {
+bool waitfor(F pred, int ms = 20000) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!pred()) {
     if (std::chrono::steady_clock::now() > end) return false;

@@ -70,19 +70,7 @@ class threadpasses : public coderun {
   // A two-pass run's settings (the first pass's statistics into KJ01.dbs of the folder).
   void preparetwopass(const runsetup& r, int bframes, int kbitrate) {
     prepare(r);
-    settingsrec& st = settings;
-    st.passmode = 2;
-    st.cqmode = false;
-    st.cqvalue = 4.0f;
-    st.bframes = bframes;
-    st.bitrate = kbitrate * 1000;
-    st.maxbitrate = 15000 * 1000;
-    st.bppclass = 3;
-    st.vbvsize = 1743258;
-    st.duration = st.framecount / st.framerate;
-    std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);
-    dbs = dir + "/KJ01.dbs";
-    ASSERT_TRUE(unitopen(unitstats, dbs, unitnew));
+    dbs = preparestats(bframes, kbitrate, 15000);
   }
 
   // Both passes; the statistics file as the first pass left it, and the stream.

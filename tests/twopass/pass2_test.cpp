@@ -44,20 +44,8 @@ class secondpass : public coderun {
   void preparetwopass(runsetup r, int bframes, int kbitrate = 3000, int kmaxbitrate = 8000) {
     r.logfile = true;
     prepare(r);
-    settingsrec& st = settings;
-    st.passmode = 2;
-    st.cqmode = false;
-    st.cqvalue = 4.0f;
-    st.bframes = bframes;
-    st.bitrate = kbitrate * 1000;
-    st.maxbitrate = kmaxbitrate * 1000;
-    st.bppclass = 3;
-    st.vbvsize = 1743258;
-    st.duration = st.framecount / st.framerate;
-    std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);  // the settings' preset
-    dbs = dir + "/KJ01.dbs";
+    dbs = preparestats(bframes, kbitrate, kmaxbitrate);
     logpath = dir + "/out.log";
-    ASSERT_TRUE(unitopen(unitstats, dbs, unitnew));
   }
   void runfirstpass(const picturefn& pic) {
     usesource(pic);
