@@ -191,14 +191,19 @@ class y4m : public fsclip {
     fsframe* f = env->newframe(vi_);
     std::lock_guard<std::mutex> g(lock_);
     int w = vi_.width, h = vi_.height;
-    bool ok = fseeko(file_, offsets_[n], SEEK_SET) == 0;
+    // The planes in the file: Y, then Cb, then Cr, rows packed. The picture is read at once (a
+    // read of its size goes from the file into the buffer in one call), then laid out by rows.
+    const size_t lumabytes = size_t(w) * h, chromabytes = size_t(w / 2) * (h / 2);
+    picture_.resize(lumabytes + 2 * chromabytes);
+    bool ok = fseeko(file_, offsets_[n], SEEK_SET) == 0 &&
+              std::fread(picture_.data(), 1, picture_.size(), file_) == picture_.size();
     uint8_t* d = f->buffer->data;
-    // planes in the file: Y, then Cb, then Cr, rows packed
-    for (int y = 0; ok && y < h; y++) ok = std::fread(d + f->offset + y * f->pitch, 1, w, file_) == (size_t)w;
-    for (int y = 0; ok && y < h / 2; y++)
-      ok = std::fread(d + f->offsetu + y * f->pitchuv, 1, w / 2, file_) == (size_t)(w / 2);
-    for (int y = 0; ok && y < h / 2; y++)
-      ok = std::fread(d + f->offsetv + y * f->pitchuv, 1, w / 2, file_) == (size_t)(w / 2);
+    const uint8_t* from = picture_.data();
+    for (int y = 0; ok && y < h; y++, from += w) std::memcpy(d + f->offset + y * f->pitch, from, w);
+    for (int y = 0; ok && y < h / 2; y++, from += w / 2)
+      std::memcpy(d + f->offsetu + y * f->pitchuv, from, w / 2);
+    for (int y = 0; ok && y < h / 2; y++, from += w / 2)
+      std::memcpy(d + f->offsetv + y * f->pitchuv, from, w / 2);
     if (!ok) {
       fsreleaseframe(f);
       env->fail("Y4MSource: can't read frame " + std::to_string(n) + " of \"" + name_ + "\"");
@@ -304,6 +309,7 @@ class y4m : public fsclip {
   std::string name_;
   std::FILE* file_ = nullptr;
   std::vector<off_t> offsets_;  // where each frame's picture starts
+  std::vector<uint8_t> picture_;  // one picture as the file holds it (under lock_)
   std::mutex lock_;
 };
 
