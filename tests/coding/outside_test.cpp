@@ -13,10 +13,6 @@
 
 namespace {
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
-}
-
 // Reads big-endian bit fields from a start code's payload on.
 struct bits {
   const std::string& s;

@@ -18,10 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
-}
-
 // The raster position of each zigzag position (ISO/IEC 13818-2 Figure 7-2).
 constexpr int zigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,

@@ -22,16 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
-}
-
-bool scratchleft(const progfolder& pf) {
-  for (const auto& e : fs::directory_iterator(pf.dir()))
-    if (e.path().extension() == ".dbs") return true;
-  return false;
-}
-
 }  // namespace
 
 // Every picture size the start-up takes, one constant-quantiser pass each, and a 10-frame clip.

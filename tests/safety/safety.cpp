@@ -223,6 +223,3 @@ int occurrences(const std::string& text, const std::string& piece) {
   return n;
 }
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
-}

@@ -69,5 +69,3 @@ int countafter(const std::string& text, const std::string& prefix);
 // How often piece occurs in text.
 int occurrences(const std::string& text, const std::string& piece);
 
-// Text for a failed expectation about a run.
-std::string described(const runresult& r);

@@ -25,12 +25,6 @@ const int longlength = 100000;
 const std::string longclip =
     "TestPattern(length=" + std::to_string(longlength) + ", width=176, height=144, fps=25)\n";
 
-bool scratchleft(const progfolder& pf) {
-  for (int k = 1; k <= 8; ++k)
-    if (pf.exists("KJ0" + std::to_string(k) + ".dbs")) return true;
-  return false;
-}
-
 // The stream of a stopped one-pass run: it decodes, holds fewer frames than the clip, every
 // picture in it is whole and it ends on the sequence end code.
 void expectwholestream(const std::string& m2v, const std::string& name) {

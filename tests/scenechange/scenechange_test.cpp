@@ -17,10 +17,6 @@
 
 namespace {
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
-}
-
 // One GOP of the stream: the display number of its first frame, closed_gop, its picture types
 // in coding order.
 struct gopseen {

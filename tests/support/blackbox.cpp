@@ -193,6 +193,16 @@ void writefile(const std::string& path, const std::string& data) {
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
+std::string described(const runresult& r) {
+  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
+}
+
+bool scratchleft(const progfolder& pf) {
+  for (const auto& e : std::filesystem::directory_iterator(pf.dir()))
+    if (e.path().extension() == ".dbs") return true;
+  return false;
+}
+
 bool decodesclean(const std::string& m2v, std::string* why) {
   runresult r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-err_detect",
                             "explode", "-i", m2v, "-f", "null", "-"});

@@ -70,6 +70,11 @@ int interrupt(pid_t pid);
 std::string readfile(const std::string& path);
 void writefile(const std::string& path, const std::string& data);
 
+// Text for a failed expectation about a run: its status, stdout and stderr.
+std::string described(const runresult& r);
+// A statistics scratch file (".dbs") is left in the folder.
+bool scratchleft(const progfolder& pf);
+
 // Decodes a stream with ffmpeg, failing on every error; true when it exited 0 and printed
 // nothing. why receives ffmpeg's output otherwise.
 bool decodesclean(const std::string& m2v, std::string* why = nullptr);

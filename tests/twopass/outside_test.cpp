@@ -28,17 +28,6 @@ namespace {
 // The sanitizer build runs the heavy cases' lighter relatives only (in tests/twopass/pass2_test).
 constexpr bool sanitized = sanitizerbuild;
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out.substr(0, 4000) +
-         "stderr:\n" + r.err;
-}
-
-bool scratchleft(const progfolder& pf) {
-  for (const auto& e : fs::directory_iterator(pf.dir()))
-    if (e.path().extension() == ".dbs") return true;
-  return false;
-}
-
 std::vector<uint8_t> bytesof(const std::string& s) {
   return std::vector<uint8_t>(s.begin(), s.end());
 }

@@ -24,11 +24,6 @@ namespace {
 // The sanitizer build runs the lighter relatives of the heavy cases (tests/vbv/cqloop_test).
 constexpr bool sanitized = sanitizerbuild;
 
-std::string described(const runresult& r) {
-  return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out.substr(0, 3000) +
-         "stderr:\n" + r.err;
-}
-
 struct clipkind {
   const char* size;  // "720x576"
   const char* rate;  // "25" or "30000/1001"
