@@ -66,16 +66,12 @@ bool cqmbrloop() {
         if (!picturegate(1)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
         if (i == 1) starttry();
-        float base = qb;
+        picturejob(type, ring, slot);
+        const float base = type == 1 ? qi : type == 2 ? qp : qb;
         if (type == 3) {
-          picjob = picjobfor(ring, slot, oldref, newref);
           bcount += 1;
           gopbpics += 1;
         } else {
-          picjob = picjobfor(ring, slot, type == 2 ? newref : 0, 0);
-          oldref = keepolderreference(slot);
-          newref = slot;
-          base = type == 1 ? qi : qp;
           (type == 1 ? icount : pcount) += 1;
           rc.consumer = ring;
         }

@@ -144,6 +144,16 @@ int keepolderreference(int slot) {
   return spare;
 }
 
+void picturejob(int type, int ring, int slot) {
+  if (type == 3) {
+    picjob = picjobfor(ring, slot, oldref, newref);
+    return;
+  }
+  picjob = picjobfor(ring, slot, type == 2 ? newref : 0, 0);
+  oldref = keepolderreference(slot);
+  newref = slot;
+}
+
 void gopfinished(int n, int nb, float qi, float qp, float qb, int lastring, bool rated) {
   const settingsrec& st = settings;
   if (rated) {
@@ -258,25 +268,14 @@ bool pass1loop() {
         totalbits += 8 * int64_t(headercursor.bytepos);
         if (st.streamout) streambitcount += 8 * int64_t(headercursor.bytepos);
       }
-      float* q = &qi;
-      if (type == 1) {
-        picjob = picjobfor(ring, slot, 0, 0);
-        oldref = keepolderreference(slot);
-        newref = slot;
-        icount += 1;
-        rc.consumer = ring;
-      } else if (type == 2) {
-        picjob = picjobfor(ring, slot, newref, 0);
-        oldref = keepolderreference(slot);
-        newref = slot;
-        q = &qp;
-        pcount += 1;
-        rc.consumer = ring;
-      } else {
-        picjob = picjobfor(ring, slot, oldref, newref);
-        q = &qb;
+      picturejob(type, ring, slot);
+      float* q = type == 1 ? &qi : type == 2 ? &qp : &qb;
+      if (type == 3) {
         bcount += 1;
         gopbpics += 1;
+      } else {
+        (type == 1 ? icount : pcount) += 1;
+        rc.consumer = ring;
       }
       codepicture(type, *q);
       if (passafter) passafter(1, st.gopframe, picjob);

@@ -112,3 +112,7 @@ void codepicture(int type, float& q);
 // picture (reconstruction and macroblock records) moves into the spare slot, which no GOP
 // position uses.
 int keepolderreference(int slot);
+// picjob for the picture of type 1..3 at ring entry ring going into slot: a B picture predicts
+// from oldref and newref; an I or P picture (a P from newref) becomes newref, the one before it
+// kept as oldref (keepolderreference).
+void picturejob(int type, int ring, int slot);

@@ -248,15 +248,8 @@ bool pass2loop() {
         if (!picturegate(2)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
         if (i == 1) starttry();
-        float base = qb;
-        if (type == 3) {
-          picjob = picjobfor(ring, slot, oldref, newref);
-        } else {
-          picjob = picjobfor(ring, slot, type == 2 ? newref : 0, 0);
-          oldref = keepolderreference(slot);
-          newref = slot;
-          base = type == 1 ? qi : qp;
-        }
+        picturejob(type, ring, slot);
+        const float base = type == 1 ? qi : type == 2 ? qp : qb;
         // A picture too large for the level is coded again at a quantiser raised in
         // proportion to its excess, at most twice; the last coding stands.
         float q = std::min(base * picqfactors[slot], 31.0f);
