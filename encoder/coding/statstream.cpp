@@ -350,12 +350,10 @@ bool dbsreportfailure() {
 }
 
 bool readgopunit(gopstatrecord& g) {
-  if (!readgopstats(g)) return false;
-  for (int k = 1; k <= g.n; ++k) {
-    int s = g.trefs[g.order[k]] + 1;
-    if (!readpicstats(s)) return false;
-    if (picslots[s].pictype != g.types[g.order[k]]) return damaged();
-  }
+  thread_local gopunitrec u;
+  if (!readgopunit(u)) return false;
+  usegopunit(u);
+  g = u.gop;
   return true;
 }
 

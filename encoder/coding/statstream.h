@@ -108,8 +108,9 @@ void usegopstats(const gopstatrecord& g);
 // another run): reported as a read failure (even when a read ahead has failed since). Always
 // false.
 bool dbsreject();
-// readgopstats, then readpicstats for slot trefs[order[k]] + 1, k = 1..n, each picture of the
-// type the GOP record gives it. False on a failure (reported).
+// readgopstats, then a picture record for slot trefs[order[k]] + 1, k = 1..n, each picture of
+// the type the GOP record gives it; the pictures go into their slots once all are read. False on
+// a failure (reported).
 bool readgopunit(gopstatrecord& g);
 
 // What a picture record puts into its slot (readpicstats), held apart from the slots: the
