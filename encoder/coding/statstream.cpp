@@ -11,6 +11,7 @@
 #include "encoder/control/control.h"
 #include "encoder/control/report.h"
 #include "encoder/control/units.h"
+#include "platform/pool.h"
 
 const char dbswritelog[] = " *** ERROR, can't write to dbs file, aborting...";
 const char dbswriteline[] = " can't write to dbs file, aborting...";
@@ -369,9 +370,22 @@ bool readgopunit(gopunitrec& u) {
 
 void usegopunit(const gopunitrec& u) {
   const int n = std::clamp(u.gop.n, 0, maxgoplength);
+  int slots[maxgoplength + 1] = {};
+  bool apart = true;  // every picture has a slot of its own
   for (int k = 1; k <= n; ++k) {
     const int s = u.gop.trefs[u.gop.order[k]] + 1;
-    if (s >= 1 && s <= maxslots) usepicrecord(s, u.pictures[k]);
+    slots[k] = s >= 1 && s <= maxslots ? s : 0;
+    for (int j = 1; j < k && apart; ++j) apart = slots[j] == 0 || slots[j] != slots[k];
+  }
+  // Pictures in slots of their own are copied side by side; a unit that names a slot twice
+  // (the GOP check refuses it afterwards) is copied in order, the later picture last.
+  auto use = [&](int k) {
+    if (slots[k] != 0) usepicrecord(slots[k], u.pictures[k]);
+  };
+  if (apart) {
+    poolrun(n, [&](int part) { use(part + 1); });
+  } else {
+    for (int k = 1; k <= n; ++k) use(k);
   }
 }
 

@@ -59,7 +59,13 @@ int allocframes() {
     return 269;
   const std::size_t f = std::size_t(st.lumasize) + 2 * std::size_t(st.chromasize);
   const std::size_t pictures = std::size_t(st.slotcount + st.ringsize + 1);
-  const int ahead = poolthreads() > 1 ? std::clamp((st.ringsize - 3) / 2, 1, maxgoplength) + 1 : 0;
+  // Two GOPs' worth and one (as far as maxaheadcount goes): the reader then keeps a GOP ahead
+  // even while the fill takes the next one, and a reader that lost its processor for a while
+  // catches up before the fill waits.
+  const int ahead =
+      poolthreads() > 1
+          ? std::min(2 * std::clamp((st.ringsize - 3) / 2, 1, maxgoplength) + 1, maxaheadcount)
+          : 0;
   bytearray = allocate((pictures + std::size_t(ahead)) * f + storeextrabytes);
   if (!bytearray) return 269;
   wordarray = allocate((2 * f + storeextrawords) * sizeof(int16_t));

@@ -8,8 +8,8 @@
 //   32 scratch blocks of 256 bytes,
 //   the 33,554,432-byte assembly area of the stream writer,
 //   with more than one coding thread, the read-ahead pictures 1..aheadcount of the frame reader
-//   (a GOP's worth and one), which trade places with ring entries as frames arrive: a ring
-//   entry's planes lie wherever its current picture lies (framering.h).
+//   (two GOPs' worth and one, at most 37), which trade places with ring entries as frames
+//   arrive: a ring entry's planes lie wherever its current picture lies (framering.h).
 // The word array (signed 16-bit) holds two Y, U, V residual plane triples and 32 scratch blocks
 // of 256 elements. One picture is F = lumasize + 2 x chromasize bytes; both sizes are multiples
 // of 64, so every plane starts on a 16-byte boundary. Luma planes have pitch width, chroma
@@ -72,13 +72,13 @@ extern std::size_t assemblyoffset;                   // byte offset of the assem
 extern std::size_t framestorelimit;
 
 // The frame store for the sizes in settings (width, height, displayheight, lumasize,
-// chromasize, slotcount 1..37, ringsize 1..75, fillbytes), with (ringsize - 3) / 2 + 1
-// read-ahead pictures when more than one coding thread codes (platform/pool.h). A store from an earlier call is
-// freed first. Lays out every offset above and, when the coded picture has more lines than the
-// source delivers (displayheight below height, as 1080 coded as 1088), fills every ring
-// entry's Y plane (and every read-ahead picture's) with fillbytes[0] and its U and V planes with
-// fillbytes[1] and [2] (black by default), so the lines the source never writes are black; the
-// rest of the store is zero.
+// chromasize, slotcount 1..37, ringsize 1..75, fillbytes), with 2 x ((ringsize - 3) / 2) + 1
+// read-ahead pictures (at most maxaheadcount) when more than one coding thread codes
+// (platform/pool.h). A store from an earlier call is freed first. Lays out every offset above
+// and, when the coded picture has more lines than the source delivers (displayheight below
+// height, as 1080 coded as 1088), fills every ring entry's Y plane (and every read-ahead
+// picture's) with fillbytes[0] and its U and V planes with fillbytes[1] and [2] (black by
+// default), so the lines the source never writes are black; the rest of the store is zero.
 // 0 on success; 269 when an allocation fails or the sizes are outside the tables (an array
 // that was allocated stays until freeframes).
 int allocframes();

@@ -185,7 +185,7 @@ void restoreframe() { copypicture(newref, settings.slotcount); }
 namespace {
 
 // The frame reader: a thread of its own that asks the source for the pass's frames in order,
-// ahead of the fill, into the read-ahead pictures of the frame store (depth of them, a GOP's
+// ahead of the fill, into the read-ahead pictures of the frame store (depth of them, two GOPs'
 // worth and one): frame f into picture f mod depth + 1. A frame taken into the ring trades its
 // picture with the ring entry's old one, which the reader then fills with a later frame.
 struct readaheadrec {

@@ -1,6 +1,11 @@
 // The source functions of the script language: Y4MSource, BlankClip, TestPattern.
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -190,21 +195,23 @@ class y4m : public fsclip {
     n = clampframe(env, n, vi_.numframes, "Y4MSource");
     fsframe* f = env->newframe(vi_);
     std::lock_guard<std::mutex> g(lock_);
-    int w = vi_.width, h = vi_.height;
-    // The planes in the file: Y, then Cb, then Cr, rows packed. The picture is read at once (a
-    // read of its size goes from the file into the buffer in one call), then laid out by rows.
-    const size_t lumabytes = size_t(w) * h, chromabytes = size_t(w / 2) * (h / 2);
-    picture_.resize(lumabytes + 2 * chromabytes);
-    bool ok = fseeko(file_, offsets_[n], SEEK_SET) == 0 &&
-              std::fread(picture_.data(), 1, picture_.size(), file_) == picture_.size();
+    // The planes in the file: Y, then Cb, then Cr, rows packed. They go from the file straight
+    // into the frame's rows, one read call for as many rows as it takes (a plane whose rows
+    // are packed in the frame too is one piece).
+    const int w = vi_.width, h = vi_.height;
     uint8_t* d = f->buffer->data;
-    const uint8_t* from = picture_.data();
-    for (int y = 0; ok && y < h; y++, from += w) std::memcpy(d + f->offset + y * f->pitch, from, w);
-    for (int y = 0; ok && y < h / 2; y++, from += w / 2)
-      std::memcpy(d + f->offsetu + y * f->pitchuv, from, w / 2);
-    for (int y = 0; ok && y < h / 2; y++, from += w / 2)
-      std::memcpy(d + f->offsetv + y * f->pitchuv, from, w / 2);
-    if (!ok) {
+    pieces_.clear();
+    auto plane = [&](uint8_t* at, int pitch, int rowbytes, int rows) {
+      if (pitch == rowbytes) {
+        pieces_.push_back({at, size_t(rowbytes) * size_t(rows)});
+        return;
+      }
+      for (int y = 0; y < rows; y++) pieces_.push_back({at + ptrdiff_t(y) * pitch, size_t(rowbytes)});
+    };
+    plane(d + f->offset, f->pitch, w, h);
+    plane(d + f->offsetu, f->pitchuv, w / 2, h / 2);
+    plane(d + f->offsetv, f->pitchuv, w / 2, h / 2);
+    if (!readpieces(offsets_[n])) {
       fsreleaseframe(f);
       env->fail("Y4MSource: can't read frame " + std::to_string(n) + " of \"" + name_ + "\"");
     }
@@ -305,11 +312,37 @@ class y4m : public fsclip {
     return true;
   }
 
+  // Reads the file from `at` on into pieces_, in order; false when the file ends first or a
+  // read fails. (The file's position moves along, as a reader's does.)
+  bool readpieces(off_t at) {
+    const int fd = fileno(file_);
+    if (lseek(fd, at, SEEK_SET) != at) return false;
+    size_t k = 0;
+    while (k < pieces_.size()) {
+      const int count = int(std::min<size_t>(pieces_.size() - k, IOV_MAX));
+      const ssize_t got = readv(fd, pieces_.data() + k, count);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      // Past the pieces read whole; a piece read in part goes on from where the read ended.
+      for (size_t left = size_t(got); left > 0;) {
+        iovec& p = pieces_[k];
+        if (left < p.iov_len) {
+          p.iov_base = static_cast<uint8_t*>(p.iov_base) + left;
+          p.iov_len -= left;
+          break;
+        }
+        left -= p.iov_len;
+        ++k;
+      }
+    }
+    return true;
+  }
+
   videoinfo vi_;
   std::string name_;
   std::FILE* file_ = nullptr;
   std::vector<off_t> offsets_;  // where each frame's picture starts
-  std::vector<uint8_t> picture_;  // one picture as the file holds it (under lock_)
+  std::vector<iovec> pieces_;   // where a picture's bytes go, in file order (under lock_)
   std::mutex lock_;
 };
 

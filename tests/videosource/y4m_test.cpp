@@ -62,6 +62,26 @@ TEST_F(y4msource, headersThatToolsWrite) {
   }
 }
 
+TEST_F(y4msource, picturesOfEveryRowLayout) {
+  // A picture is read from the file straight into the frame's rows: planes whose rows the
+  // frame packs as the file does (32 wide), rows the frame pads (40 wide: 40 and 20 bytes in
+  // rows of 48 and 32), and more rows than one read call takes (1100 lines: 2,200 rows).
+  const int sizes[][2] = {{32, 16}, {40, 16}, {40, 1100}};
+  for (const auto& wh : sizes) {
+    const int w = wh[0], h = wh[1];
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const std::string header = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F25:1";
+    dir.write("clip.y4m", y4mfile(header, w, h, 4));
+    opened o = script("Y4MSource(\"clip.y4m\")");
+    ASSERT_EQ(o.code, 0) << o.msg;
+    for (int n : {2, 0, 3, 3}) {
+      planes p(w, h);
+      ASSERT_EQ(p.get(n), 0);
+      expectframe(p, n);
+    }
+  }
+}
+
 TEST_F(y4msource, brokenAndTruncatedFiles) {
   std::string good = y4mfile("YUV4MPEG2 W32 H16 F25:1", 32, 16, 3);
   const int frame = 6 + 32 * 16 * 3 / 2;
