@@ -17,17 +17,7 @@
 #include "tests/support/blackbox.h"
 
 namespace {
-class chapterfiles : public frontfixture {
- protected:
-  void SetUp() override {
-    frontfixture::SetUp();
-    userfileanswersclear();
-  }
-  void TearDown() override {
-    userfileanswersclear();
-    frontfixture::TearDown();
-  }
-};
+using chapterfiles = frontfixture;
 
 std::vector<int> table() { return {chaptertable.frames + 1, chaptertable.frames + 1 + chaptertable.count}; }
 void settable(const std::vector<int>& frames) {

@@ -21,14 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 class filebuttons : public frontfixture {
  protected:
-  void SetUp() override {
-    frontfixture::SetUp();
-    userfileanswersclear();
-  }
-  void TearDown() override {
-    userfileanswersclear();
-    frontfixture::TearDown();
-  }
   // Starts on a KJ.ini that names a 25 frames/s clip and an output, with two chapters and a zone.
   void startonclip() {
     start(kv("*INFILE", script("first.avs", smallclip)) + "\n" + kv("*OUTFILE", dir + "first.m2v") +

@@ -21,6 +21,7 @@ void frontfixture::SetUp() {
   dlgsetheadlessout([this](const std::string& s) { printed.push_back(s); });
   dlgdirectevents(true);
   clearqueue();
+  userfileanswersclear();  // (a file answer scripted by an earlier test never carries over)
   statustext.clear();
 }
 
@@ -31,6 +32,7 @@ void frontfixture::TearDown() {
   dlgdirectevents(false);
   dlgsetheadlessout(nullptr);
   clearqueue();
+  userfileanswersclear();
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }

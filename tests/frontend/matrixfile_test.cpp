@@ -19,12 +19,7 @@ class matrixfiles : public frontfixture {
  protected:
   void SetUp() override {
     frontfixture::SetUp();
-    userfileanswersclear();
     start("");
-  }
-  void TearDown() override {
-    userfileanswersclear();
-    frontfixture::TearDown();
   }
   // The custom pair chosen on the page, as the user does: its buttons are enabled then.
   void custom() { userclick(dlg(pagematrix), 1011); }
