@@ -5,6 +5,11 @@
 // index is read only from a regular file that is no link, and written into a new file that is
 // then renamed into place: a link planted under the index's name never leads the write
 // elsewhere.
+//
+// FFMS2 (and the decoding libraries under it, well over a hundred) is loaded on the first
+// FFVideoSource call, not with the frame server: loading and binding it takes about 50 ms,
+// which every run of a script without FFVideoSource would otherwise pay.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <ffms.h>
 #include <sys/stat.h>
@@ -22,7 +27,41 @@
 
 namespace {
 
-std::once_flag ffmsinit;
+// The FFMS2 calls this source makes, bound when the library is loaded.
+#define FFMSCALLS(X) X(FFMS_CancelIndexing) X(FFMS_CreateIndexer) X(FFMS_CreateVideoSource) X(FFMS_DestroyIndex) X(FFMS_DestroyVideoSource) X(FFMS_DoIndexing2) X(FFMS_FreeIndexBuffer) X(FFMS_GetFirstTrackOfType) X(FFMS_GetFormatNameI) X(FFMS_GetFrame) X(FFMS_GetPixFmt) X(FFMS_GetVideoProperties) X(FFMS_IndexBelongsToFile) X(FFMS_Init) X(FFMS_ReadIndexFromBuffer) X(FFMS_SetLogLevel) X(FFMS_SetOutputFormatV2) X(FFMS_SetProgressCallback) X(FFMS_WriteIndexToBuffer)
+struct ffmslib {
+#define FFMSPOINTER(name) decltype(&::name) name = nullptr;
+  FFMSCALLS(FFMSPOINTER)
+#undef FFMSPOINTER
+  std::string error;  // why it could not be loaded ("" once loaded)
+};
+ffmslib ff;
+std::once_flag ffmsload;
+
+// Loads FFMS2 once and initialises it; false (with ff.error) when it can't be loaded.
+bool loadffms() {
+  std::call_once(ffmsload, [] {
+    void* h = dlopen(FFMS2_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+      const char* why = dlerror();
+      ff.error = why ? why : "not found";
+      return;
+    }
+    bool all = true;
+#define FFMSBIND(name)                                          \
+  ff.name = reinterpret_cast<decltype(&::name)>(dlsym(h, #name)); \
+  if (!ff.name) {                                               \
+    all = false;                                                \
+    ff.error = "no " #name;                                     \
+  }
+    FFMSCALLS(FFMSBIND)
+#undef FFMSBIND
+    if (!all) return;  // (the library stays loaded; nothing calls it)
+    ff.FFMS_Init(0, 0);
+    ff.FFMS_SetLogLevel(FFMS_LOG_QUIET);
+  });
+  return ff.error.empty() && ff.FFMS_Init != nullptr;
+}
 constexpr long long maxindexbytes = 1LL << 30;  // far above the index of any real video
 
 struct fferror {
@@ -92,7 +131,7 @@ FFMS_Index* readindexfile(const std::string& name) {
   ::close(fd);
   if (!ok) return nullptr;
   fferror err;
-  return FFMS_ReadIndexFromBuffer(data.data(), data.size(), &err.info);
+  return ff.FFMS_ReadIndexFromBuffer(data.data(), data.size(), &err.info);
 }
 
 // Writes the index into a new file beside name and renames it to name; whatever stood under
@@ -102,7 +141,7 @@ bool writeindexfile(const std::string& name, FFMS_Index* index) {
   uint8_t* buffer = nullptr;
   size_t size = 0;
   fferror err;
-  if (FFMS_WriteIndexToBuffer(&buffer, &size, index, &err.info) != 0 || !buffer) return false;
+  if (ff.FFMS_WriteIndexToBuffer(&buffer, &size, index, &err.info) != 0 || !buffer) return false;
   std::string temp = name + ".XXXXXX";
   int fd = ::mkstemp(temp.data());  // a new file: O_CREAT | O_EXCL, no link followed
   bool ok = fd >= 0;
@@ -113,7 +152,7 @@ bool writeindexfile(const std::string& name, FFMS_Index* index) {
     ok = n > 0;
     if (ok) put += (size_t)n;
   }
-  FFMS_FreeIndexBuffer(&buffer);
+  ff.FFMS_FreeIndexBuffer(&buffer);
   if (fd >= 0) {
     ::fchmod(fd, 0644);
     ok = ::close(fd) == 0 && ok;
@@ -131,7 +170,7 @@ int FFMS_CC indexprogress(int64_t, int64_t, void* env) {
 class ffclip : public fsclip {
  public:
   ~ffclip() override {
-    if (source_) FFMS_DestroyVideoSource(source_);
+    if (source_) ff.FFMS_DestroyVideoSource(source_);
   }
   const videoinfo& getvideoinfo() override { return vi_; }
 
@@ -140,7 +179,7 @@ class ffclip : public fsclip {
     n = n < 0 ? 0 : (n >= vi_.numframes ? vi_.numframes - 1 : n);
     std::lock_guard<std::mutex> g(lock_);
     fferror err;
-    const FFMS_Frame* src = FFMS_GetFrame(source_, n, &err.info);
+    const FFMS_Frame* src = ff.FFMS_GetFrame(source_, n, &err.info);
     if (!src) env->fail("FFVideoSource: frame " + std::to_string(n) + " of \"" + name_ + "\": " + err.message());
     if (src->ScaledWidth != vi_.width || src->ScaledHeight != vi_.height || !src->Data[0] || !src->Data[1] ||
         !src->Data[2])
@@ -157,10 +196,7 @@ class ffclip : public fsclip {
   void open(fsenvcore* env, const std::string& path, const fswhere& at) {
     name_ = path;
     auto fail = [&](const std::string& what) { env->fail("FFVideoSource: \"" + path + "\" " + what + at.text()); };
-    std::call_once(ffmsinit, [] {
-      FFMS_Init(0, 0);
-      FFMS_SetLogLevel(FFMS_LOG_QUIET);
-    });
+    if (!loadffms()) fail("can't be read: the FFMS2 library can't be loaded (" + ff.error + ")");
     // A FIFO would block until something writes into it.
     const std::string kind = notregular(path);
     if (!kind.empty()) fail("is " + kind + ", not a video file");
@@ -171,9 +207,9 @@ class ffclip : public fsclip {
     // time stamps that do not let FFMS2 seek to the exact frame, so they are decoded onwards
     // from the last key frame reached in order (slower for random access, always right).
     fferror perr;
-    FFMS_Indexer* indexer = FFMS_CreateIndexer(path.c_str(), &perr.info);
+    FFMS_Indexer* indexer = ff.FFMS_CreateIndexer(path.c_str(), &perr.info);
     if (!indexer) fail("can't be read: " + perr.message());
-    std::string format = FFMS_GetFormatNameI(indexer) ? FFMS_GetFormatNameI(indexer) : "";
+    std::string format = ff.FFMS_GetFormatNameI(indexer) ? ff.FFMS_GetFormatNameI(indexer) : "";
     int seekmode = (format == "mpeg" || format == "mpegts") ? FFMS_SEEK_LINEAR : FFMS_SEEK_NORMAL;
 
     // An index from an earlier open, when it belongs to this file as it is now.
@@ -183,19 +219,19 @@ class ffclip : public fsclip {
       FFMS_Index* i = readindexfile(name);
       if (!i) continue;
       fferror err;
-      if (FFMS_IndexBelongsToFile(i, path.c_str(), &err.info) == 0) {
+      if (ff.FFMS_IndexBelongsToFile(i, path.c_str(), &err.info) == 0) {
         index = i;
         env->noteread(name);
         break;
       }
-      FFMS_DestroyIndex(i);
+      ff.FFMS_DestroyIndex(i);
     }
     if (index) {
-      FFMS_CancelIndexing(indexer);
+      ff.FFMS_CancelIndexing(indexer);
     } else {
       fferror err;
-      FFMS_SetProgressCallback(indexer, indexprogress, env);
-      index = FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &err.info);  // frees the indexer
+      ff.FFMS_SetProgressCallback(indexer, indexprogress, env);
+      index = ff.FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &err.info);  // frees the indexer
       if (!index && env->stopasked()) fail("not indexed: the run was stopped");
       if (!index) fail("can't be indexed: " + err.message());
       for (const auto& name : names)
@@ -206,23 +242,23 @@ class ffclip : public fsclip {
     }
     struct indexguard {
       FFMS_Index* i;
-      ~indexguard() { FFMS_DestroyIndex(i); }
+      ~indexguard() { ff.FFMS_DestroyIndex(i); }
     } guard{index};
 
     fferror err;
-    int track = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &err.info);
+    int track = ff.FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &err.info);
     if (track < 0) fail("has no video track");
-    source_ = FFMS_CreateVideoSource(path.c_str(), track, index, 1, seekmode, &err.info);
+    source_ = ff.FFMS_CreateVideoSource(path.c_str(), track, index, 1, seekmode, &err.info);
     if (!source_) fail("can't be decoded: " + err.message());
-    const FFMS_VideoProperties* props = FFMS_GetVideoProperties(source_);
-    const FFMS_Frame* first = FFMS_GetFrame(source_, 0, &err.info);
+    const FFMS_VideoProperties* props = ff.FFMS_GetVideoProperties(source_);
+    const FFMS_Frame* first = ff.FFMS_GetFrame(source_, 0, &err.info);
     if (!first || props->NumFrames <= 0) fail("has no frame that decodes: " + err.message());
     int w = first->EncodedWidth, h = first->EncodedHeight;
     if (w <= 0 || h <= 0) fail("has no picture size");
     if (w % 2 || h % 2) fail("has an odd picture size " + std::to_string(w) + "x" + std::to_string(h) +
                              "; 4:2:0 needs an even width and height");
-    int formats[2] = {FFMS_GetPixFmt("yuv420p"), -1};
-    if (FFMS_SetOutputFormatV2(source_, formats, w, h, FFMS_RESIZER_BICUBIC, &err.info) != 0)
+    int formats[2] = {ff.FFMS_GetPixFmt("yuv420p"), -1};
+    if (ff.FFMS_SetOutputFormatV2(source_, formats, w, h, FFMS_RESIZER_BICUBIC, &err.info) != 0)
       fail("can't be converted to 8-bit 4:2:0: " + err.message());
     long long num = props->FPSNumerator, den = props->FPSDenominator;
     if (num <= 0 || den <= 0) fail("has no frame rate");

@@ -121,3 +121,22 @@ TEST_F(ffvideosource, filesItCannotRead) {
   EXPECT_EQ(o.code, 3);
   EXPECT_EQ(o.msg.rfind("FFVideoSource: \"" + dir.path("cut.mp4") + "\" can't be", 0), 0u) << o.msg;
 }
+
+// FFMS2 and the decoding libraries under it come in with the first FFVideoSource, not with the
+// frame server: a script of other sources starts without paying for loading them. (Each test
+// runs in a process of its own.)
+TEST_F(ffvideosource, librariesLoadWithTheFirstFFVideoSource) {
+  auto loaded = [] { return readfile("/proc/self/maps").find("libffms2") != std::string::npos; };
+  std::string y4m = "YUV4MPEG2 W16 H16 F25:1 Ip A1:1 C420jpeg\n";
+  for (int f = 0; f < 2; ++f) y4m += "FRAME\n" + std::string(16 * 16 * 3 / 2, char(16 + 100 * f));
+  dir.write("clip.y4m", y4m);
+  opened o = script("Y4MSource(\"clip.y4m\")");
+  ASSERT_EQ(o.code, 0) << o.msg;
+  EXPECT_EQ(o.frames, 2);
+  EXPECT_FALSE(loaded()) << "FFMS2 loaded for a script without FFVideoSource";
+  material m = makeclip(dir, "clip.m2v", {"-c:v", "mpeg2video", "-g", "12", "-b:v", "2M"});
+  opened ff = script("FFVideoSource(\"clip.m2v\")");
+  ASSERT_EQ(ff.code, 0) << ff.msg;
+  EXPECT_EQ(ff.frames, 210);
+  EXPECT_TRUE(loaded());
+}
