@@ -68,13 +68,7 @@ bool cqmbrloop() {
         if (i == 1) starttry();
         picturejob(type, ring, slot);
         const float base = type == 1 ? qi : type == 2 ? qp : qb;
-        if (type == 3) {
-          bcount += 1;
-          gopbpics += 1;
-        } else {
-          (type == 1 ? icount : pcount) += 1;
-          rc.consumer = ring;
-        }
+        countpicture(type, ring);
         float q = std::min(base * picqfactors[slot], 31.0f);
         picq[i] = q;
         codepicture(type, q);

@@ -154,6 +154,16 @@ void picturejob(int type, int ring, int slot) {
   newref = slot;
 }
 
+void countpicture(int type, int ring) {
+  if (type == 3) {
+    bcount += 1;
+    gopbpics += 1;
+  } else {
+    (type == 1 ? icount : pcount) += 1;
+    ringcounters.consumer = ring;
+  }
+}
+
 void gopfinished(int n, int nb, float qi, float qp, float qb, int lastring, bool rated) {
   const settingsrec& st = settings;
   if (rated) {
@@ -270,13 +280,7 @@ bool pass1loop() {
       }
       picturejob(type, ring, slot);
       float* q = type == 1 ? &qi : type == 2 ? &qp : &qb;
-      if (type == 3) {
-        bcount += 1;
-        gopbpics += 1;
-      } else {
-        (type == 1 ? icount : pcount) += 1;
-        rc.consumer = ring;
-      }
+      countpicture(type, ring);
       codepicture(type, *q);
       if (passafter) passafter(1, st.gopframe, picjob);
       if (!checkcoding()) return false;

@@ -116,3 +116,6 @@ int keepolderreference(int slot);
 // from oldref and newref; an I or P picture (a P from newref) becomes newref, the one before it
 // kept as oldref (keepolderreference).
 void picturejob(int type, int ring, int slot);
+// The picture of type 1..3 at ring entry ring counted in the pass (icount, pcount or bcount;
+// a B picture in gopbpics); an I or P picture's entry becomes the ring's consumer.
+void countpicture(int type, int ring);

@@ -263,13 +263,7 @@ bool pass2loop() {
           st.gopframe -= 1;
           q = std::min(bytes * q / picbytelimit, 31.0f);
         }
-        if (type == 3) {
-          bcount += 1;
-          gopbpics += 1;
-        } else {
-          (type == 1 ? icount : pcount) += 1;
-          rc.consumer = ring;
-        }
+        countpicture(type, ring);
         previewcount += 1;
         gopbytes += picslots[slot].picbytes;
         gopbits += picslots[slot].picbits;
