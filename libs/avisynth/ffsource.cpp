@@ -60,7 +60,7 @@ bool loadffms() {
     ff.FFMS_Init(0, 0);
     ff.FFMS_SetLogLevel(FFMS_LOG_QUIET);
   });
-  return ff.error.empty() && ff.FFMS_Init != nullptr;
+  return ff.error.empty();
 }
 constexpr long long maxindexbytes = 1LL << 30;  // far above the index of any real video
 
