@@ -371,3 +371,36 @@ TEST_F(realencode, anencoderthatstopsatstartupsayswhyinthestatusline) {
     started = false;
   }
 }
+
+// The file length with the average held at the maximum (a file length typed in file-length
+// mode that the maximum cannot give) is the encoder's own estimate of the stream: the log's
+// "est. outfile length", kbytes of 1,024 bytes (5000 kbit/s over 30 frames at 25 frames/s:
+// 732 kbytes; kbytes of 1,000 bytes would give 750).
+TEST_F(realencode, thecappedfilelengthistheencodersestimate) {
+  progfolder pf;
+  pf.write("clip.avs", smallclip);
+  pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" + kv("*LOGFILE", "out.log") +
+                         "\n" + kv("*GOP", "6 2") + "\n");
+  ASSERT_TRUE(guistart(1, pf.dir() + "/"));
+  started = true;
+  ASSERT_TRUE(movieinfovalid) << statustext;
+  dialogrecord& p = dlg(pagemain);
+  auto enter = [&](int id, const std::string& text) {
+    userfocus(p, id, true);
+    usertype(p, id, text);
+    userfocus(p, id, false);
+  };
+  enter(1018, "5000");
+  userclick(p, 1033);
+  enter(1086, "100000");
+  EXPECT_EQ(text(pagemain, 1087), "5000");
+  EXPECT_EQ(text(pagemain, 1086), "732");
+  userclick(dlg(dlgmain), 1012);
+  ASSERT_EQ(statustext, " encoding finished");
+  const std::string log = pf.read("out.log");
+  const size_t at = log.find("est. outfile length:");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(trimright(log.substr(at, log.find('\n', at) - at)), "est. outfile length:                 732 kB");
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+}
