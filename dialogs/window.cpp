@@ -1,8 +1,8 @@
 #include "dialogs/window.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,8 +53,8 @@ constexpr Fl_Fontsize fontsize = 11;  // the dialog font's cell is 13 pixels hig
 // The fixed-pitch font of lists: its characters are 7 pixels wide at this size (the figure
 // dlgfixedfont reports).
 constexpr Fl_Fontsize fixedsize = 12;
-// The font of grid cells: three digits are 15 pixels wide at this size (18 at 10, 21 at 11), in
-// a cell 24 pixels wide whose neighbour covers its right edge.
+// The font of grid cells: three digits are 15 pixels wide at this size (18 at 10, 21 at 11),
+// inside a cell of 20 or 21 pixels between its frame lines.
 constexpr Fl_Fontsize cellsize = 8;
 const Fl_Labeltype plainlabel = FL_FREE_LABELTYPE;
 const Fl_Color barcolor = fl_rgb_color(0, 0, 128);
@@ -911,9 +911,9 @@ void chooserfield(Fl_Widget* w, void* ok) {
 // The toolkit's file chooser, modal: the filter "description (*.{d2v,avs})" from the
 // request's patterns "*.d2v;*.avs", the starting folder, the title; the user picks a file or
 // types a name, new or not (whether the file exists is the caller's question), into a name
-// field that starts empty. The chooser's
-// completion of typed names is switched off: in FLTK 1.3.8 it puts the folder in front of every
-// character typed. A relative name is taken in the folder the chooser shows.
+// field that starts empty. The chooser's completion of typed names is switched off: in FLTK
+// 1.3.8 it puts the folder in front of every character typed. A relative name is taken in the
+// folder the chooser shows.
 bool filechooser(const dlgfilerequest& r, std::string& path) {
   std::string exts;
   bool plain = true;
