@@ -39,6 +39,8 @@ enum itemstyles : int {
   stylesunken = 64,     // static or picture box: a sunken frame around it (a picture box is black
                         // until its first picture)
   stylegroup = 128,     // radio button: starts a group of its own, even right after another radio
+  stylecell = 256,      // edit: a cell of a grid of numbers, a thin frame and a smaller font, so
+                        // three digits fit a cell 16 units wide with room on either side
 };
 
 // One control of a template; position and size in dialog units. Labels have id -1. A combo

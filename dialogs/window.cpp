@@ -53,6 +53,9 @@ constexpr Fl_Fontsize fontsize = 11;  // the dialog font's cell is 13 pixels hig
 // The fixed-pitch font of lists: its characters are 7 pixels wide at this size (the figure
 // dlgfixedfont reports).
 constexpr Fl_Fontsize fixedsize = 12;
+// The font of grid cells: three digits are 15 pixels wide at this size (18 at 10, 21 at 11),
+// inside a cell of 20 or 21 pixels between its frame lines.
+constexpr Fl_Fontsize cellsize = 8;
 const Fl_Labeltype plainlabel = FL_FREE_LABELTYPE;
 const Fl_Color barcolor = fl_rgb_color(0, 0, 128);
 
@@ -320,11 +323,42 @@ struct radiobutton : Fl_Round_Button {
 };
 
 // An edit control; the arrow keys in the buddy of an up-down control spin it.
-// An edit with the digits style takes no other characters, typed or pasted.
+// An edit with the digits style takes no other characters, typed or pasted. A centred edit
+// shows its text in the middle of the box (the toolkit's input draws from the left): its text
+// goes into a strip as wide as the text, in the middle, where the mouse is read too.
 struct editbox : Fl_Input {
   int updown = 0;  // the up-down control whose buddy this edit is (0: none)
   bool digits = false;
+  bool centred = false;
   editbox(int x, int y, int w, int h) : Fl_Input(x, y, w, h) {}
+  // The toolkit's input draws its text one pixel in from the area it is given and needs one
+  // more behind the text for the cursor; two more keep it from scrolling.
+  static constexpr int textlead = 1, texttail = 3;
+  // The area the text is drawn and read in: the inside of the box, or for a centred edit the
+  // strip in its middle (the whole inside when the text is wider).
+  void textarea(int& X, int& Y, int& W, int& H) {
+    const Fl_Boxtype b = box();
+    X = x() + Fl::box_dx(b), Y = y() + Fl::box_dy(b), W = w() - Fl::box_dw(b), H = h() - Fl::box_dh(b);
+    if (!centred) return;
+    fl_font(textfont(), textsize());
+    const int tw = (int)std::ceil(fl_width(value(), size()));
+    const int lead = (W - tw) / 2 - textlead;
+    if (lead < 0 || tw + textlead + texttail > W - lead) return;
+    X += lead;
+    W -= lead;
+  }
+  void draw() override {
+    if (!centred) {
+      Fl_Input::draw();
+      return;
+    }
+    // The strip moves as the text changes: the box and the whole text are drawn each time.
+    clear_damage(FL_DAMAGE_ALL);
+    draw_box(box(), color());
+    int X, Y, W, H;
+    textarea(X, Y, W, H);
+    drawtext(X, Y, W, H);
+  }
   static bool alldigits(const char* t, int n) {
     for (int i = 0; i < n; i++)
       if (t[i] < '0' || t[i] > '9') return false;
@@ -340,6 +374,16 @@ struct editbox : Fl_Input {
         !(Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) &&
         (unsigned char)Fl::event_text()[0] >= ' ' && !alldigits(Fl::event_text(), Fl::event_length()))
       return 1;
+    // The mouse in a centred edit: read where the text is drawn.
+    if (centred && (e == FL_PUSH || e == FL_DRAG || e == FL_RELEASE)) {
+      if (e == FL_PUSH && Fl::focus() != this) {
+        Fl::focus(this);
+        handle(FL_FOCUS);
+      }
+      int X, Y, W, H;
+      textarea(X, Y, W, H);
+      return handletext(e, X, Y, W, H);
+    }
     int r = Fl_Input::handle(e);
     if (e == FL_FOCUS) userfocus(*c->win->dlg, c->id, true);
     if (e == FL_UNFOCUS) userfocus(*c->win->dlg, c->id, false);
@@ -593,9 +637,16 @@ Fl_Widget* makewidget(dialogwin* w, const dlgcontrol& c, int x, int y, int wd, i
       e->textfont(FL_HELVETICA);
       e->when(FL_WHEN_CHANGED);
       e->digits = (c.style & styledigits) != 0;
+      e->centred = (c.style & stylecentre) != 0;
+      if (c.style & stylecell) {
+        e->box(FL_THIN_DOWN_BOX);
+        e->textsize(cellsize);
+      }
       if (c.style & stylereadonly) {
+        // A value the program shows: no caret over its text when it has the focus.
         e->readonly(1);
         e->color(FL_BACKGROUND_COLOR);
+        e->cursor_color(FL_BACKGROUND_COLOR);
       }
       r = e;
       break;
@@ -859,9 +910,10 @@ void chooserfield(Fl_Widget* w, void* ok) {
 
 // The toolkit's file chooser, modal: the filter "description (*.{d2v,avs})" from the
 // request's patterns "*.d2v;*.avs", the starting folder, the title; the user picks a file or
-// types a name, new or not (whether the file exists is the caller's question). The chooser's
-// completion of typed names is switched off: in FLTK 1.3.8 it puts the folder in front of every
-// character typed. A relative name is taken in the folder the chooser shows.
+// types a name, new or not (whether the file exists is the caller's question), into a name
+// field that starts empty. The chooser's completion of typed names is switched off: in FLTK
+// 1.3.8 it puts the folder in front of every character typed. A relative name is taken in the
+// folder the chooser shows.
 bool filechooser(const dlgfilerequest& r, std::string& path) {
   std::string exts;
   bool plain = true;
@@ -894,6 +946,8 @@ bool filechooser(const dlgfilerequest& r, std::string& path) {
     Fl_File_Input* field = findwidget<Fl_File_Input>(win);
     Fl_Return_Button* ok = findwidget<Fl_Return_Button>(win);
     if (field && ok) {
+      // Every chooser starts with an empty name (the toolkit puts the folder's path there).
+      field->value("");
       field->callback(chooserfield, ok);
       field->when(FL_WHEN_CHANGED);
       field->take_focus();
@@ -973,6 +1027,13 @@ struct fltkbackend : dlgbackend {
     for (auto& c : rows) {
       int x = w->ox + unitx(c.x), y = w->oy + unity(c.y);
       int wd = unitx(c.x + c.w) - unitx(c.x), h = unity(c.y + c.h) - unity(c.y);
+      // Grid cells overlap their neighbours by one unit in the template, for one frame line
+      // between them: each is one pixel larger than its pitch, so a neighbour covers only that
+      // line and the text is centred in what shows.
+      if (c.style & stylecell) {
+        wd = unitx(c.x + c.w - 1) - unitx(c.x) + 1;
+        h = unity(c.y + c.h - 1) - unity(c.y) + 1;
+      }
       Fl_Widget* widget = makewidget(w, c, x, y, wd, h);
       if (c.kind == ctlstatic || c.kind == ctlgroup) {
         if (c.kind == ctlstatic) static_cast<statictext*>(widget)->text = c.text;

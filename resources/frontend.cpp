@@ -20,7 +20,7 @@ namespace {
 #define E(id, x, y, w, h) {ctledit, id, "", x, y, w, h}
 #define N(id, x, y, w, h) {ctledit, id, "", x, y, w, h, styledigits}
 #define U(id, x, y, h) {ctlupdown, id, "", x, y, 9, h}
-#define G(id, x, y) {ctledit, id, "", x, y, 16, 14, stylecentre | styledigits}
+#define G(id, x, y) {ctledit, id, "", x, y, 16, 14, stylecentre | styledigits | stylecell}
 #define BOX(t, x, y, w, h) {ctlgroup, -1, t, x, y, w, h}
 
 // ---- 101: the main dialog ----

@@ -4,14 +4,17 @@
 # pages with a real click (xdotool) and grabs the window with ffmpeg's X11 capture into
 # docs/front-main.png, front-settings1.png, front-settings2.png, front-matrix.png,
 # front-chapters.png and front-zones.png. On Settings 1 the constant quantiser is ticked, on
-# the Matrix page the custom pair is chosen. On the Preview/Chapters page the scene-change scan
-# runs over the clip and the first chapter it found is chosen, so the page shows that frame; on
-# the Preview/Zones page two zones are set.
+# the Matrix page the custom pair is chosen and the last row of its non-intra matrix typed with
+# three-digit values. On the Preview/Chapters page the scene-change scan runs over the clip and
+# the first chapter it found is chosen, so the page shows that frame; on the Preview/Zones page
+# two zones are set. Last, front-failed.png: the Main page after "encode" started the encoder on
+# a silent run with the adaptive matrix but no matrix.dll, which stops at its start-up; the
+# status line gives the encoder's reason.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$top"/build/bin/ostrelfront "$top"/build/bin/avisynth.dll "$work"/
+cp "$top"/build/bin/ostrelfront "$top"/build/bin/ostrel "$top"/build/bin/avisynth.dll "$work"/
 cat >"$work/clip.avs" <<'AVS'
 # Ten seconds of a moving test picture at the PAL DVD size, with a scene change at frame 150.
 TestPattern(length=250, width=720, height=576, fps=25, cut=150)
@@ -29,7 +32,7 @@ eval "$(xdotool getwindowgeometry --shell "$w")"
 grab() {
   xdotool mousemove 790 590
   sleep 0.7
-  ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 \
+  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 \
     "$OUTDIR/front-$1.png"
 }
 # A click at window pixels x y.
@@ -48,6 +51,15 @@ for tab in "73 settings1" "133 settings2" "184 matrix" "254 chapters" "346 zones
       ;;
     matrix)
       at 150 88   # "custom matrix": the custom pair's cells can be edited
+      # The non-intra matrix's last row (cell (7, c) at dialog units 280 + 15c, 166).
+      c=0
+      for v in 100 112 125 140 160 180 224 255; do
+        at $((8 + (3 * (280 + 15 * c)) / 2)) 300
+        xdotool key ctrl+a type $v
+        c=$((c + 1))
+      done
+      at 568 300  # a click into the cell before: the last one loses the focus and is read
+      at 150 88   # the radio again: the pair shown as typed, and its message
       ;;
     chapters)
       at 110 236  # "create SCD chapter list"
@@ -67,6 +79,19 @@ for tab in "73 settings1" "133 settings2" "184 matrix" "254 chapters" "346 zones
   esac
   grab "$2"
 done
+kill "$pid"
+wait "$pid" || true
+# A silent encode that stops at the encoder's start-up: the adaptive matrix without matrix.dll.
+printf '*INFILE           clip.avs\n*OUTFILE          clip.m2v\n*ADAPTIVEMATRIX\n*SILENT\n' >KJ.ini
+rm -f matrix.dll
+OSTREL_HEADLESS=0 ./ostrelfront >/dev/null 2>&1 &
+pid=$!
+w=$(xdotool search --sync --name '^  Ostrelfront 0\.21$' | head -1)
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$w")"
+xdotool mousemove --window "$w" 490 435 click 1   # "encode"
+sleep 3
+grab failed
 kill "$pid"
 wait "$pid" || true
 INNER

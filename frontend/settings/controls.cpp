@@ -181,10 +181,12 @@ void setcontrols() {
   if (seen(keynoseqendcode)) tick(pagesettings2, 1022, false);
   if (seen(keyshutdown)) tick(pagesettings2, 1039);
   if (seen(keyautogop)) {
-    enable(pagemain, {1113, 1112}, true);
     settext(pagemain, 1113, leftint(g.guiautogop, 3));
     dlgputint(dlgof(pagemain), 1112, g.guiautogop);
   }
+  // The longest automatic GOP can be set while autogop is on; a fixed GOP ("*GOP", which the
+  // encoder takes over "*AUTOGOP") turns it off.
+  enable(pagemain, {1113, 1112}, ticked(pagemain, 1077));
   // A luminance gain scales the matrices itself: the adaptive matrix is off then.
   if (seen(keylumgain)) {
     settext(pagesettings2, 1056, leftint(g.guilumgain, 3));

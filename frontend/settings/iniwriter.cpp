@@ -79,8 +79,9 @@ bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlen
     b.put(f.key, p);
   }
 
-  // Bitrates: the average without a constant quantiser, the maximum whenever the mode holds the
-  // stream under it (two passes, or a constant quantiser with the VBV check).
+  // Bitrates: the average without a constant quantiser; the maximum while its edit is enabled,
+  // which the pages keep so while a source is open and the mode holds the stream under it (two
+  // passes, or a constant quantiser with the VBV check).
   const bool cq = b.ticked(pagesettings1, 1055);
   const bool cqvbv = b.ticked(pagesettings1, 1057);
   int v = 0;
@@ -89,7 +90,7 @@ bool inilines(std::vector<std::string>& lines, std::string& refusal, int textlen
     if (!firstint(avg, v)) return refuse("invalid average bitrate, not a number");
     b.put("*BITRATE", avg);
   }
-  if (!cq || cqvbv) {
+  if (b.enabled(pagemain, 1018)) {
     std::string max = left(b.text(pagemain, 1018));
     if (!firstint(max, v)) return refuse("invalid maximum bitrate, not a number");
     b.put("*MAXBITRATE", max);

@@ -58,7 +58,9 @@ void setdefaults() {
   enable(p102, {1046, 1047, 1048, 1049}, true);
   tick(p102, 1047, true);
   tick(p102, 1040, true);
+  // Autogop on: its longest GOP can be set (the fixed GOP of Settings 1 cannot, below).
   tick(p102, 1077, true);
+  enable(p102, {1113, 1112}, true);
   dlgputtext(p102, 1113, "15");
   range(p102, 1112, 12, 18, 15);
   tick(p102, 1090, false);

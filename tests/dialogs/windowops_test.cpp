@@ -166,7 +166,8 @@ TEST(display, thewindowhidesandcomesback) {
   EXPECT_TRUE(windowshown(*o.d));
 }
 
-// FLTK's chooser with the request's title, a name typed into it, or a cancel.
+// FLTK's chooser with the request's title, a name typed into it, or a cancel. The name field
+// starts empty: a name typed at its start is the whole name.
 TEST(display, thefilechooserasksinthewindow) {
   DISPLAYTEST();
   if (!haveprogram("xdotool")) GTEST_SKIP() << "no xdotool";
@@ -185,6 +186,7 @@ TEST(display, thefilechooserasksinthewindow) {
     std::string path;
   };
   const answer cases[] = {{"type --delay 30 movie && xdotool key Return", true, folder + "movie.m2v"},
+                          {"key Home && xdotool type --delay 30 film && xdotool key Return", true, folder + "film.m2v"},
                           {"key Escape", false, ""}};
   for (const answer& a : cases) {
     std::string cmd = "w=$(xdotool search --sync --name '^select output file$' | head -1) && xdotool windowfocus --sync $w && sleep 0.3 && xdotool " +

@@ -147,6 +147,24 @@ TEST_F(callbacks, mainpage) {
        {textof(p102, 1087, "4000"), tickof(p102, 1083, true), wordof("aspect", "3"), tickof(p102, 1041, false),
         textof(p104, 1036, "0"), textof(p104, 1045, "0"), wordof("top", "0"), wordof("shift", "0")},
        " all values reset to default"},
+      {"reset after autogop off: autogop on with its longest GOP to set, the fixed GOP not", source::pal,
+       {clickon(p102, 1077), clickon(p102, 1011)},
+       {tickof(p102, 1077, true), enabledof(p102, 1113, true), enabledof(p102, 1112, true), enabledof(p103, 1045, false),
+        enabledof(p103, 1544, false), enabledof(p103, 1023, false), enabledof(p103, 1024, false)},
+       " all values reset to default"},
+      {"the longest automatic GOP spun after that reset", source::pal,
+       {clickon(p102, 1077), clickon(p102, 1011), spinon(p102, 1112, -2)},
+       {textof(p102, 1113, "13"), positionof(p102, 1112, 13)}, " GOP length valid for PAL, NTSC and pulldown"},
+      {"reset after a fixed GOP read from KJ.ini", source::pal, {clickon(p102, 1011)},
+       {tickof(p102, 1077, true), enabledof(p102, 1113, true), enabledof(p102, 1112, true), enabledof(p103, 1045, false)},
+       " all values reset to default", [this] {
+         // "load KJ.ini" of a file with a fixed GOP: autogop off, its longest GOP disabled.
+         writefile(dir + "KJ.ini", "*INFILE " + dir + "clip.avs\n*GOP 12 2\n");
+         userclick(dlg(p102), 1012);
+         EXPECT_FALSE(dlggetflag(dlgof(p102), 1077));
+         EXPECT_FALSE(dlggetflag(dlgof(p102), 1113, ixenabled));
+         EXPECT_FALSE(dlggetflag(dlgof(p102), 1112, ixenabled));
+       }},
       {"gaining the focus clears the status line", source::pal, {focuson(p102, 1087)}, {}, ""},
   });
 }

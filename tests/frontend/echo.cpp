@@ -62,7 +62,8 @@ settingsview pagesview() {
   const bool cq = ticked(103, 1055), vbv = ticked(103, 1057);
   const int max = std::clamp(number(102, 1018), 50, 2147483);
   if (!cq) v[keybitrate] = std::to_string(std::clamp(number(102, 1087), 50, max));
-  if (!cq || vbv) v[keymaxbitrate] = std::to_string(max);
+  // The maximum means something while its edit is enabled (a source open, a mode that uses it).
+  if (dlggetflag(dlgof(102), 1018, ixenabled)) v[keymaxbitrate] = std::to_string(max);
   int se[2];
   if (readints(text(102, 1088) + " " + text(102, 1089), se, 2) == listok) v[keyframes] = ints({se[0], se[1]});
   if (ticked(102, 1078)) v[keyprofile] = "1";

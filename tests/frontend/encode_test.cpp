@@ -30,6 +30,14 @@
 namespace fs = std::filesystem;
 
 namespace {
+// The status line as one line: its breaks (a blank from column 101 on) are blanks again.
+std::string flatstatus() {
+  std::string s = statustext;
+  for (char& c : s)
+    if (c == '\n') c = ' ';
+  return s;
+}
+
 // What happens to KJ.ini and DGDecode.dll in a folder, in order, as the kernel reports it.
 class folderwatch {
  public:
@@ -68,6 +76,8 @@ class encode : public frontfixture {
     events.clear();
     started.clear();
     status = 0;
+    says.clear();
+    run = nullptr;
     start("");
     writefile(dir + "ostrel", "the encoder");
     writefile(dir + "DGDecode.dll", "built library");
@@ -78,8 +88,8 @@ class encode : public frontfixture {
     choose(dir + "p.d2v");
     outputpath = dir + "out.m2v";
     iniseen[keyoutfile] = outputset = true;
-    setlauncher([this](const std::string& path, const std::string& folder, std::string& why) {
-      return launch(path, folder, why);
+    setlauncher([this](const std::string& path, const std::string& folder, std::string& why, const errorlines& lines) {
+      return launch(path, folder, why, lines);
     });
     watch = std::make_unique<folderwatch>(dir);
   }
@@ -96,14 +106,17 @@ class encode : public frontfixture {
     iniseen[keyinfile] = movieinfovalid = true;
     dlgputflag(dlg(dlgmain), 1012, true, ixenabled);
   }
-  // The stand-in encoder: what it finds when it starts, and its exit status.
-  int launch(const std::string& path, const std::string& folder, std::string& why) {
+  // The stand-in encoder: what it finds when it starts, what it says on standard error, and its
+  // exit status.
+  int launch(const std::string& path, const std::string& folder, std::string& why, const errorlines& lines) {
     watch->take(events);
     events.push_back("start");
     started.push_back(path + " in " + folder);
     hidden = !dlgvisible(dlg(dlgmain));
     stagedatstart = fs::exists(dir + "DGDecode.dll") ? readfile(dir + "DGDecode.dll") : "";
     iniatstart = fs::exists(dir + "KJ.ini") ? readfile(dir + "KJ.ini") : "";
+    if (run) run();
+    for (const std::string& l : says) lines(l);
     events.push_back("end");
     if (status < 0) why = "no such program";
     return status;
@@ -123,6 +136,8 @@ class encode : public frontfixture {
   bool hidden = false;
   std::string stagedatstart, iniatstart;
   int status = 0;
+  std::vector<std::string> says;  // the stand-in's lines on standard error
+  std::function<void()> run;      // what else the stand-in does (writes a log)
 };
 }  // namespace
 
@@ -228,8 +243,74 @@ TEST_F(encode, afailedstartandafailedrun) {
   expectunstaged();
   status = 3;
   press();
-  EXPECT_EQ(statustext, " encoding finished, ERROR, the encoder ended with exit status 3, see its log");
+  EXPECT_EQ(statustext, " encoding finished, ERROR, the encoder ended with exit status 3");
   expectunstaged();
+}
+
+// A run that failed: the status line gives the encoder's own reason, its lines on standard error
+// that are no warning, and points to the log only when this run wrote it; a run that ended well
+// says only that it finished, whatever it said on the way. Every line the encoder wrote goes on
+// to the front end's standard error as it was.
+TEST_F(encode, afailedrunsayswhyandpointsonlytoalogitwrote) {
+  struct row {
+    const char* name;
+    int status;
+    std::vector<std::string> says;
+    int log;  // 0 no log named, 1 an earlier log left as it was, 2 the run writes the log
+    std::string line;
+  };
+  const std::string head = " encoding finished, ERROR, the encoder ended with exit status ";
+  const std::string longpath = "/" + std::string(150, 'p') + "/out.m2v";
+  const row rows[] = {
+      {"a start-up error after a warning, an earlier log", 1,
+       {"ostrel: WARNING, bias clamped to 100", "ostrel: ERROR, adaptive matrix flagged but can't find matrix.dll"}, 1,
+       head + "1: adaptive matrix flagged but can't find matrix.dll"},
+      {"an error with the line that names its file", 1,
+       {"ostrel: ERROR, can't open m2v file", "ostrel: /x/out.m2v: Permission denied"}, 0,
+       head + "1: can't open m2v file, /x/out.m2v: Permission denied"},
+      {"lines of others are passed on, not shown", 1,
+       {"[ffms2] a library's own line", "ostrel: ERROR, can't load movie"}, 0, head + "1: can't load movie"},
+      {"a run error that the run's log tells", 2, {"ostrel: ERROR, can't write to output file, aborting..."}, 2,
+       head + "2: can't write to output file, aborting..., see its log"},
+      {"a stop without an error line", 3, {"ostrel: encoding stopped by the user"}, 2,
+       head + "3: encoding stopped by the user, see its log"},
+      {"a long reason is cut, the log still named", 1, {"ostrel: ERROR, can't open m2v file", "ostrel: " + longpath}, 2,
+       ""},  // (checked below)
+      {"nothing said, no log", 137, {}, 1, head + "137"},
+      {"a good run with warnings", 0, {"ostrel: WARNING, something"}, 2, " encoding finished"},
+  };
+  for (const row& r : rows) {
+    if (&r != rows) {
+      TearDown();
+      SetUp();
+    }
+    SCOPED_TRACE(r.name);
+    status = r.status;
+    says = r.says;
+    if (r.log) {
+      logpath = "run.log";
+      iniseen[keylogfile] = true;
+      writefile(dir + "run.log", "an earlier run's report\n");
+    }
+    if (r.log == 2) run = [this] { writefile(dir + "run.log", "this run's report, longer than the last\n"); };
+    testing::internal::CaptureStderr();
+    press();
+    const std::string passed = testing::internal::GetCapturedStderr();
+    std::string all;
+    for (const std::string& l : r.says) all += l + "\n";
+    EXPECT_EQ(passed, all);
+    if (!r.line.empty()) {
+      EXPECT_EQ(flatstatus(), r.line);
+    } else {
+      const std::string flat = flatstatus();
+      EXPECT_EQ(flat.size(), statuslength);
+      EXPECT_EQ(flat.rfind(head + "1: can't open m2v file, /ppp", 0), 0u) << flat;
+      EXPECT_EQ(flat.substr(flat.size() - 13), ", see its log");
+    }
+    if (r.log == 1) {
+      EXPECT_EQ(readfile(dir + "run.log"), "an earlier run's report\n");
+    }
+  }
 }
 
 // For real: the front end started on a program folder with a generated clip writes KJ.ini and
@@ -256,4 +337,70 @@ TEST_F(realencode, theencoderofthefolderencodesthepagessettings) {
   std::string why;
   EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
   EXPECT_EQ(probetypes(pf.path("out.m2v")).size(), (size_t)clipframes);
+}
+
+// For real: the encoder of the folder stops at start-up (the adaptive matrix without a
+// matrix.dll), with its window and silent. The status line gives the encoder's own reason and
+// does not point to the log, which the run did not write: the earlier run's log is left as it
+// was. No stream is written.
+TEST_F(realencode, anencoderthatstopsatstartupsayswhyinthestatusline) {
+  for (bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "silent" : "with its window");
+    progfolder pf;
+    std::filesystem::remove(pf.path("matrix.dll"));
+    pf.write("clip.avs", smallclip);
+    pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" +
+                           kv("*LOGFILE", "out.log") + "\n" + "*ADAPTIVEMATRIX\n" + (silent ? "*SILENT\n" : ""));
+    pf.write("out.log", "an earlier run's report\n");
+    ASSERT_TRUE(guistart(1, pf.dir() + "/"));
+    started = true;
+    ASSERT_TRUE(movieinfovalid) << statustext;
+    ASSERT_TRUE(dlggetflag(dlg(pagematrix), 1025));
+    ASSERT_EQ(dlggetflag(dlg(pagesettings2), 2022), silent);
+    testing::internal::CaptureStderr();
+    userclick(dlg(dlgmain), 1012);
+    const std::string passed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(flatstatus(),
+              " encoding finished, ERROR, the encoder ended with exit status 1: adaptive matrix flagged but can't find "
+              "matrix.dll");
+    EXPECT_NE(passed.find("ostrel: ERROR, adaptive matrix flagged but can't find matrix.dll\n"), std::string::npos)
+        << passed;
+    EXPECT_EQ(pf.read("out.log"), "an earlier run's report\n");
+    EXPECT_FALSE(pf.exists("out.m2v"));
+    guiend();
+    started = false;
+  }
+}
+
+// The file length with the average held at the maximum (a file length typed in file-length
+// mode that the maximum cannot give) is the encoder's own estimate of the stream: the log's
+// "est. outfile length", kbytes of 1,024 bytes (5000 kbit/s over 30 frames at 25 frames/s:
+// 732 kbytes; kbytes of 1,000 bytes would give 750).
+TEST_F(realencode, thecappedfilelengthistheencodersestimate) {
+  progfolder pf;
+  pf.write("clip.avs", smallclip);
+  pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" + kv("*LOGFILE", "out.log") +
+                         "\n" + kv("*GOP", "6 2") + "\n");
+  ASSERT_TRUE(guistart(1, pf.dir() + "/"));
+  started = true;
+  ASSERT_TRUE(movieinfovalid) << statustext;
+  dialogrecord& p = dlg(pagemain);
+  auto enter = [&](int id, const std::string& text) {
+    userfocus(p, id, true);
+    usertype(p, id, text);
+    userfocus(p, id, false);
+  };
+  enter(1018, "5000");
+  userclick(p, 1033);
+  enter(1086, "100000");
+  EXPECT_EQ(text(pagemain, 1087), "5000");
+  EXPECT_EQ(text(pagemain, 1086), "732");
+  userclick(dlg(dlgmain), 1012);
+  ASSERT_EQ(statustext, " encoding finished");
+  const std::string log = pf.read("out.log");
+  const size_t at = log.find("est. outfile length:");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(trimright(log.substr(at, log.find('\n', at) - at)), "est. outfile length:                 732 kB");
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
 }

@@ -3,6 +3,7 @@
 // the scrollable width, a refused value, and the model words the edits fall back to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/fmtfield.h"
@@ -57,20 +58,46 @@ TEST_F(inipreview, thelistsshowthelinessaveiniwrites) {
     EXPECT_FALSE(std::filesystem::exists(dir + "KJ.ini"));
     EXPECT_EQ(shown(), file());
   }
-  // The mask: right after "*BIAS" as in the file, before the time code.
-  again();
-  start("");
-  settext(pagesettings2, 1035, "20");
-  settext(pagesettings2, 1036, "8");
-  settext(pagesettings2, 1044, "8");
-  settext(pagesettings2, 1031, "1");
-  showini();
+}
+
+// As a user sets them on Settings 2 (a source open, the tab chosen, each edit typed into and
+// left): the lists follow every change and show what "save KJ.ini" then writes, line for line
+// and in its order, the mask right after the bias and before the time code, as the writer has
+// it; there is one order, the writer's.
+TEST_F(inipreview, thelistsfollowtheuserinthewritersorder) {
+  start(kv("*INFILE", script("clip.avs", smallclip)) + "\n" + kv("*OUTFILE", "out.m2v") + "\n");
+  ASSERT_TRUE(movieinfovalid) << statustext;
+  userselect(dlg(dlgmain), tabcontrol, 3);
+  dialogrecord& p = dlg(pagesettings2);
+  const struct {
+    int id;
+    const char* text;
+    const char* line;  // the entry that shows at once
+  } typed[] = {{1035, "20", "*BIAS"}, {1036, "8", "*MASK_SHIFT       8 0 0"},
+               {1044, "8", "*MASK_SHIFT       8 8 0"}, {1031, "1", "*TIMECODE         1  0  0  0"}};
+  for (const auto& t : typed) {
+    userfocus(p, t.id, true);
+    usertype(p, t.id, t.text);
+    userfocus(p, t.id, false);
+    const std::vector<std::string> now = shown();
+    EXPECT_NE(std::find_if(now.begin(), now.end(), [&](const std::string& e) { return e.rfind(t.line, 0) == 0; }),
+              now.end())
+        << t.line;
+  }
   const std::vector<std::string> lines = shown();
-  EXPECT_EQ(lines, file());
+  userclick(dlg(pagemain), 1013);
+  ASSERT_TRUE(settingsvalid) << statustext;
+  std::vector<std::string> written = filelines(dir + "KJ.ini");
+  for (std::string& l : written) l = trimright(l);
+  EXPECT_EQ(lines, written);
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[1], kv("*OUTFILE", "out.m2v"));
+  EXPECT_EQ(lines[2], kv("*BITRATE", "4000"));
+  EXPECT_EQ(lines[3], kv("*MAXBITRATE", "8000"));
+  EXPECT_EQ(lines[5], "*AUTOGOP          15");  // the file's field of 4 shows no trailing blanks
   const std::vector<std::string> tail(lines.end() - 4, lines.end());
   EXPECT_EQ(tail, (std::vector<std::string>{kv("*BIAS", "20"), kv("*MASK_SHIFT", "8 8 0"), kv("*TIMECODE", "1  0  0  0"),
                                              kv("*MATRIX", "mpeg")}));
-  EXPECT_EQ(lines[2], "*AUTOGOP          15");
 }
 
 // The lines kept from the settings file come first, and the custom pair gives 18 entries

@@ -2,10 +2,12 @@
 // writes every key, the values the encoder would refuse, and writes that fail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/fmtfield.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/driver.h"
 #include "frontend/settings/settings.h"
 #include "frontend/window/front.h"
 #include "tests/frontend/fixture.h"
@@ -17,9 +19,9 @@ using writer = frontfixture;
 }  // namespace
 
 // The pages as the start-up leaves them for a KJ.ini that names a script and an output: the
-// source's bitrate controls enabled, the defaults and the source's frames written. (Without a source the maximum
-// bitrate's edit is disabled and still written, since the encoder takes no two-pass run without
-// it: the first state of the table of states.)
+// source's bitrate controls enabled, the defaults and the source's frames written. (Without a
+// source the maximum bitrate's edit is disabled and its line is not written: the first state of
+// the table of states.)
 TEST_F(writer, defaultpageswithinputandoutput) {
   std::string clip = script("clip.avs", smallclip);
   start("*INFILE " + clip + "\n*OUTFILE " + dir + "Out File.M2V\n");
@@ -31,6 +33,36 @@ TEST_F(writer, defaultpageswithinputandoutput) {
                                           kv("*BITRATE", "4000") + "\n" + kv("*MAXBITRATE", "8000") + "\n" +
                                           kv("*FRAMES", "0 29") + "\n" + kv("*AUTOGOP", "15  ") + "\n" +
                                           kv("*MATRIX", "mpeg") + "\n");
+}
+
+// The maximum bitrate is written exactly while its edit is enabled, as the user's clicks leave
+// it: not without a source, with one in two-pass mode, not at a constant quantiser, again with
+// "check VBV/max bitrate", not when that is unticked; "save KJ.ini" writes what the edit says.
+TEST_F(writer, themaximumiswrittenonlywhileitseditisenabled) {
+  auto maximum = [this] {
+    userclick(dlg(pagemain), 1013);
+    EXPECT_EQ(statustext, " file successfully written");
+    const std::vector<std::string> lines = filelines(dir + "KJ.ini");
+    const bool written =
+        std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("*MAXBITRATE", 0) == 0; });
+    EXPECT_EQ(written, dlggetflag(dlg(pagemain), 1018, ixenabled));
+    return written;
+  };
+  start("*OUTFILE out.m2v\n");
+  ASSERT_FALSE(movieinfovalid);
+  EXPECT_FALSE(maximum());
+  again();
+  start(kv("*INFILE", script("clip.avs", smallclip)) + "\n");
+  ASSERT_TRUE(movieinfovalid) << statustext;
+  EXPECT_TRUE(maximum());
+  userclick(dlg(pagesettings1), 1055);  // constant quantiser
+  EXPECT_FALSE(maximum());
+  userclick(dlg(pagesettings1), 1057);  // check VBV/max bitrate
+  EXPECT_TRUE(maximum());
+  userclick(dlg(pagesettings1), 1057);
+  EXPECT_FALSE(maximum());
+  userclick(dlg(pagesettings1), 1055);  // two passes again
+  EXPECT_TRUE(maximum());
 }
 
 // Every key the writer knows, each line's key, column and value form; mode 1 and mode 2 write
@@ -53,6 +85,7 @@ TEST_F(writer, everykeyofthetableofstates) {
 // The writer keeps in the model what the encoder reads of the numbers it writes.
 TEST_F(writer, numberswrittenaretheonesthemodelkeeps) {
   start("");
+  sourceopen();
   settext(pagemain, 1088, "100 200");
   settext(pagemain, 1089, "123456789");
   tick(pagemain, 1077, false);
@@ -102,7 +135,8 @@ TEST_F(writer, valuestheencoderwouldrefusearenotwritten) {
        " KJ.ini write aborted, invalid CQ value, not a number"},
       {[] { settext(pagemain, 1087, ""); }, " KJ.ini write aborted, invalid average bitrate, not a number"},
       {[] { settext(pagemain, 1087, "4000.5"); }, " KJ.ini write aborted, invalid average bitrate, not a number"},
-      {[] { settext(pagemain, 1018, "lots"); }, " KJ.ini write aborted, invalid maximum bitrate, not a number"},
+      {[] { sourceopen(), settext(pagemain, 1018, "lots"); },
+       " KJ.ini write aborted, invalid maximum bitrate, not a number"},
       {[] { tick(pagesettings1, 1055), settext(pagesettings1, 1056, "4"), settext(pagesettings1, 1038, "0.755"); },
        " KJ.ini write aborted, invalid P-factor, more than 4 characters"},
       {[] { tick(pagesettings1, 1055), settext(pagesettings1, 1056, "4"), settext(pagesettings1, 1037, "x"); },

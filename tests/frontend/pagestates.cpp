@@ -33,9 +33,13 @@ std::string property(const want& w) {
   }
 }
 
+void sourceopen() {
+  const bool cq = dlggetflag(dlgof(pagesettings1), 1055), vbv = dlggetflag(dlgof(pagesettings1), 1057);
+  for (int id : {1085, 1033, 1087}) enable(pagemain, id, !cq);
+  enable(pagemain, 1018, !cq || vbv);
+}
+
 namespace {
-// The pages of a source-less front end after setdefaults leave the maximum bitrate disabled;
-// a source enables it (the writer writes it in both cases).
 void frames(const char* start, const char* end) {
   settext(pagemain, 1088, start);
   settext(pagemain, 1089, end);
@@ -49,6 +53,7 @@ void cq(const char* value, bool vbv) {
   tick(pagesettings1, 1055);
   settext(pagesettings1, 1056, value);
   tick(pagesettings1, 1057, vbv);
+  sourceopen();  // the maximum bitrate holds the stream only with the VBV check
   enable(pagesettings2, 1035, false);  // the VBR bias means nothing at a constant quantiser
 }
 }  // namespace
@@ -57,10 +62,13 @@ std::vector<pagestate> pagestates() {
   const std::string b4000 = kv("*BITRATE", "4000"), m8000 = kv("*MAXBITRATE", "8000");
   const std::string autogop = kv("*AUTOGOP", "15  "), mpeg = kv("*MATRIX", "mpeg");
   return {
-      {"defaults with a frame range", [] { frames("0", "999"); },
+      {"defaults with a frame range, no source: the maximum's edit is disabled", [] { frames("0", "999"); },
+       {b4000, kv("*FRAMES", "0 999"), autogop, mpeg}},
+      {"defaults with a frame range and a source", [] { sourceopen(); frames("0", "999"); },
        {b4000, m8000, kv("*FRAMES", "0 999"), autogop, mpeg}},
       {"fast, 1:1, dc 8, interlaced top field first with zigzag, closed, no scene cuts",
        [] {
+         sourceopen();
          frames("  25", "99");
          tick(pagemain, 1078);
          tick(pagemain, 1081);
@@ -78,6 +86,7 @@ std::vector<pagestate> pagestates() {
         kv("*SCANMETHOD", "zigzag"), "*NOSCD", "*CLOSEDGOPS", mpeg}},
       {"best, 4:3, dc 10, bottom field first with alternate scan, every box of Settings 2, KJLOW",
        [] {
+         sourceopen();
          tick(pagemain, 1080);
          tick(pagemain, 1082);
          tick(pagemain, 1048);
@@ -107,6 +116,7 @@ std::vector<pagestate> pagestates() {
         kv("*LUMGAIN", "2"), kv("*CPU", "sse3"), kv("*WAIT", "0"), "*SHUTDOWN"}},
       {"2.21:1, dc 11, progressive alternate scan, pulldown, silent, fixed GOP, chapters, zones, custom pair",
        [] {
+         sourceopen();
          tick(pagemain, 1084);
          tick(pagemain, 1049);
          tick(pagesettings1, 1020);
@@ -140,6 +150,7 @@ std::vector<pagestate> pagestates() {
         "1500       1.5"}},
       {"a constant quantiser with its factors, 1.0 written in its field of 4",
        [] {
+         sourceopen();
          cq("3.5", false);
          settext(pagesettings1, 1038, "1.0");
          settext(pagesettings1, 1037, "1.50");
@@ -150,6 +161,7 @@ std::vector<pagestate> pagestates() {
         kv("*CPU", "mmx")}},
       {"a constant quantiser under the maximum bitrate, the other matrices by name",
        [] {
+         sourceopen();
          cq("4.000", true);
          settext(pagesettings1, 1038, "0.75");
          guisettings.matrixindex = 16;
@@ -159,10 +171,10 @@ std::vector<pagestate> pagestates() {
        {m8000, autogop, kv("*CQ_MAXBITRATE", "4.000"), kv("*CQ_PFACTOR", "0.75"), kv("*TIMECODE", "0  0  0  7"),
         kv("*MATRIX", "mpegstd"), kv("*CPU", "sse2")}},
       {"the Matrix page's numbers of the pairs named apart from the encoder's",
-       [] { guisettings.matrixindex = 2; },
+       [] { sourceopen(); guisettings.matrixindex = 2; },
        {b4000, m8000, autogop, kv("*MATRIX", "tgn")}},
-      {"KJ", [] { guisettings.matrixindex = 4; }, {b4000, m8000, autogop, kv("*MATRIX", "kj")}},
-      {"TOLV1", [] { guisettings.matrixindex = 5; }, {b4000, m8000, autogop, kv("*MATRIX", "tolv1")}},
-      {"MIRDO1CD", [] { guisettings.matrixindex = 6; }, {b4000, m8000, autogop, kv("*MATRIX", "mirdo1cd")}},
+      {"KJ", [] { sourceopen(); guisettings.matrixindex = 4; }, {b4000, m8000, autogop, kv("*MATRIX", "kj")}},
+      {"TOLV1", [] { sourceopen(); guisettings.matrixindex = 5; }, {b4000, m8000, autogop, kv("*MATRIX", "tolv1")}},
+      {"MIRDO1CD", [] { sourceopen(); guisettings.matrixindex = 6; }, {b4000, m8000, autogop, kv("*MATRIX", "mirdo1cd")}},
   };
 }

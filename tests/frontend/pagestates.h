@@ -18,6 +18,10 @@ std::string kv(const std::string& key, const std::string& value);
 void tick(int page, int id, bool on = true);
 void enable(int page, int id, bool on);
 void settext(int page, int id, const std::string& text);
+// The bitrate edits of the Main page as an open source leaves them (a front end without one has
+// them disabled, and the writer writes no maximum then): the maximum enabled unless a constant
+// quantiser runs without the VBV check.
+void sourceopen();
 // The table of states: together they write every key the writer knows, each line's key,
 // column and value form.
 std::vector<pagestate> pagestates();

@@ -92,6 +92,7 @@ TEST_F(roundtrip, throughtheencodersecho) {
     if (&s != &pagestates()[0]) again();
     start("");
     s.set();
+    sourceopen();  // an encode needs a source
     progfolder pf;
     pf.write("clip.avs", filmclip);
     inputpath = pf.path("clip.avs"), outputpath = pf.path("out.m2v"), logpath = pf.path("out.log");

@@ -134,7 +134,7 @@ TEST(fronttemplates, thematrixpageasitsresourcegivesit) {
         EXPECT_EQ(it->y, 68 + 13 * r);
         EXPECT_EQ(it->w, 16);
         EXPECT_EQ(it->h, 14);
-        EXPECT_EQ(it->style, stylecentre | styledigits);
+        EXPECT_EQ(it->style, stylecentre | styledigits | stylecell);
       }
   std::set<std::string> statics;
   for (int i = 0; i < t.count; i++)

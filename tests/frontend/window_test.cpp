@@ -156,7 +156,7 @@ TEST(display, theprogramwithrealclicksandadumpofeverypage) {
   for (size_t a = 0; a < pages.size(); a++)
     for (size_t b = a + 1; b < pages.size(); b++) EXPECT_NE(pages[a].rgb, pages[b].rgb) << 102 + a << " " << 102 + b;
   // The Matrix page holds its two grids: cells are white-ish boxes in the window's picture (a
-  // point right of the two digits a cell shows at its left).
+  // point near a cell's right edge, clear of the digits centred in it).
   const image& mx = pages[3];
   int cx = dlgpixelsx(4) + 2 + dlgpixelsx(133 + 15 * 3 + 13), cy = dlgpixelsy(4) + 22 + dlgpixelsy(68 + 13 * 3 + 7);
   EXPECT_GT(mx.luma(cx, cy), 180);
@@ -191,4 +191,66 @@ TEST_F(frontwindow, displaythepreviewpageshowstheframe) {
   EXPECT_TRUE(colour(im, x + w / 2, y + h / 2, rgb[0], rgb[1], rgb[2]));
   EXPECT_TRUE(colour(im, x + w / 4, y + h / 2 + 50, rgb[0], rgb[1], rgb[2]));
   EXPECT_TRUE(colour(im, x + w / 2, y + 8, 0, 0, 0));  // above the 16:9 picture
+}
+
+namespace {
+// The columns of a control's inside that its text covers (pixels darker than the backgrounds of
+// an edit, white or grey, in the rows of the inside; a disabled cell's text is grey), in window pixels of the main dialog's picture; right is the last column
+// of the inside that shows (a grid cell's right edge lies under its neighbour).
+struct inkspan {
+  int first = -1, last = -1, left = 0, right = 0;
+};
+inkspan ink(const image& im, int page, int id, int border, int right = -1) {
+  int x, y, w, h;
+  EXPECT_TRUE(dlgcontrolrect(dlgof(page), id, x, y, w, h));
+  x += dlgpixelsx(4) + 2;  // the page lies in the tab control's display area
+  y += dlgpixelsy(4) + 22;
+  inkspan s;
+  s.left = x + border;
+  s.right = right >= 0 ? right + dlgpixelsx(4) + 2 : x + w - 1 - border;
+  for (int i = s.left; i <= s.right; i++)
+    if (im.dark(i, y + border, 1, h - 2 * border, 170) > 0) {
+      if (s.first < 0) s.first = i;
+      s.last = i;
+    }
+  return s;
+}
+}  // namespace
+
+// The Matrix page's cells and the preview pages' current frame show their numbers centred, and a
+// cell's three digits keep clear of its frame on both sides.
+TEST_F(frontwindow, displaycellsandthecurrentframearecentred) {
+  DISPLAYTEST();
+  start("*INFILE " + script("clip.avs", smallclip) + "\n");
+  dialogrecord& m = dlg(dlgmain);
+  userselect(m, tabcontrol, 4);
+  dispatch();
+  userclick(dlg(pagematrix), 1011);
+  dispatch();
+  const struct {
+    int id;
+    const char* text;
+  } cells[] = {{1201, "8"}, {1202, "255"}, {1257, "100"}, {1357, "188"}, {1363, "16"}};
+  for (const auto& c : cells) dlgputtext(dlg(pagematrix), c.id, c.text);
+  pumpfor(300);
+  image im = snap(m);
+  for (const auto& c : cells) {
+    // What shows of a cell ends where its right neighbour's frame begins.
+    int nx, ny, nw, nh;
+    ASSERT_TRUE(dlgcontrolrect(dlg(pagematrix), c.id + 1, nx, ny, nw, nh));
+    const inkspan s = ink(im, pagematrix, c.id, 1, nx - 1);
+    SCOPED_TRACE(std::to_string(c.id) + " " + c.text);
+    ASSERT_GE(s.first, 0);
+    const int leftroom = s.first - s.left, rightroom = s.right - s.last;
+    EXPECT_LE(std::abs(leftroom - rightroom), 1) << leftroom << " " << rightroom;
+    EXPECT_GE(std::min(leftroom, rightroom), 2) << leftroom << " " << rightroom;
+  }
+  userselect(m, tabcontrol, 5);
+  dispatch();
+  dlgputtext(dlg(pagechapters), 1036, "1234");
+  pumpfor(300);
+  im = snap(m);
+  const inkspan s = ink(im, pagechapters, 1036, 2);
+  ASSERT_GE(s.first, 0);
+  EXPECT_LE(std::abs((s.first - s.left) - (s.right - s.last)), 1) << s.first - s.left << " " << s.right - s.last;
 }

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/system.h"
@@ -51,15 +53,44 @@ TEST(process, runsinthefoldergivenandgivesbackitsstatus) {
   EXPECT_FALSE(why.empty());
 }
 
+// With a line sink the program's standard error comes through a pipe, line by line and in
+// order, while the program runs: much more than a pipe holds (the program never blocks), a line
+// longer than 64 KiB cut there, a last line without its line end.
+TEST(process, standarderrorcomesthroughapipelinebyline) {
+  tempdir t;
+  script(t.dir / "enc",
+         "i=0; while [ $i -lt 3000 ]; do echo \"ostrel: line $i of a program that says much\" >&2; i=$((i+1)); done\n"
+         "head -c 70000 /dev/zero | tr '\\0' x >&2; echo >&2\n"
+         "printf 'last' >&2\n"
+         "exit 1\n");
+  std::vector<std::string> said;
+  std::string why;
+  EXPECT_EQ(runprogram((t.dir / "enc").string(), t.dir.string(), why, [&](const std::string& l) { said.push_back(l); }),
+            1);
+  ASSERT_EQ(said.size(), 3002u);
+  EXPECT_EQ(said[0], "ostrel: line 0 of a program that says much");
+  EXPECT_EQ(said[2999], "ostrel: line 2999 of a program that says much");
+  EXPECT_EQ(said[3000], std::string(65536, 'x'));
+  EXPECT_EQ(said[3001], "last");
+  // A program that cannot start says nothing and gives -1.
+  said.clear();
+  EXPECT_EQ(runprogram((t.dir / "missing").string(), "", why, [&](const std::string& l) { said.push_back(l); }), -1);
+  EXPECT_TRUE(said.empty());
+}
+
 TEST(process, astandinlaunchertakestheplaceoftherealone) {
   std::string seen;
-  setlauncher([&](const std::string& path, const std::string& folder, std::string& why) {
+  setlauncher([&](const std::string& path, const std::string& folder, std::string& why, const errorlines& lines) {
     seen = path + " in " + folder;
+    if (lines) lines("said");
     return 7;
   });
   std::string why;
   EXPECT_EQ(runprogram("/nowhere/ostrel", "/nowhere/", why), 7);
   EXPECT_EQ(seen, "/nowhere/ostrel in /nowhere/");
+  std::vector<std::string> said;
+  EXPECT_EQ(runprogram("/nowhere/ostrel", "", why, [&](const std::string& l) { said.push_back(l); }), 7);
+  EXPECT_EQ(said, std::vector<std::string>{"said"});
   setlauncher(nullptr);
   EXPECT_EQ(runprogram("/nowhere/ostrel", "", why), -1);
 }
