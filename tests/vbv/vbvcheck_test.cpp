@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,60 @@ TEST_F(vbvcheck, chainoverthebounditsbufferholds) {
   picture(2, 4, 2, 1100000);  // leaves 55,008 bits
   EXPECT_EQ(vbvrestart, 1);
   EXPECT_TRUE(rolledback());
+}
+
+// The GOP's budget, picture by picture: a GOP of four pictures at 25 frames a second may spend
+// 4 x 320,000 bits under 8,000 kbit/s. The try whose P picture passes it is abandoned right
+// there, its quantisers raised by f0 x the square root of the excess its bits point to (the
+// B pictures not coded yet count nothing), the multipliers as they were. With every picture at
+// quantiser 31 nothing is abandoned and the retry after the try accepts the GOP over the
+// maximum; on the GOP's last try nothing is abandoned either.
+TEST_F(vbvcheck, atrypastthegopsbudgetisabandonedatonce) {
+  settings.framerate = 25.0;
+  ipbb();
+  float qi = 4.0f, qp = 4.0f, qb = 4.0f;
+  auto code = [&](int type, int slot, int i, int64_t bits, float q) {
+    picslots[slot].picbits = int32_t(bits);
+    picq[i] = q;
+    (type == 1 ? icount : type == 2 ? pcount : bcount) += 1;
+    gopbits += int32_t(bits);
+    return checkpicture2(type, slot, gopsnapshot, i, 4, qi, qp, qb);
+  };
+  picqfactors[4] = 1.5f;
+  EXPECT_FALSE(code(1, 1, 1, 600000, 4.0f));
+  EXPECT_TRUE(code(2, 4, 2, 800000, 6.0f));
+  EXPECT_TRUE(rolledback());
+  EXPECT_EQ(retrycount, 1);
+  EXPECT_EQ(vbvrestart, 0);
+  const float f = 1.03f * float(std::sqrt(1400000.0 * 25.0 / 4.0 / 8000000.0));
+  EXPECT_FLOAT_EQ(qi, 4.0f * f);
+  EXPECT_FLOAT_EQ(qb, 4.0f * f);
+  EXPECT_FLOAT_EQ(picqfactors[4], 1.5f);
+
+  // Every picture at 31: the GOP goes on and is accepted over the maximum.
+  vbvstart();
+  newgop();
+  qi = qp = qb = 31.0f;
+  EXPECT_FALSE(code(1, 1, 1, 600000, 31.0f));
+  EXPECT_FALSE(code(2, 4, 2, 800000, 31.0f));
+  EXPECT_FALSE(code(3, 2, 3, 100000, 31.0f));
+  EXPECT_FALSE(code(3, 3, 4, 100000, 31.0f));
+  gopbitrate = int32_t(double(gopbits) * 25.0 / 4);
+  maxrateretry2(qi, qp, qb, gopsnapshot);
+  EXPECT_EQ(retrycount, 0);
+  gopaccepted(0, 4, 1);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("over the maximum bitrate of 8000 Kb/s"), std::string::npos);
+
+  // Quantisers below 31 on the GOP's last try: nothing abandoned.
+  vbvstart();
+  newgop();
+  qi = qp = qb = 4.0f;
+  lastgoptry = true;
+  EXPECT_FALSE(code(1, 1, 1, 600000, 4.0f));
+  EXPECT_FALSE(code(2, 4, 2, 800000, 4.0f));
+  lastgoptry = false;
+  EXPECT_FLOAT_EQ(qp, 4.0f);
 }
 
 // The maximum-bitrate retry: profile 4, 9,000,000 against 8,000,000 bit/s gives f = 1.02 x
