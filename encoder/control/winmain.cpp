@@ -21,6 +21,7 @@
 #include "common/texttime.h"
 #include "encoder/control/units.h"
 #include "encoder/passes/framering.h"
+#include "encoder/passes/vbvcheck.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/queue.h"
@@ -377,6 +378,7 @@ int winmain(int argc, char** argv) {
   else if (errorflag || reopenfailed) status = exitrunerror;
   else if (!finishstarted) status = exitstopped;
   else if (substitutedframes > 0) status = exitdamaged;
+  else if (gopsoverlimit > 0) status = exitoverlimit;
   else if (shutdownfailed) status = exitshutdown;
   exitstatus = status;
   return status;

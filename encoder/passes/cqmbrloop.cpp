@@ -82,15 +82,13 @@ bool cqmbrloop() {
         gopbits += picslots[slot].picbits;
         runbits += picslots[slot].picbits;
         lastring = ring;
-        vbvcheck1(type, slot, gopsnapshot, i);
-        if (vbvrestart > 0) restart = true;
+        if (checkpicture1(type, slot, gopsnapshot, i, n, qi, qp, qb)) restart = true;
         else showvbvbar();
       }
       if (restart) continue;
       gopbitrate = int32_t(double(gopbits) * st.framerate / n);
       maxrateretry1(qi, qp, qb, gopsnapshot);
       if (retrycount == 0) break;
-      std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
     }
     lastgoptry = false;
     gopaccepted(gopfirst, n, tries);

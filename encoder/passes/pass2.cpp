@@ -272,18 +272,14 @@ bool pass2loop() {
         if (showwindow)
           putstatus(" pass 2, picture " + std::to_string(st.gopframe) + " of " +
                     std::to_string(st.framecount));
-        vbvcheck2(type, slot, gopsnapshot, i);
-        if (vbvrestart > 0 && !lastgoptry) restart = true;
+        if (checkpicture2(type, slot, gopsnapshot, i, n, qi, qp, qb)) restart = true;
         else showvbvbar();
       }
       if (restart) continue;
       gopbitrate = int32_t(double(gopbits) * st.framerate / n);
       maxrateretry2(qi, qp, qb, gopsnapshot);
       if (gopretryprobe) gopretryprobe(gopcount, lastgoptry);
-      if (retrycount > 0 && !lastgoptry) {
-        std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
-        continue;
-      }
+      if (retrycount > 0 && !lastgoptry) continue;
       break;
     }
     lastgoptry = false;

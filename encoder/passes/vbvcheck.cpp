@@ -1,12 +1,14 @@
 #include "encoder/passes/vbvcheck.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "encoder/coding/goppattern.h"
 #include "encoder/coding/headers.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/control/control.h"
+#include "encoder/control/report.h"
 #include "encoder/control/startup.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/pass1.h"
@@ -57,12 +59,12 @@ struct chainstate {
 chainstate chain1, chain2;  // vbvcheck1 (-cq_maxbitrate), vbvcheck2 (second pass)
 bool gopvbvover = false;    // the try in progress stands over the VBV buffer
 bool goprateover = false;   // the GOP was accepted above the maximum bitrate
+// The try in progress is over the GOP's budget with every picture at quantiser 31 (set by the
+// picture check; the retry after the try then accepts it).
+bool budgetatcoarsest = false;
 
 // The 32 bits of a sequence end code may follow any picture: the model keeps room for them.
 constexpr int64_t endcodebits = 32;
-// Overflows in a row beyond which nothing is gained: the floor 1.2 + n / 20 of an I
-// picture's factor passes 31 (and 99, the cap under "-cq_maxbitrate") well before.
-constexpr int maxskippedoverflows = 2000;
 
 int profileindex(int profile) { return std::clamp(profile, 1, 4) - 1; }
 
@@ -145,7 +147,11 @@ bool raisechain(const chainstate& c, int type, const overflowfactors& f, bool ca
   };
   const int t0 = e0.type, t1 = e1.type;
   if (type == 1) {
-    raise(e0, f.fa, 1.0f);
+    // The floor alone leaves a multiplier already above it where it was, and the I picture
+    // would come out alike try after try (its floor growing by 0.05 an overflow): above the
+    // floor the multiplier grows by the factor.
+    const bool above = e0.slot >= 1 && e0.slot <= maxgoplength && picqfactors[e0.slot] >= f.fa;
+    raise(e0, f.fa, above ? f.fa : 1.0f);
   } else if (type == 2 && t0 == 1 && t1 == 2) {
     raise(e0, f.fa, f.fd);
     raise(e1, f.fb, f.fd);
@@ -235,7 +241,15 @@ void vbvcheck(chainstate& c, bool cap99, int type, int slot, const gopsnapshotre
   if (i == 1) c.drainfrom = 1;
   c.posbits[i] = bits + (i == 1 ? 8 * int64_t(headercursor.bytepos) : 0);
   const bool fits = double(c.posbits[i] + endcodebits) <= c.model.level;
-  if (sum <= size && fits) {
+  // The chain's bound stands for the buffer as if nothing had entered it since the chain's
+  // first picture left. A chain above it counts only where the declared buffer, right after
+  // this picture, also keeps less than the bound leaves free (5 % without "*VBVSIZE"): where
+  // the buffer holds more, the stream is within its limits, and coding the pictures coarser
+  // would only make it differ from the constant quantiser's for nothing.
+  const bool chainover =
+      sum > size && c.model.level - double(c.posbits[i] + endcodebits) <
+                        double(declaredbuffer() - int64_t(size));
+  if (!chainover && fits) {
     leavebuffer(c, type, slot, i);
     vbvrestart = 0;
     return;
@@ -243,17 +257,9 @@ void vbvcheck(chainstate& c, bool cap99, int type, int slot, const gopsnapshotre
   int n = vbvrestart;
   bool effective = false;
   if (!lastgoptry) {
-    if (sum > size) {
+    if (chainover) {
       const float r = float(sum) * vbvprofilefactor(st.profile) / float(size);
       effective = raisechain(c, type, factorsof(r, n), cap99);
-      // An I picture that overflows at the GOP's first position is coded again and again
-      // with the same multiplier until the floor of its factor, which grows with every
-      // overflow in a row, passes that multiplier. Those codings would all come out alike:
-      // go straight to the overflow count at which it rises.
-      while (!effective && i == 1 && c.link[0].q < 31.0f && n < maxskippedoverflows) {
-        n += 1;
-        effective = raisechain(c, type, factorsof(r, n), cap99);
-      }
     }
     if (!fits && !effective) effective = raisedrained(c, i, n, cap99);
   }
@@ -269,13 +275,84 @@ void vbvcheck(chainstate& c, bool cap99, int type, int slot, const gopsnapshotre
   vbvrestart = n + 1;
 }
 
-void maxrateretry(float& qi, float& qp, float& qb, const gopsnapshotrec& snap, float f0) {
+// Under "-cq_maxbitrate" the search of a GOP's quantisers between a try that was too large and
+// one that fits far below the maximum (see probefloor). The quantisers are the GOP's three.
+struct quantisers {
+  float qi = 0.0f, qp = 0.0f, qb = 0.0f;
+};
+struct probestate {
+  bool failed = false;  // a try of the GOP was too large, at `toolarge`
+  quantisers toolarge;
+  int64_t toolargerate = 0;  // the rate it reached or pointed to, bit/s
+  bool probing = false;  // the try in progress lies between `toolarge` and `fitted`
+  quantisers fitted;     // the try that fitted before the probe
+  bool done = false;     // the GOP has had its probe
+};
+probestate probe;
+
+// A GOP that fits below probefloor of the maximum after a try that was too large is tried once
+// more between the two, aimed at probeaim of the maximum on the line through the two tries'
+// rates over their quantisers (logarithms of both): the raises overshoot where bits fall
+// steeply with the quantiser (grain: a fifth of the bits from quantiser 16 to 23). A probe
+// that comes out too large goes back to the try that fitted.
+constexpr float probefloor = 0.7f;
+constexpr double probeaim = 0.85;
+
+// Where the probe lies between the too large try (0) and the one that fitted (1).
+double probeposition(int64_t fittedrate) {
+  const double hi = double(probe.toolargerate), lo = double(fittedrate);
+  const double aim = probeaim * double(settings.maxbitrate);
+  if (!(hi > aim && aim > lo && lo > 0.0)) return 0.5;
+  return std::clamp(std::log(hi / aim) / std::log(hi / lo), 0.2, 0.9);
+}
+
+// A try too large (abandoned or over the maximum) at qi, qp, qb, its bits pointing to `rate`:
+// the probe's lower end, or, when it was the probe, the quantisers go back to the try that
+// fitted. True in that case.
+bool toolargetry(float& qi, float& qp, float& qb, int64_t rate) {
+  if (probe.probing) {
+    qi = probe.fitted.qi;
+    qp = probe.fitted.qp;
+    qb = probe.fitted.qb;
+    probe.probing = false;
+    probe.done = true;
+    return true;
+  }
+  probe.failed = true;
+  probe.toolarge = {qi, qp, qb};
+  probe.toolargerate = rate;
+  return false;
+}
+
+void maxrateretry(float& qi, float& qp, float& qb, const gopsnapshotrec& snap, float f0,
+                  bool search) {
   const int32_t maxrate = settings.maxbitrate;
   const bool over = maxrate > 0 && gopbitrate > maxrate;
   goprateover = false;
-  if ((qi > 30.5f && qp > 30.5f && qb > 30.5f) || !over || lastgoptry) {
+  if ((qi >= 31.0f && qp >= 31.0f && qb >= 31.0f) || budgetatcoarsest || !over || lastgoptry) {
     goprateover = over;
+    if (search && !over && !lastgoptry && probe.failed && !probe.probing && !probe.done &&
+        float(gopbitrate) < probefloor * float(maxrate)) {
+      probe.probing = true;
+      probe.fitted = {qi, qp, qb};
+      const double t = probeposition(gopbitrate);
+      auto between = [t](float large, float fitted) {
+        return float(std::exp((1.0 - t) * std::log(large) + t * std::log(fitted)));
+      };
+      qi = between(probe.toolarge.qi, qi);
+      qp = between(probe.toolarge.qp, qp);
+      qb = between(probe.toolarge.qb, qb);
+      rollbackgop(snap);
+      retrycount += 1;
+      return;
+    }
+    probe.probing = false;
     retrycount = 0;
+    return;
+  }
+  if (search && toolargetry(qi, qp, qb, gopbitrate)) {
+    rollbackgop(snap);
+    retrycount += 1;
     return;
   }
   const float f = f0 * float(gopbitrate) / float(maxrate);
@@ -284,6 +361,97 @@ void maxrateretry(float& qi, float& qp, float& qb, const gopsnapshotrec& snap, f
   qb = std::min(qb * f, 31.0f);
   rollbackgop(snap);
   retrycount += 1;
+}
+
+// The bitrate of n pictures of the GOP that hold `bits`, as the loops reckon gopbitrate.
+int64_t rateof(int64_t bits, int n) { return int64_t(double(bits) * settings.framerate / n); }
+
+int typeofposition(int k) { return goptypes[goporder[k]]; }
+
+// Every picture of the GOP of n pictures stands at quantiser 31 with the try's quantisers:
+// those coded through position i as coded, the later ones as they would be.
+bool gopatcoarsest(float qi, float qp, float qb, int i, int n) {
+  for (int k = 1; k <= n && k <= maxgoplength; ++k) {
+    const int t = typeofposition(k);
+    const int s = slotofposition(k);
+    const float base = t == 1 ? qi : t == 2 ? qp : qb;
+    const float pq = picqfactors[std::clamp(s, 1, maxgoplength)];
+    const float q = k <= i ? picq[k] : std::min(base * pq, 31.0f);
+    if (q < 31.0f) return false;
+  }
+  return true;
+}
+
+// The bits the try would spend on all n pictures: those coded through position i, and each
+// later picture at the mean of this try's pictures of its type (nothing for a type not coded
+// yet, so a picture seen early does not stand for the whole GOP).
+int64_t projectedbits(int i, int n) {
+  int64_t sum[4] = {}, count[4] = {};
+  for (int k = 1; k <= i; ++k) {
+    const int t = std::clamp(typeofposition(k), 0, 3);
+    const int s = slotofposition(k);
+    sum[t] += s >= 1 && s <= maxslots ? picslots[s].picbits : 0;
+    count[t] += 1;
+  }
+  int64_t total = sum[1] + sum[2] + sum[3];
+  for (int k = i + 1; k <= n; ++k) {
+    const int t = std::clamp(typeofposition(k), 0, 3);
+    if (count[t] > 0) total += sum[t] / count[t];
+  }
+  return total;
+}
+
+// The most an abandoned try raises the quantisers by: the bits of fine grain fall slowly at
+// small quantisers and steeply at large ones (heavy noise: 130 Mbit/s at 2, 36 at 9, 2.8 at
+// 23), so no one figure of the excess tells how far to go; tries that fail are cheap, a try
+// that lands far below the maximum is not.
+constexpr float maxabandonstep = 2.0f;
+
+// The VBV check of the picture at position i of n, then the GOP's budget: a try whose
+// pictures before the last already hold more bits than the GOP may spend (n x the maximum
+// bitrate / the frame rate) is abandoned at once (at the last picture the retry after the
+// whole try takes it); so is a try whose picture the buffer cannot carry while its bits so far
+// point to a GOP above the maximum. Its three quantisers rise by f0 x the square root of the
+// excess those bits point to, at most maxabandonstep: the whole excess, as the retry takes it,
+// overshoots far from so rough a figure (heavy noise at quantiser 2, 16 times over the
+// maximum, would go straight to 31 and 1.4 of the 8 Mbit/s allowed); the cheap tries that
+// follow close the rest. That raise stands for any the VBV check just made (those multipliers
+// go back), as it makes every later picture coarser too. True when the try was abandoned
+// (rolled back).
+bool checkpicture(chainstate& c, bool cap99, int type, int slot, const gopsnapshotrec& snap,
+                  int i, int n, float& qi, float& qp, float& qb, float f0) {
+  if (i == 1) budgetatcoarsest = false;
+  if (i == 1 && retrycount == 0) probe = {};
+  const int32_t maxrate = settings.maxbitrate;
+  const int32_t gopbits0 = gopbits;  // (a rollback clears gopbits)
+  const bool overbudget = maxrate > 0 && n > 0 && rateof(gopbits0, n) > maxrate;
+  float kept[maxgoplength + 1];
+  std::copy(std::begin(picqfactors), std::end(picqfactors), kept);
+  const int64_t projected = maxrate > 0 && n > 0 ? rateof(projectedbits(i, n), n) : 0;
+  const bool coarsest = (overbudget || projected > maxrate) && gopatcoarsest(qi, qp, qb, i, n);
+  vbvcheck(c, cap99, type, slot, snap, i);
+  if (lastgoptry) return vbvrestart > 0;
+  if (overbudget && coarsest) budgetatcoarsest = true;
+  // A picture the buffer cannot carry in a try bound for more than the maximum: the buffer
+  // drains because the whole GOP runs too rich, and raising the pictures that drained it would
+  // only move the failure to the next picture, one try per picture.
+  const bool richfail = vbvrestart > 0 && projected > maxrate;
+  if (coarsest || !((overbudget && i < n) || richfail)) return vbvrestart > 0;
+  if (vbvrestart > 0) {
+    std::copy(std::begin(kept), std::end(kept), std::begin(picqfactors));
+    vbvrestart = 0;
+  } else {
+    rollbackgop(snap);
+  }
+  retrycount += 1;
+  const int64_t pointed = std::max(projected, rateof(gopbits0, n));
+  if (cap99 && toolargetry(qi, qp, qb, pointed)) return true;  // (the probe: "-cq_maxbitrate")
+  const double excess = double(pointed) / double(maxrate);
+  const float f = std::min(f0 * float(std::sqrt(excess)), maxabandonstep);
+  qi = std::min(qi * f, 31.0f);
+  qp = std::min(qp * f, 31.0f);
+  qb = std::min(qb * f, 31.0f);
+  return true;
 }
 
 std::string kbits(int64_t bitrate) { return std::to_string(bitrate / 1000) + " Kb/s"; }
@@ -300,7 +468,8 @@ void vbvstart() {
   vbvchain = 0;
   vbvrestart = retrycount = 0;
   gopsoverlimit = 0;
-  gopvbvover = goprateover = false;
+  gopvbvover = goprateover = budgetatcoarsest = false;
+  probe = {};
   lastgoptry = false;
 }
 
@@ -336,12 +505,24 @@ void vbvcheck1(int type, int slot, const gopsnapshotrec& snap, int i) {
   vbvcheck(chain1, true, type, slot, snap, i);
 }
 
+bool checkpicture2(int type, int slot, const gopsnapshotrec& snap, int i, int n, float& qi,
+                   float& qp, float& qb) {
+  return checkpicture(chain2, false, type, slot, snap, i, n, qi, qp, qb,
+                      retryfactor2(settings.profile, retrycount));
+}
+
+bool checkpicture1(int type, int slot, const gopsnapshotrec& snap, int i, int n, float& qi,
+                   float& qp, float& qb) {
+  return checkpicture(chain1, true, type, slot, snap, i, n, qi, qp, qb,
+                      retryfactor1(settings.profile, retrycount));
+}
+
 void maxrateretry2(float& qi, float& qp, float& qb, const gopsnapshotrec& snap) {
-  maxrateretry(qi, qp, qb, snap, retryfactor2(settings.profile, retrycount));
+  maxrateretry(qi, qp, qb, snap, retryfactor2(settings.profile, retrycount), false);
 }
 
 void maxrateretry1(float& qi, float& qp, float& qb, const gopsnapshotrec& snap) {
-  maxrateretry(qi, qp, qb, snap, retryfactor1(settings.profile, retrycount));
+  maxrateretry(qi, qp, qb, snap, retryfactor1(settings.profile, retrycount), true);
 }
 
 float vbvprofilefactor(int profile) {
@@ -384,5 +565,6 @@ void gopaccepted(int first, int n, int codings) {
     return;
   }
   if (st.logfileon) loglines({text});
+  errorout(text.substr(1));
   if (showwindow) putstatus(text);
 }

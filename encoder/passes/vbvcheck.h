@@ -9,17 +9,20 @@
 //   at the GOP start:   vbvrestart = retrycount = 0, every picqfactors entry 1.0, framesaved
 //                       decided (saveframe when the second coded picture is a B picture)
 //   coding position 1:  starttry(): the GOP's headers, and gopsnapshot while retrycount is 0
-//   after each picture: vbvcheck(type, slot, gopsnapshot, i), picq[i] holding its quantiser;
-//                       vbvrestart > 0: the GOP has been rolled back, code it again from
-//                       position 1
+//   after each picture: checkpicture(type, slot, gopsnapshot, i, n, qI, qP, qB), picq[i]
+//                       holding its quantiser; true: the GOP has been rolled back, code it
+//                       again from position 1
 //   after the last:     gopbitrate set, then maxrateretry(qI, qP, qB, gopsnapshot);
-//                       retrycount > 0: rolled back, the quantisers raised, every
-//                       picqfactors entry back to 1.0, code again
+//                       retrycount > 0: rolled back, the quantisers raised, code again
 //   once accepted:      gopaccepted(first frame, n, codings)
+// The multipliers a check raised stay for every later try of the GOP, so no try repeats one
+// before it.
 //
 // The VBV check keeps the bits of the reference chain (the older and the newer reference
 // picture and the newest B picture since them) and compares their sum with vbvtable[level]
-// (95 % of the level's buffer, or of "*VBVSIZE"). On an overflow it raises the quantiser
+// (95 % of the level's buffer, or of "*VBVSIZE"); a chain above it counts as an overflow only
+// where the declared buffer too (below) holds less, right after the picture, than the bound
+// leaves free (the level's buffer less vbvtable[level]). On an overflow it raises the quantiser
 // multipliers of the chain's pictures by factors that grow with the excess and with the
 // overflows in a row, and sends the GOP back. Beside the chain it runs the buffer model of the
 // stream itself: the buffer the sequence header declares (vbv_buffer_size_value x 16,384 bits),
@@ -31,14 +34,24 @@
 // cannot deliver the next one), so a stream the checks accept never underflows the buffer it
 // declares.
 //
+// Beside the VBV check, the picture check abandons a try as soon as its pictures hold more bits
+// than the GOP may spend at the maximum bitrate (n x maxbitrate / frame rate), or as soon as
+// the buffer cannot carry a picture of a try whose bits so far point to a GOP above the
+// maximum: the GOP would end above it anyway, so its three quantisers are raised at once with
+// the retry's factor f0, by the square root of the excess, at most twofold. Under
+// "-cq_maxbitrate" a GOP that then fits below 70 % of the maximum is coded once more between the
+// two tries (aimed at 85 %), and coded as it fitted when that probe comes out too large.
+//
 // Re-coding always ends: a check sends a GOP back only when a multiplier or a quantiser
-// actually rises for a picture still below quantiser 31, the retry stops once all three
-// quantisers are above 30.5, and a GOP is coded at most maxgoptries times (during its last try
-// lastgoptry is set, and the checks then follow the pictures but never reject). A GOP accepted
-// over the VBV buffer or the maximum bitrate gets a " WARNING, " line in the log and the status
-// line and is counted in gopsoverlimit. Every rollback, by either check, puts the chain and the
-// buffer model back to the GOP's start. A maximum bitrate of 0 or less, or a VBV size of 0,
-// leaves the check that needs it inert. Only the pass worker thread uses this.
+// actually rises for a picture still below quantiser 31 (or for the one probe), so a GOP stands over a limit only
+// when nothing coarser is left for it (for the maximum: every picture of the GOP at 31). A GOP
+// is coded at most maxgoptries times, a guard that real content does not reach (during its last
+// try lastgoptry is set, and the checks then follow the pictures but never reject). A GOP
+// accepted over the VBV buffer or the maximum bitrate gets a " WARNING, " line in the log, the
+// status line and on stderr and is counted in gopsoverlimit (the run's exit status tells it).
+// Every rollback, by any check, puts the chain and the buffer model back to the GOP's start.
+// A maximum bitrate of 0 or less, or a VBV size of 0, leaves the check that needs it inert.
+// Only the pass worker thread uses this.
 #pragma once
 
 #include <cstdint>
@@ -86,9 +99,18 @@ void rollbackgop(const gopsnapshotrec& snap);
 void vbvcheck2(int type, int slot, const gopsnapshotrec& snap, int i);
 void vbvcheck1(int type, int slot, const gopsnapshotrec& snap, int i);
 
+// After each picture of a GOP of n pictures (once the loop has added its bits to the GOP's
+// totals): the VBV check, then the GOP's budget, which raises qi, qp, qb in place when it
+// abandons the try (retrycount one up). True when the try was abandoned and rolled back.
+bool checkpicture2(int type, int slot, const gopsnapshotrec& snap, int i, int n, float& qi,
+                   float& qp, float& qb);
+bool checkpicture1(int type, int slot, const gopsnapshotrec& snap, int i, int n, float& qi,
+                   float& qp, float& qb);
+
 // After each complete try of a GOP, once gopbitrate is set: when it exceeds the maximum
 // bitrate, the three quantisers are raised in place by a factor of the excess and the GOP is
-// rolled back (retrycount > 0).
+// rolled back (retrycount > 0); not when all three are at 31 or the picture check found every
+// picture of the try at 31.
 void maxrateretry2(float& qi, float& qp, float& qb, const gopsnapshotrec& snap);
 void maxrateretry1(float& qi, float& qp, float& qb, const gopsnapshotrec& snap);
 

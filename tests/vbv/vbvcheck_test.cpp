@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,12 @@ struct vbvcheck : ::testing::Test {
       goptrefs[k] = trefs[k];
     }
   }
+  // A declared rate of 2,000 kbit/s (80,000 bits a frame into the buffer): the buffer stays low
+  // after large pictures, where the chain's bound counts.
+  static void lowrate() {
+    seqfields.bit_rate_value = 5000;
+    vbvstart();
+  }
   bool rolledback() const {
     return icount == gopsnapshot.icount && pcount == gopsnapshot.pcount &&
            bcount == gopsnapshot.bcount && gopbits == 0;
@@ -101,12 +108,13 @@ TEST_F(vbvcheck, oneioverflow) {
   EXPECT_TRUE(rolledback());
   EXPECT_EQ(vbvchain, 1900000);
 
-  // Coded again still too large (r = 1.239 now): at n = 1, 2 the factor max(1.2 + n / 20, r)
-  // stays below the multiplier 1.308, so those codings would come out alike and only count
-  // the overflow; the check goes straight to n = 3, whose floor 1.35 raises it.
+  // Coded again still too large (r = 1.239 now): fa = max(1.2 + 1 / 20, r) = 1.25 lies below
+  // the multiplier 1.308, which the floor alone would leave as it was (the same coding again,
+  // and again until the floor, growing by 0.05 an overflow, passed it); above the floor the
+  // multiplier grows by fa.
   picture(1, 1, 1, 1800000);
-  EXPECT_FLOAT_EQ(picqfactors[1], 1.2f + 3.0f / 20.0f);
-  EXPECT_EQ(vbvrestart, 4);
+  EXPECT_FLOAT_EQ(picqfactors[1], r * 1.25f);
+  EXPECT_EQ(vbvrestart, 2);
 
   // n = 1 on a fresh multiplier: fa = max(1.2 + 1 / 20, 1.239) = 1.25.
   newgop();
@@ -118,8 +126,10 @@ TEST_F(vbvcheck, oneioverflow) {
 
 // A P picture that overflows right after an I picture raises the I picture's multiplier to
 // max(1, fa) x fd and its own to max(1, fb) x fd; the chain and the counters go back to the
-// GOP's start.
+// GOP's start. (At 2,000 kbit/s the buffer keeps 15,000 bits after the P picture, less than
+// the 91,750 the chain's bound leaves free.)
 TEST_F(vbvcheck, poverflowafteri) {
+  lowrate();
   picture(1, 1, 1, 1000000);
   EXPECT_EQ(vbvrestart, 0);
   picture(2, 4, 2, 900000);
@@ -141,6 +151,7 @@ TEST_F(vbvcheck, poverflowafteri) {
 // picture in the chain; its B picture's overflow raises the I picture and itself, never that
 // reference (slot 12 of the previous GOP).
 TEST_F(vbvcheck, bpictureofaframesavedgop) {
+  lowrate();
   picture(1, 1, 1, 200000);
   picture(2, 12, 2, 600000);
   newgop();
@@ -153,6 +164,79 @@ TEST_F(vbvcheck, bpictureofaframesavedgop) {
   EXPECT_GT(picqfactors[1], 1.0f);
   EXPECT_FLOAT_EQ(picqfactors[12], 1.0f);
   for (int s : {2, 4, 5, 6, 7, 8, 9, 10, 11}) EXPECT_FLOAT_EQ(picqfactors[s], 1.0f) << s;
+}
+
+// The same chain of 1,900,000 bits at 8,000 kbit/s: the declared buffer, 320,000 bits fuller
+// after the I picture, still holds 255,008 bits once the P picture left, more than the bound
+// leaves free. The stream is within its limits: no overflow, the GOP goes on unchanged (the
+// constant quantiser's stream). A P picture that leaves less sends it back.
+TEST_F(vbvcheck, chainoverthebounditsbufferholds) {
+  picture(1, 1, 1, 1000000);
+  picture(2, 4, 2, 900000);
+  EXPECT_EQ(vbvchain, 1900000);
+  EXPECT_EQ(vbvrestart, 0);
+  EXPECT_FALSE(rolledback());
+  for (float pq : picqfactors) EXPECT_FLOAT_EQ(pq, 1.0f);
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 1000000);
+  picture(2, 4, 2, 1100000);  // leaves 55,008 bits
+  EXPECT_EQ(vbvrestart, 1);
+  EXPECT_TRUE(rolledback());
+}
+
+// The GOP's budget, picture by picture: a GOP of four pictures at 25 frames a second may spend
+// 4 x 320,000 bits under 8,000 kbit/s. The try whose P picture passes it is abandoned right
+// there, its quantisers raised by f0 x the square root of the excess its bits point to (the
+// B pictures not coded yet count nothing), the multipliers as they were. With every picture at
+// quantiser 31 nothing is abandoned and the retry after the try accepts the GOP over the
+// maximum; on the GOP's last try nothing is abandoned either.
+TEST_F(vbvcheck, atrypastthegopsbudgetisabandonedatonce) {
+  settings.framerate = 25.0;
+  ipbb();
+  float qi = 4.0f, qp = 4.0f, qb = 4.0f;
+  auto code = [&](int type, int slot, int i, int64_t bits, float q) {
+    picslots[slot].picbits = int32_t(bits);
+    picq[i] = q;
+    (type == 1 ? icount : type == 2 ? pcount : bcount) += 1;
+    gopbits += int32_t(bits);
+    return checkpicture2(type, slot, gopsnapshot, i, 4, qi, qp, qb);
+  };
+  picqfactors[4] = 1.5f;
+  EXPECT_FALSE(code(1, 1, 1, 600000, 4.0f));
+  EXPECT_TRUE(code(2, 4, 2, 800000, 6.0f));
+  EXPECT_TRUE(rolledback());
+  EXPECT_EQ(retrycount, 1);
+  EXPECT_EQ(vbvrestart, 0);
+  const float f = 1.03f * float(std::sqrt(1400000.0 * 25.0 / 4.0 / 8000000.0));
+  EXPECT_FLOAT_EQ(qi, 4.0f * f);
+  EXPECT_FLOAT_EQ(qb, 4.0f * f);
+  EXPECT_FLOAT_EQ(picqfactors[4], 1.5f);
+
+  // Every picture at 31: the GOP goes on and is accepted over the maximum.
+  vbvstart();
+  newgop();
+  qi = qp = qb = 31.0f;
+  EXPECT_FALSE(code(1, 1, 1, 600000, 31.0f));
+  EXPECT_FALSE(code(2, 4, 2, 800000, 31.0f));
+  EXPECT_FALSE(code(3, 2, 3, 100000, 31.0f));
+  EXPECT_FALSE(code(3, 3, 4, 100000, 31.0f));
+  gopbitrate = int32_t(double(gopbits) * 25.0 / 4);
+  maxrateretry2(qi, qp, qb, gopsnapshot);
+  EXPECT_EQ(retrycount, 0);
+  gopaccepted(0, 4, 1);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("over the maximum bitrate of 8000 Kb/s"), std::string::npos);
+
+  // Quantisers below 31 on the GOP's last try: nothing abandoned.
+  vbvstart();
+  newgop();
+  qi = qp = qb = 4.0f;
+  lastgoptry = true;
+  EXPECT_FALSE(code(1, 1, 1, 600000, 4.0f));
+  EXPECT_FALSE(code(2, 4, 2, 800000, 4.0f));
+  lastgoptry = false;
+  EXPECT_FLOAT_EQ(qp, 4.0f);
 }
 
 // The maximum-bitrate retry: profile 4, 9,000,000 against 8,000,000 bit/s gives f = 1.02 x
