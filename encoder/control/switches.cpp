@@ -11,6 +11,7 @@
 #include "encoder/control/settings.h"
 
 std::string switchtexts[switchslots];
+std::vector<std::string> strangewords;
 
 namespace {
 
@@ -111,6 +112,7 @@ void getargs(int argc, const char* const* argv) {
   settings.avsinput = settings.d2vinput = false;
   shutdownflag.store(false);
   for (std::string& t : switchtexts) t.clear();
+  strangewords.clear();
   settings.argcount = argc;
 
   for (int i = 1; i < argc; ++i) {
@@ -120,8 +122,10 @@ void getargs(int argc, const char* const* argv) {
     // Blank-padded equality: trailing blanks of the word do not count.
     size_t e = word.find_last_not_of(' ');
     word = e == std::string::npos ? std::string() : word.substr(0, e + 1);
+    bool known = false;
     for (const switchdef& s : switchtable) {
       if (word != s.word) continue;
+      known = true;
       if (s.kind == flagkind) {
         switchtexts[s.slot] = word;
       } else {
@@ -130,8 +134,21 @@ void getargs(int argc, const char* const* argv) {
       }
       break;
     }
+    if (!known) strangewords.push_back(argv[i] ? argv[i] : "");
   }
   settings.inifilegiven = switchgiven(slotini);
+}
+
+int helpasked(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = lowered(argv[i] ? argv[i] : "");
+    if (word == "-h" || word == "--help") return 1;
+    if (word == "--version") return 2;
+    // A value word is taken whatever it is ("-o -h" names the output "-h").
+    for (const switchdef& s : switchtable)
+      if (word == s.word && s.kind != flagkind) i += s.kind == pairkind ? 2 : 1;
+  }
+  return 0;
 }
 
 int parseargs() {
