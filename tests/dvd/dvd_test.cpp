@@ -81,7 +81,7 @@ TEST(makingadvd, theReadmesCommandsMakeEachDisc) {
     ASSERT_EQ(r.status, 0) << all << described(r);
     const std::string said = r.out + r.err;
     EXPECT_NE(said.find("MUX STATUS: no under-runs detected."), std::string::npos) << said;
-    // Chapters at 0, 1 and 2 seconds (the last at least a second before the end), on the frames
+    // Chapters at 0, 1 and 2 seconds (the last at least half a second before the end), on the frames
     // the encoder started closed GOPs at.
     EXPECT_EQ(readfile(work + "/chapters.txt"), std::string(d.recipe) == "pal" ? "25\n50\n"
                                                 : std::string(d.recipe) == "ntsc" ? "30\n60\n"
