@@ -61,6 +61,9 @@ TEST(makingadvd, theReadmesCommandsMakeEachDisc) {
   ASSERT_NE(steps.find("EVERY=300\n"), std::string::npos) << steps;
   const bool lsdvd = haveprogram("lsdvd");
   for (const disc& d : discs) {
+    // The sanitizer build checks the encoder's part once; the other discs differ in what ffmpeg,
+    // mplex and dvdauthor do.
+    if (sanitizerbuild && std::string(d.recipe) != "pal") continue;
     SCOPED_TRACE(d.recipe);
     progfolder pf;  // the programs; the work folder is a folder of its own beside them
     const std::string work = pf.path("work");
