@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -312,8 +313,10 @@ class ffclip : public fsclip {
     if (props->SARNum > 0 && props->SARDen > 0) {
       long long an = (long long)fromw * props->SARNum, ad = (long long)fromh * props->SARDen;
       long long ag = std::gcd(an, ad);
-      vi_.darnum = (int)(an / ag);
-      vi_.darden = (int)(ad / ag);
+      if (an / ag <= INT_MAX && ad / ag <= INT_MAX) {
+        vi_.darnum = (int)(an / ag);
+        vi_.darden = (int)(ad / ag);
+      }
     }
   }
 
