@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev
   libfltk1.3-dev fonts-liberation2 xvfb xauth xdotool
   libffms2-dev libavformat-dev libavcodec-dev libavutil-dev
-  ffmpeg mjpegtools mpeg2dec dvdauthor
+  ffmpeg mjpegtools mpeg2dec dvdauthor lsdvd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -213,6 +213,16 @@ int d2vgetframe(int n, uint8_t* y, uint8_t* u, uint8_t* v) {
   return 0;
 }
 
+bool avsaspect(int& num, int& den) {
+  std::lock_guard<std::mutex> g(bridgelock);
+  if (!bridge.avsclip || !*bridge.avsclip) return false;
+  const videoinfo vi = (*bridge.avsclip)->getvideoinfo();
+  if (vi.darnum <= 0 || vi.darden <= 0) return false;
+  num = vi.darnum;
+  den = vi.darden;
+  return true;
+}
+
 std::vector<std::string> avsfiles() {
   std::lock_guard<std::mutex> g(bridgelock);
   std::vector<std::string> names;

@@ -60,6 +60,9 @@ int d2vgetframe(int n, uint8_t* y, uint8_t* u, uint8_t* v);
 // the media files its sources open (frame server), or the video files a project lists (decoder
 // library). Empty when nothing is open or the library does not tell.
 std::vector<std::string> avsfiles();
+// The shape the current clip's picture is shown at (display aspect num:den, lowest terms) when
+// its source says it (a ".y4m" header's pixel aspect, a video file's); false when it does not.
+bool avsaspect(int& num, int& den);
 std::vector<std::string> d2vfiles();
 
 // While word is set and above 0, a long open of the frame server (indexing a video, reading a

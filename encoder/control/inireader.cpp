@@ -5,15 +5,18 @@
 #include <filesystem>
 #include <vector>
 
+#include "encoder/control/advisory.h"
 #include "encoder/control/control.h"
 #include "common/inifile.h"
 #include "common/listread.h"
 #include "common/matrices.h"
 #include "encoder/control/settings.h"
+#include "encoder/control/switches.h"
 
 inivaluesrec inivalues;
 bool keygiven[inikeycount];
 std::string keycontext;
+std::string keylines[inikeycount];
 
 namespace {
 
@@ -31,7 +34,32 @@ void setpresets() {
   std::fill(std::begin(chapterflags), std::end(chapterflags), uint8_t{0});
   std::fill(std::begin(zonefactors), std::end(zonefactors), 1.0f);
   std::fill(std::begin(keygiven), std::end(keygiven), false);
+  for (std::string& l : keylines) l.clear();
   keycontext.clear();
+  advisories.clear();
+}
+
+// A line as the advisories quote it: blanks and tabs run together, at most 60 characters.
+std::string quotedline(const std::string& raw) {
+  std::string q;
+  for (char c : raw) {
+    if (c == '\r' || c == '\n') break;
+    if (c == ' ' || c == '\t') {
+      if (!q.empty() && q.back() != ' ') q += ' ';
+    } else {
+      q += c;
+    }
+  }
+  while (!q.empty() && q.back() == ' ') q.pop_back();
+  if (q.size() > 60) q = q.substr(0, 57) + "...";
+  return q;
+}
+
+// The keyword part of a key's line, for an advisory on a word the key does not know.
+std::string wordof(const std::string& raw, int key) {
+  std::string line = quotedline(raw);
+  const size_t n = std::char_traits<char>::length(inikeys[key]);
+  return line.size() > n + 1 ? line.substr(n + 1) : "";
 }
 
 int frameindex(int f) { return std::clamp(f, 0, lastchapterframe); }
@@ -139,9 +167,15 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
     case keypreview: iv.preview = true; break;
     case keyprofile:
       if ((w = iniwordvalue(upper, iniprofile)) >= 0) iv.profile = w;
+      else
+        unknownword("*PROFILE", wordof(raw, key), fromsettingsfile(), "FAST, NORMAL, GOOD, BEST",
+                    iv.profile == 1 ? "fast" : iv.profile == 4 ? "best" : "normal", slotprofile);
       break;
     case keyaspect:
       if ((w = iniwordvalue(upper, iniaspect)) >= 0) iv.aspect = w;
+      else
+        unknownword("*ASPECT", wordof(raw, key), fromsettingsfile(), "1:1, 4:3, 16:9, 2.21:1",
+                    aspectname(iv.aspect), slotaspect);
       break;
     case keycqmaxbitrate:
       if (!real(upper, c, r)) return false;
@@ -197,6 +231,9 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
     case keymatrix:
       iv.matrixno = 1;
       if ((w = iniwordvalue(upper, inimatrix)) >= 0) iv.matrixno = w;
+      else
+        unknownword("*MATRIX", wordof(raw, key), fromsettingsfile(), "the built-in matrices (ostrel -h)", "MPEG",
+                    slotmatrix);
       break;
     case keycustommatrix:
       if (!list64(iv.customintra)) return false;
@@ -265,6 +302,7 @@ bool linereader::apply(int key, const std::string& raw, const std::string& upper
     default: return true;
   }
   keygiven[key] = true;
+  keylines[key] = quotedline(raw);
   return true;
 }
 
@@ -326,19 +364,23 @@ void checkini() {
 
   // 2. Clamps. The bitrates also stay where their bit/s value fits an int32 (and the maximum
   // never below the floor of the average, so the average stays under it).
-  iv.dcprec = std::clamp(iv.dcprec, 8, 11);
-  iv.cq = std::clamp(iv.cq, 1.0f, 31.0f);
-  iv.cqmaxbitrate = std::clamp(iv.cqmaxbitrate, 1.0f, 31.0f);
-  iv.autogopmax = std::clamp(iv.autogopmax, 12, 18);
-  iv.goplength = std::clamp(iv.goplength, 1, maxgoplength);
-  iv.bframes = std::clamp(iv.bframes, 0, 2);
-  iv.maxbitrate = std::clamp(iv.maxbitrate, 50, maxkbitrate);
-  iv.bitrate = std::max(std::min(iv.bitrate, iv.maxbitrate), 50);
-  iv.bias = std::clamp(iv.bias, 0, 100);
-  iv.timecode[0] = std::clamp(iv.timecode[0], 0, 23);
-  for (int i = 1; i < 4; ++i) iv.timecode[i] = std::clamp(iv.timecode[i], 0, 59);
-  iv.wait = std::clamp(iv.wait, 0, 100);
-  iv.lumgain = std::clamp(iv.lumgain, 0, 4);
+  // Each clamp of a value the file gave is said (the presets are all in range).
+  const std::string file = fromsettingsfile();
+  iv.dcprec = clampnoted(iv.dcprec, 8, 11, "*DC_PREC", file, slotdcprec, " bits");
+  iv.cq = clampnoted(iv.cq, 1.0f, 31.0f, "*CQ", file, slotcq);
+  iv.cqmaxbitrate = clampnoted(iv.cqmaxbitrate, 1.0f, 31.0f, "*CQ_MAXBITRATE", file, slotcqmbr);
+  iv.autogopmax = clampnoted(iv.autogopmax, 12, 18, "*AUTOGOP", file, slotgoplength, " pictures");
+  iv.goplength = clampnoted(iv.goplength, 1, maxgoplength, "*GOP length", file, slotgoplength, " pictures");
+  iv.bframes = clampnoted(iv.bframes, 0, 2, "*GOP B pictures", file, slotgopb);
+  iv.maxbitrate = clampnoted(iv.maxbitrate, 50, maxkbitrate, "*MAXBITRATE", file, slotmaxbitrate, " kbit/s");
+  iv.bitrate = clampnoted(iv.bitrate, 50, std::max(iv.maxbitrate, 50), "*BITRATE", file, slotbitrate,
+                          " kbit/s (at most the maximum bitrate)");
+  iv.bias = clampnoted(iv.bias, 0, 100, "*BIAS", file, slotbias, " percent");
+  iv.timecode[0] = clampnoted(iv.timecode[0], 0, 23, "*TIMECODE hours", file);
+  static const char* const tcparts[4] = {"", "*TIMECODE minutes", "*TIMECODE seconds", "*TIMECODE frames"};
+  for (int i = 1; i < 4; ++i) iv.timecode[i] = clampnoted(iv.timecode[i], 0, 59, tcparts[i], file);
+  iv.wait = clampnoted(iv.wait, 0, 100, "*WAIT", file, -1, " seconds");
+  iv.lumgain = clampnoted(iv.lumgain, 0, 4, "*LUMGAIN", file);
   // Masked lines and the vertical shift never exceed the tallest picture; a VBV size is at
   // least one unit of vbv_buffer_size (16,384 bits), as the rate control divides by it.
   iv.maskshift[0] = std::clamp(iv.maskshift[0], 0, maxheight);

@@ -74,6 +74,8 @@ extern inivaluesrec inivalues;
 extern bool keygiven[inikeycount];
 // ": " and the key whose value is being read; empty while no value is read.
 extern std::string keycontext;
+// keylines[k]: the last line read with key k, its blanks run together (for the advisories).
+extern std::string keylines[inikeycount];
 
 // Sets every preset (file values, chapterflags, zonefactors, keygiven), then reads
 // settings.inifile. Sets settings.iniused when the file exists, and the paths with their given

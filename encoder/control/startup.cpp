@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "dialogs/dialogs.h"
+#include "encoder/control/advisory.h"
 #include "encoder/coding/headers.h"
 #include "encoder/coding/transform.h"
 #include "encoder/control/control.h"
@@ -42,6 +43,8 @@ double ratecarrysum = 0.0;
 
 namespace {
 
+// The VBV buffer of each level (bits), as the sequence header declares it.
+constexpr int vbvlimits[4] = {0, 1835008, 7340032, 9781248};
 constexpr int lastframeindex = maxframes - 1;  // 639,999: the last frame the per-frame tables hold
 constexpr int chapterlinelength = 128;         // the first line of a chapter file
 constexpr size_t listlinelength = 1 << 20;     // further lines are read whole (bounded)
@@ -142,6 +145,32 @@ std::string picturetext(int w, int h, int pixeltype) {
     t += " (pixel type $" + std::string(hex) + ")";
   }
   return t;
+}
+
+// Which of the required inputs a run of this mode lacks (code 256, 257 or 258).
+std::string missinginputs(int code) {
+  const settingsrec& st = settings;
+  std::string missing;
+  auto need = [&](bool given, const char* what) {
+    if (!given) missing += (missing.empty() ? "" : ", ") + std::string(what);
+  };
+  need(st.inputgiven, "input file (-i or *INFILE)");
+  need(st.outputgiven, "output file (-o or *OUTFILE)");
+  if (code == 258) need(st.bitrategiven, "bitrate (-b or *BITRATE)");
+  if (code != 257) need(st.maxbitrategiven, "maxbitrate (-maxbitrate or *MAXBITRATE)");
+  const char* mode = code == 256 ? "one pass at a constant quantiser under a maximum bitrate"
+                     : code == 257 ? "one pass at a constant quantiser"
+                                   : "two passes";
+  return std::string("missing for ") + mode + ": " + missing + " (ostrel -h lists the switches)";
+}
+
+// The frame rate a source gave that MPEG-2 has no code for, and the rates it has.
+std::string framerateproblem(const std::string& in, int num, int den) {
+  char rate[64];
+  std::snprintf(rate, sizeof rate, "%.3f", den != 0 ? double(num) / den : 0.0);
+  return "the source " + quoted(in) + " gives " + std::to_string(num) + "/" + std::to_string(den) + " = " +
+         rate + " frames a second; MPEG-2 takes 23.976, 24, 25, 29.97, 30, 50, 59.94 or 60 (within 0.01): "
+         "FFVideoSource(\"file\", fpsnum=25, fpsden=1) gives 25, fpsnum=30000, fpsden=1001 gives 29.97";
 }
 
 uint16_t reciprocal(int weight) { return weight <= 1 ? 65535 : static_cast<uint16_t>(65536 / weight); }
@@ -290,6 +319,11 @@ int runstartup(statusrec& status) {
   const int rawvbvsize = inivalues.vbvsize;
   checkini();
   if ((code = parseargs()) != 0) return code;
+  // What was clamped, defaulted or ignored, and what the program folder's settings file brought
+  // in beside the switches (a settings-file value a switch replaced goes unsaid).
+  for (const advisory& a : advisories)
+    if (a.overriddenby < 0 || !switchgiven(a.overriddenby)) warn(a.text);
+  if (const std::string used = settingsfileineffect(); !used.empty()) warn(used);
   if (inivalues.vbvsizegiven && inivalues.vbvsize != rawvbvsize)
     warn(" WARNING, *VBVSIZE " + std::to_string(rawvbvsize) + " out of range, " +
          std::to_string(inivalues.vbvsize) + " bits used");
@@ -309,12 +343,17 @@ int runstartup(statusrec& status) {
 
   // Required inputs by mode; only a switch or a settings key counts, never a preset.
   const bool files = st.inputgiven && st.outputgiven;
+  code = 0;
   if (st.cqmbrmode) {
-    if (!files || !st.maxbitrategiven) return 256;
+    if (!files || !st.maxbitrategiven) code = 256;
   } else if (st.cqmode) {
-    if (!files) return 257;
+    if (!files) code = 257;
   } else if (!files || !st.bitrategiven || !st.maxbitrategiven) {
-    return 258;
+    code = 258;
+  }
+  if (code != 0) {
+    status.detail = missinginputs(code);
+    return code;
   }
 
   // Kernel levels (the scan and quantiser_scale tables are constant).
@@ -323,7 +362,12 @@ int runstartup(statusrec& status) {
 
   // The source.
   const std::string in = trimright(st.inpath);
-  if (!exists(in) || isdir(in)) return 259;
+  if (!exists(in) || isdir(in)) {
+    status.detail = "input " + quoted(in) + (exists(in) ? " is a folder" : " does not exist");
+    if (!in.empty() && in[0] != '/') status.detail += " (names are taken from the folder " + fs::current_path().string() + ")";
+    status.detail += "; a script (.avs) or a D2V project (.d2v) is taken";
+    return 259;
+  }
   inputtype();
   if (!st.avsinput && !st.d2vinput) return 260;
   noteread(in, "the input");
@@ -374,6 +418,12 @@ int runstartup(statusrec& status) {
   st.width = w;
   st.height = h;
   st.clipframes = frames;
+  // A 4:3 picture (its source says so) flagged 16:9 only because no aspect was given.
+  if (int an = 0, ad = 0; st.avsinput && !keygiven[keyaspect] && !switchgiven(slotaspect) &&
+                          avsaspect(an, ad) && std::fabs(double(an) / ad - 4.0 / 3.0) < 0.05)
+    warn(" WARNING, the source " + quoted(in) + " is a 4:3 picture" +
+         (an == 4 && ad == 3 ? std::string() : " (shown at " + std::to_string(an) + ":" + std::to_string(ad) + ")") +
+         " but no aspect was given: flagged 16:9, the default; -aspectratio 4:3 flags it 4:3");
 
   // The matrix library of the adaptive matrix.
   if (st.adaptivematrix) {
@@ -467,7 +517,10 @@ int runstartup(statusrec& status) {
   }
 
   st.framerate = fpstocode(num, den, st.frameratecode);
-  if (st.frameratecode == 0) return 261;
+  if (st.frameratecode == 0) {
+    status.detail = framerateproblem(in, num, den);
+    return 261;
+  }
   if (st.frameratecode != 1) st.pulldown = false;
   show(1079, st.pulldown ? "yes" : "no");
   // Field pictures of standard decoders need a coded height in whole macroblock pairs.
@@ -489,7 +542,7 @@ int runstartup(statusrec& status) {
 
   // VBV sizes: the level's buffer, or the settings file's for every level; the rate control
   // works with 95 % of each (the single-precision product, rounded).
-  int full[4] = {0, 1835008, 7340032, 9781248};
+  int full[4] = {vbvlimits[0], vbvlimits[1], vbvlimits[2], vbvlimits[3]};
   if (inivalues.vbvsizegiven) full[1] = full[2] = full[3] = inivalues.vbvsize;
   st.vbvsize = full[st.level];
   for (int l = 1; l <= 3; ++l) {
@@ -508,7 +561,22 @@ int runstartup(statusrec& status) {
   // The files last, so that a failure before leaves every existing file as it was.
   if ((code = openfiles(in, status.detail)) != 0) return code;
 
+  const int askedmax = st.maxbitrate;
   initheaders();
+  // The level's own limits: the peak the headers can declare, the buffer they declare.
+  static const char* const levelnames[4] = {"", "Main Level", "High 1440 Level", "High Level"};
+  const std::string levelname = levelnames[std::clamp(st.level, 1, 3)];
+  if (st.maxbitrate != askedmax && st.maxbitrategiven)
+    warn(" WARNING, " +
+         (switchgiven(slotmaxbitrate) ? "-maxbitrate " + std::to_string(askedmax / 1000) + " " + fromcommandline()
+                                      : "*MAXBITRATE " + std::to_string(askedmax / 1000) + " " + fromsettingsfile()) +
+         " is above the " + std::to_string(st.maxbitrate / 1000) + " kbit/s of " + levelname + ", " +
+         std::to_string(st.maxbitrate / 1000) + " used");
+  if (inivalues.vbvsizegiven && inivalues.vbvsize > vbvlimits[st.level])
+    warn(" WARNING, *VBVSIZE " + std::to_string(inivalues.vbvsize) + " " + fromsettingsfile() +
+         " is above the " + std::to_string(vbvlimits[st.level]) + "-bit VBV buffer of " + levelname +
+         " that the stream declares: the VBV check holds " + std::to_string(inivalues.vbvsize) +
+         " bits, more than a decoder of the stream is asked to hold");
 
   if (showwindow) {
     std::string line;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dialogs/dialogs.h"
+#include "encoder/control/advisory.h"
 #include "encoder/control/control.h"
 #include "encoder/control/inireader.h"
 #include "common/listread.h"
@@ -11,6 +12,7 @@
 #include "encoder/control/settings.h"
 
 std::string switchtexts[switchslots];
+std::vector<std::string> strangewords;
 
 namespace {
 
@@ -111,6 +113,7 @@ void getargs(int argc, const char* const* argv) {
   settings.avsinput = settings.d2vinput = false;
   shutdownflag.store(false);
   for (std::string& t : switchtexts) t.clear();
+  strangewords.clear();
   settings.argcount = argc;
 
   for (int i = 1; i < argc; ++i) {
@@ -120,8 +123,10 @@ void getargs(int argc, const char* const* argv) {
     // Blank-padded equality: trailing blanks of the word do not count.
     size_t e = word.find_last_not_of(' ');
     word = e == std::string::npos ? std::string() : word.substr(0, e + 1);
+    bool known = false;
     for (const switchdef& s : switchtable) {
       if (word != s.word) continue;
+      known = true;
       if (s.kind == flagkind) {
         switchtexts[s.slot] = word;
       } else {
@@ -130,13 +135,30 @@ void getargs(int argc, const char* const* argv) {
       }
       break;
     }
+    if (!known) strangewords.push_back(argv[i] ? argv[i] : "");
   }
   settings.inifilegiven = switchgiven(slotini);
+}
+
+int helpasked(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = lowered(argv[i] ? argv[i] : "");
+    if (word == "-h" || word == "--help") return 1;
+    if (word == "--version") return 2;
+    // A value word is taken whatever it is ("-o -h" names the output "-h").
+    for (const switchdef& s : switchtable)
+      if (word == s.word && s.kind != flagkind) i += s.kind == pairkind ? 2 : 1;
+  }
+  return 0;
 }
 
 int parseargs() {
   int v = 0;
   float r = 0.0f;
+  const std::string cmd = fromcommandline();
+  // The words that are no switch are ignored, each said once.
+  for (const std::string& w : strangewords)
+    advisories.push_back({" WARNING, \"" + w + "\" " + cmd + (w.size() > 1 && w[0] == '-' ? " is no switch" : " is no switch and no switch's value") + " (ostrel -h lists them), ignored", -1});
   if (switchgiven(slotinput)) {
     settings.inpath = switchvalue(slotinput);
     settings.inputgiven = true;
@@ -148,27 +170,37 @@ int parseargs() {
   // Bitrates in kbit/s; kept where their bit/s value fits an int32.
   if (switchgiven(slotbitrate)) {
     if (!readint(slotbitrate, v)) return 512;
-    settings.bitrate = std::clamp(v, 50, maxkbitrate) * 1000;
+    settings.bitrate = clampnoted(v, 50, maxkbitrate, "-b", cmd, -1, " kbit/s") * 1000;
     settings.bitrategiven = true;
   }
   if (switchgiven(slotmaxbitrate)) {
     if (!readint(slotmaxbitrate, v)) return 513;
-    settings.maxbitrate = std::clamp(v, 50, maxkbitrate) * 1000;
+    settings.maxbitrate = clampnoted(v, 50, maxkbitrate, "-maxbitrate", cmd, -1, " kbit/s") * 1000;
     settings.maxbitrategiven = true;
   }
-  if (switchgiven(slotaspect))
-    settings.aspect = keywordvalue(switchvalue(slotaspect), aspectwords, 3);
+  if (switchgiven(slotaspect)) {
+    settings.aspect = keywordvalue(switchvalue(slotaspect), aspectwords, 0);
+    if (settings.aspect == 0) {
+      settings.aspect = 3;
+      unknownword("-aspectratio", switchvalue(slotaspect), cmd, "1:1, 4:3, 16:9, 2.21:1", "16:9");
+    }
+  }
   if (switchgiven(slotgoplength)) {
     if (!readint(slotgoplength, v)) return 521;
-    settings.goplength = std::clamp(v, 1, maxgoplength);
+    settings.goplength = clampnoted(v, 1, maxgoplength, "-gop length", cmd, -1, " pictures");
     settings.autogop = false;
   }
   if (switchgiven(slotgopb)) {
     if (!readint(slotgopb, v)) return 522;
-    settings.bframes = std::clamp(v, 0, 2);
+    settings.bframes = clampnoted(v, 0, 2, "-gop B pictures", cmd);
   }
-  if (switchgiven(slotprofile))
-    settings.profile = keywordvalue(lowered(switchvalue(slotprofile)), profilewords, 2);
+  if (switchgiven(slotprofile)) {
+    settings.profile = keywordvalue(lowered(switchvalue(slotprofile)), profilewords, 0);
+    if (settings.profile == 0) {
+      settings.profile = 2;
+      unknownword("-profile", switchvalue(slotprofile), cmd, "fast, normal, good, best", "normal");
+    }
+  }
   if (switchgiven(slotscene)) settings.noscd = switchvalue(slotscene) == "-noscene";
 
   // Field order and scan method. A field order the file named stays; with "-interlaced" it is
@@ -193,15 +225,20 @@ int parseargs() {
   }
   if (switchgiven(slottff)) settings.tff = true, settings.bff = false;
   if (switchgiven(slotbff)) settings.tff = false, settings.bff = true;
-  if (switchgiven(slotmatrix))
-    settings.matrixno = keywordvalue(lowered(switchvalue(slotmatrix)), matrixwords, 1);
+  if (switchgiven(slotmatrix)) {
+    settings.matrixno = keywordvalue(lowered(switchvalue(slotmatrix)), matrixwords, 0);
+    if (settings.matrixno == 0) {
+      settings.matrixno = 1;
+      unknownword("-matrix", switchvalue(slotmatrix), cmd, "the built-in matrices (ostrel -h)", "mpeg");
+    }
+  }
   if (switchgiven(slotbias)) {
     if (!readint(slotbias, v)) return 514;
-    settings.bias = std::clamp(v, 0, 100);
+    settings.bias = clampnoted(v, 0, 100, "-bias", cmd, -1, " percent");
   }
   if (switchgiven(slotdcprec)) {
     if (!readint(slotdcprec, v)) return 515;
-    settings.dcprec = std::clamp(v, 8, 11) - 8;
+    settings.dcprec = clampnoted(v, 8, 11, "-dc_prec", cmd, -1, " bits") - 8;
   }
   if (switchgiven(slotfirstframe)) {
     if (!readint(slotfirstframe, v)) return 516;
@@ -218,13 +255,13 @@ int parseargs() {
   // Constant quantisers in the range of quantiser_scale (1..31), as from the file.
   if (switchgiven(slotcq)) {
     if (!readreal(slotcq, r)) return 523;
-    settings.cqvalue = std::clamp(r, 1.0f, 31.0f);
+    settings.cqvalue = clampnoted(r, 1.0f, 31.0f, "-cq", cmd);
     settings.cqmode = true;
     settings.passmode = 1;
   }
   if (switchgiven(slotcqmbr)) {
     if (!readreal(slotcqmbr, r)) return 524;
-    settings.cqmbrvalue = std::clamp(r, 1.0f, 31.0f);
+    settings.cqmbrvalue = clampnoted(r, 1.0f, 31.0f, "-cq_maxbitrate", cmd);
     settings.cqmbrmode = true;
     settings.passmode = 1;
   }

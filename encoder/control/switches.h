@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Value slots in scan order; the two switches with two values use two slots, and "-scene" /
 // "-noscene" and "-interlaced" / "-nointerlaced" share one (the slot holds the switch word).
@@ -36,6 +37,14 @@ std::string switchvalue(int slot);
 // takes the next word(s) whatever they are; unknown words are skipped. Sets inifilegiven when
 // "-ini" has a value. Cannot fail.
 void getargs(int argc, const char* const* argv);
+
+// The words of the last getargs that are no switch and no switch's value (kept as given), in
+// order: the start-up warns of each.
+extern std::vector<std::string> strangewords;
+
+// What the command line asks for besides an encode: 1 the usage text ("-h", "--help"), 2 the
+// release ("--version"), 0 neither. A word taken as a switch's value never counts.
+int helpasked(int argc, const char* const* argv);
 
 // Converts the slots in scan order; the first unreadable number ends it with that switch's
 // code: 512 -b, 513 -maxbitrate, 514 -bias, 515 -dc_prec, 516/517 -frames first/last,

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "dialogs/dialogs.h"
 #include "encoder/control/control.h"
+#include "encoder/control/report.h"
 #include "encoder/passes/framering.h"
 #include "encoder/passes/progress.h"
 
@@ -261,7 +262,10 @@ bool intermpass() {
                   i8(nearestf(float(t) * float(st.duration) / 8192.0f)) + " kB",
               "intermediate encoding time:     " + fmtfixed(seconds, 8, 1) + " s"});
   }
-  if (showwindow) putstatus(planstatus(t, ratetarget, st.bias));
+  const std::string plan = planstatus(t, ratetarget, st.bias);
+  if (showwindow) putstatus(plan);
+  // A plan that misses the average is a warning: on stderr too, also under "*SILENT".
+  if (plan.rfind(" WARNING, ", 0) == 0) errorout(plan.substr(1));
   showbar(100);
   return true;
 }

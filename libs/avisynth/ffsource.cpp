@@ -1,5 +1,12 @@
 // FFVideoSource("file"): any video file through the FFMS2 library, frame-accurate, as YV12 at
-// the file's own size and frame rate. The index FFMS2 needs is kept beside the file
+// the file's own size and frame rate, or with FFMS2's named arguments at another: width and
+// height (pixels; 0 or less keeps the file's), resizer (FFMS2's scaler names), fpsnum and fpsden
+// (a constant frame rate; fpsnum 0 or less keeps the file's frames). FFMS2 itself scales and
+// converts (its output format); the constant rate follows FFMS2's own frame-server plug-in:
+// the clip lasts as long as the file's frames (the span from the first frame's time to the
+// last's, and one average frame duration more), output frame n is the file's frame that starts
+// closest to the first frame's time plus n * fpsden / fpsnum seconds, so frames are repeated
+// or dropped as the rates differ. The index FFMS2 needs is kept beside the file
 // ("file.ffindex") or, when that folder cannot be written, in the user's cache folder
 // ($XDG_CACHE_HOME/ostrel, else ~/.cache/ostrel), so a second open does not index again. An
 // index is read only from a regular file that is no link, and written into a new file that is
@@ -16,19 +23,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <numeric>
+#include <strings.h>
 
 #include "libs/avisynth/fsinternal.h"
 
 namespace {
 
 // The FFMS2 calls this source makes, bound when the library is loaded.
-#define FFMSCALLS(X) X(FFMS_CancelIndexing) X(FFMS_CreateIndexer) X(FFMS_CreateVideoSource) X(FFMS_DestroyIndex) X(FFMS_DestroyVideoSource) X(FFMS_DoIndexing2) X(FFMS_FreeIndexBuffer) X(FFMS_GetFirstTrackOfType) X(FFMS_GetFormatNameI) X(FFMS_GetFrame) X(FFMS_GetPixFmt) X(FFMS_GetVideoProperties) X(FFMS_IndexBelongsToFile) X(FFMS_Init) X(FFMS_ReadIndexFromBuffer) X(FFMS_SetLogLevel) X(FFMS_SetOutputFormatV2) X(FFMS_SetProgressCallback) X(FFMS_WriteIndexToBuffer)
+#define FFMSCALLS(X) X(FFMS_CancelIndexing) X(FFMS_CreateIndexer) X(FFMS_CreateVideoSource) X(FFMS_DestroyIndex) X(FFMS_DestroyVideoSource) X(FFMS_DoIndexing2) X(FFMS_FreeIndexBuffer) X(FFMS_GetFirstTrackOfType) X(FFMS_GetFormatNameI) X(FFMS_GetFrame) X(FFMS_GetFrameByTime) X(FFMS_GetPixFmt) X(FFMS_GetVideoProperties) X(FFMS_IndexBelongsToFile) X(FFMS_Init) X(FFMS_ReadIndexFromBuffer) X(FFMS_SetLogLevel) X(FFMS_SetOutputFormatV2) X(FFMS_SetProgressCallback) X(FFMS_WriteIndexToBuffer)
 struct ffmslib {
 #define FFMSPOINTER(name) decltype(&::name) name = nullptr;
   FFMSCALLS(FFMSPOINTER)
@@ -179,7 +188,11 @@ class ffclip : public fsclip {
     n = n < 0 ? 0 : (n >= vi_.numframes ? vi_.numframes - 1 : n);
     std::lock_guard<std::mutex> g(lock_);
     fferror err;
-    const FFMS_Frame* src = ff.FFMS_GetFrame(source_, n, &err.info);
+    // At a constant rate of our own: the file's frame that starts closest to the output
+    // frame's time.
+    const FFMS_Frame* src =
+        fpsnum_ > 0 ? ff.FFMS_GetFrameByTime(source_, firsttime_ + (double)n * fpsden_ / fpsnum_, &err.info)
+                    : ff.FFMS_GetFrame(source_, n, &err.info);
     if (!src) env->fail("FFVideoSource: frame " + std::to_string(n) + " of \"" + name_ + "\": " + err.message());
     if (src->ScaledWidth != vi_.width || src->ScaledHeight != vi_.height || !src->Data[0] || !src->Data[1] ||
         !src->Data[2])
@@ -193,7 +206,14 @@ class ffclip : public fsclip {
     return f;
   }
 
-  void open(fsenvcore* env, const std::string& path, const fswhere& at) {
+  // The output the script asks for: width and height 0 keep the file's size, fpsnum 0 its
+  // frames; resizer is one of FFMS2's FFMS_RESIZER_ values.
+  struct output {
+    int width = 0, height = 0, resizer = FFMS_RESIZER_BICUBIC;
+    long long fpsnum = 0, fpsden = 1;
+  };
+
+  void open(fsenvcore* env, const std::string& path, const fswhere& at, const output& want) {
     name_ = path;
     auto fail = [&](const std::string& what) { env->fail("FFVideoSource: \"" + path + "\" " + what + at.text()); };
     if (!loadffms()) fail("can't be read: the FFMS2 library can't be loaded (" + ff.error + ")");
@@ -255,28 +275,71 @@ class ffclip : public fsclip {
     if (!first || props->NumFrames <= 0) fail("has no frame that decodes: " + err.message());
     int w = first->EncodedWidth, h = first->EncodedHeight;
     if (w <= 0 || h <= 0) fail("has no picture size");
+    const int fromw = w, fromh = h;
+    if (want.width > 0) w = want.width;
+    if (want.height > 0) h = want.height;
     if (w % 2 || h % 2) fail("has an odd picture size " + std::to_string(w) + "x" + std::to_string(h) +
                              "; 4:2:0 needs an even width and height");
     int formats[2] = {ff.FFMS_GetPixFmt("yuv420p"), -1};
-    if (ff.FFMS_SetOutputFormatV2(source_, formats, w, h, FFMS_RESIZER_BICUBIC, &err.info) != 0)
-      fail("can't be converted to 8-bit 4:2:0: " + err.message());
+    if (ff.FFMS_SetOutputFormatV2(source_, formats, w, h, want.resizer, &err.info) != 0)
+      fail("can't be converted to 8-bit 4:2:0 at " + std::to_string(w) + "x" + std::to_string(h) + ": " +
+           err.message());
     long long num = props->FPSNumerator, den = props->FPSDenominator;
+    int frames = props->NumFrames;
+    if (want.fpsnum > 0) {
+      // The file's length at the new rate, at least one frame.
+      num = want.fpsnum;
+      den = want.fpsden;
+      double seconds = 0.0;
+      if (props->NumFrames > 1)
+        seconds = (props->LastTime - props->FirstTime) * (1.0 + 1.0 / (props->NumFrames - 1));
+      double n = seconds * (double)num / (double)den + 0.5;
+      if (!(n < 1e9)) fail("is too long at " + std::to_string(num) + "/" + std::to_string(den) + " frames a second");
+      frames = std::max(1, (int)n);
+      fpsnum_ = num;
+      fpsden_ = den;
+      firsttime_ = props->FirstTime;
+    }
     if (num <= 0 || den <= 0) fail("has no frame rate");
     long long g = std::gcd(num, den);
     vi_.width = w;
     vi_.height = h;
     vi_.fpsnum = (int)(num / g);
     vi_.fpsden = (int)(den / g);
-    vi_.numframes = props->NumFrames;
+    vi_.numframes = frames;
     vi_.pixeltype = pixyv12;
+    // The picture's shape as the file shows it (its sample aspect over its own size); a new
+    // size stretches the picture to that shape.
+    if (props->SARNum > 0 && props->SARDen > 0) {
+      long long an = (long long)fromw * props->SARNum, ad = (long long)fromh * props->SARDen;
+      long long ag = std::gcd(an, ad);
+      if (an / ag <= INT_MAX && ad / ag <= INT_MAX) {
+        vi_.darnum = (int)(an / ag);
+        vi_.darden = (int)(ad / ag);
+      }
+    }
   }
 
  private:
   videoinfo vi_;
   std::string name_;
   FFMS_VideoSource* source_ = nullptr;
+  long long fpsnum_ = 0, fpsden_ = 1;  // a constant rate of our own, or fpsnum_ 0
+  double firsttime_ = 0.0;             // seconds: the file's first frame
   std::mutex lock_;
 };
+
+// FFMS2's scaler names (as its frame-server plug-in takes them, in any case).
+int resizernamed(const std::string& name) {
+  static const std::pair<const char*, int> names[] = {
+      {"FAST_BILINEAR", FFMS_RESIZER_FAST_BILINEAR}, {"BILINEAR", FFMS_RESIZER_BILINEAR},
+      {"BICUBIC", FFMS_RESIZER_BICUBIC}, {"X", FFMS_RESIZER_X}, {"POINT", FFMS_RESIZER_POINT},
+      {"AREA", FFMS_RESIZER_AREA}, {"BICUBLIN", FFMS_RESIZER_BICUBLIN}, {"GAUSS", FFMS_RESIZER_GAUSS},
+      {"SINC", FFMS_RESIZER_SINC}, {"LANCZOS", FFMS_RESIZER_LANCZOS}, {"SPLINE", FFMS_RESIZER_SPLINE}};
+  for (const auto& [n, v] : names)
+    if (strcasecmp(n, name.c_str()) == 0) return v;
+  return -1;
+}
 
 }  // namespace
 
@@ -285,8 +348,37 @@ fsvalue ffvideosource(fsenvcore* env, const std::vector<fsarg>& a, const fswhere
   if (!a[0].given) env->fail("Script error: FFVideoSource needs the file name" + at.text());
   std::string path = a[0].value.asstring();
   if (!path.empty() && path[0] != '/') path = scriptdir + path;
+  // The output asked for, in FFMS2's ranges: a size up to 8192 pixels (0 or less keeps the
+  // file's), a rate of at most 1000 frames a second (fpsnum 0 or less keeps the file's frames).
+  ffclip::output want;
+  auto bad = [&](const std::string& what) {
+    env->fail("Script error: FFVideoSource: " + what + at.text());
+  };
+  const char* const sizes[2] = {"width", "height"};
+  for (int i = 0; i < 2; i++) {
+    if (!a[1 + i].given) continue;
+    int v = a[1 + i].value.asint();
+    if (v > 8192 || (v > 0 && v % 2))
+      bad(std::string("argument \"") + sizes[i] + "\" is " + std::to_string(v) +
+          ": an even number of pixels up to 8192 (0 or less keeps the file's)");
+    (i == 0 ? want.width : want.height) = std::max(v, 0);
+  }
+  if (a[3].given) {
+    std::string name = a[3].value.asstring();
+    want.resizer = resizernamed(name);
+    if (want.resizer < 0)
+      bad("argument \"resizer\" is \"" + name +
+          "\": one of FAST_BILINEAR, BILINEAR, BICUBIC, X, POINT, AREA, BICUBLIN, GAUSS, SINC, "
+          "LANCZOS, SPLINE");
+  }
+  if (a[4].given) want.fpsnum = std::max(a[4].value.asint(), 0);
+  if (a[5].given) want.fpsden = a[5].value.asint();
+  if (want.fpsnum > 0 && (want.fpsden < 1 || want.fpsnum > 1000LL * want.fpsden))
+    bad("fpsnum=" + std::to_string(want.fpsnum) + ", fpsden=" + std::to_string(want.fpsden) +
+        " is no frame rate: fpsden at least 1 and at most 1000 frames a second");
+  if (a[5].given && !a[4].given) bad("argument \"fpsden\" needs \"fpsnum\" beside it");
   auto* c = new ffclip;
   fsvalue v(c);  // owns the clip: a failed open deletes it
-  c->open(env, path, at);
+  c->open(env, path, at, want);
   return v;
 }

@@ -38,6 +38,9 @@ struct videoinfo {
   int fpsnum = 0, fpsden = 1;  // frames per second = fpsnum / fpsden
   int numframes = 0;
   int pixeltype = 0;
+  // The shape the picture is shown at (display aspect ratio darnum:darden, 4:3 or 16:9 for a
+  // DVD picture) when the source says it; 0:0 when it does not.
+  int darnum = 0, darden = 0;
 };
 
 // A frame's memory. refs counts the frames that use it.

@@ -21,7 +21,8 @@ constexpr long long maxscriptbytes = 1 << 20;
 
 struct paramdef {
   const char* name;
-  char type;  // 's' string, 'i' integer, 'f' number, 'b' logical
+  char type;           // 's' string, 'i' integer, 'f' number, 'b' logical
+  bool named = false;  // only by name (name=value), never by position
 };
 
 struct funcdef {
@@ -33,7 +34,11 @@ const std::vector<funcdef>& functions() {
   static const std::vector<funcdef> table = {
       {"Import", {{"path", 's'}}},
       {"Y4MSource", {{"file", 's'}}},
-      {"FFVideoSource", {{"source", 's'}}},
+      // FFMS2's own names for its output size, scaler and constant frame rate; by name only,
+      // as the arguments FFMS2 puts before them (track, cache ...) are not ours.
+      {"FFVideoSource",
+       {{"source", 's'}, {"width", 'i', true}, {"height", 'i', true}, {"resizer", 's', true},
+        {"fpsnum", 'i', true}, {"fpsden", 'i', true}}},
       {"BlankClip",
        {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"fps", 'f'}, {"fps_denominator", 'i'},
         {"pixel_type", 's'}, {"color_yuv", 'i'}}},
@@ -300,9 +305,11 @@ fsvalue callfunction(fsenvcore* env, const std::string& name,
     if (argname.empty()) {
       if (named)
         env->fail("Script error: " + fname + ": a positional argument follows a named one" + at.text());
-      if (next >= f->params.size())
-        env->fail("Script error: " + fname + " takes at most " + std::to_string(f->params.size()) +
-                  " argument" + (f->params.size() == 1 ? "" : "s") + at.text());
+      if (next >= f->params.size() || f->params[next].named) {
+        const size_t n = next;  // the parameters by position come first
+        env->fail("Script error: " + fname + " takes at most " + std::to_string(n) + " argument" +
+                  (n == 1 ? "" : "s") + (n < f->params.size() ? " without a name" : "") + at.text());
+      }
       i = next++;
     } else {
       named = true;

@@ -238,6 +238,7 @@ class y4m : public fsclip {
     if (header.compare(0, 9, "YUV4MPEG2") != 0 || (header.size() > 9 && header[9] != ' '))
       fail("is not a YUV4MPEG2 file");
     int width = 0, height = 0, fn = 0, fd = 0;
+    long sarnum = 0, sarden = 0;
     std::string colour = "420jpeg";
     size_t p = 9;
     while (p < header.size()) {
@@ -264,8 +265,14 @@ class y4m : public fsclip {
         fd = (int)b;
       } else if (tag == 'C') {
         colour = val;
+      } else if (tag == 'A') {
+        // The pixel aspect; 0:0 (unknown) or a bad one says nothing of the picture's shape.
+        long a = 0, b = 0;
+        char c = 0;
+        if (std::sscanf(val.c_str(), "%ld:%ld%c", &a, &b, &c) == 2 && a > 0 && b > 0 && a <= 65535 && b <= 65535)
+          sarnum = a, sarden = b;
       }
-      // I (interlacing), A (pixel aspect), X (comments) and unknown tags: not needed here
+      // I (interlacing), X (comments) and unknown tags: not needed here
     }
     if (width == 0 || height == 0) fail("gives no picture size (W and H)");
     if (fn == 0) fail("gives no frame rate (F)");
@@ -298,6 +305,11 @@ class y4m : public fsclip {
     vi_.fpsden = fd;
     vi_.numframes = (int)offsets_.size();
     vi_.pixeltype = pixyv12;
+    if (sarnum > 0) {
+      long long an = (long long)width * sarnum, ad = (long long)height * sarden, g = std::gcd(an, ad);
+      vi_.darnum = (int)(an / g);
+      vi_.darden = (int)(ad / g);
+    }
   }
 
  private:

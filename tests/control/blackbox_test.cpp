@@ -40,10 +40,14 @@ TEST(shell, startuperrorshowsninetimesandendsnonzero) {
   runresult r = pf.ostrel({});  // no inputs at all
   EXPECT_NE(r.status, 0);
   const std::string text = "input not complete, required input: input file, output file, bitrate, maxbitrate";
-  std::vector<std::string> want;
+  // What is missing follows the fixed text on stderr, and is shown before its countdown.
+  const std::string missing =
+      "missing for two passes: input file (-i or *INFILE), output file (-o or *OUTFILE), bitrate (-b or "
+      "*BITRATE), maxbitrate (-maxbitrate or *MAXBITRATE) (ostrel -h lists the switches)";
+  std::vector<std::string> want{"ERROR, " + missing};
   for (int d = 9; d >= 1; d--) want.push_back(" (" + std::to_string(d) + ") ERROR, " + text);
   EXPECT_EQ(linesof(r.out), want);
-  EXPECT_EQ(r.err, "ostrel: ERROR, " + text + "\n");
+  EXPECT_EQ(r.err, "ostrel: ERROR, " + text + "\nostrel: " + missing + "\n");
 }
 
 TEST(shell, silentinthesettingsfileprintsnothing) {
@@ -59,7 +63,14 @@ TEST(shell, silentinthesettingsfileprintsnothing) {
   r = pf.ostrel({"-i", "missing.avs"});  // the switch overrides the file's *INFILE
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "ostrel: ERROR, can't find input file\n");
+  // The file's settings that still count with the switch are said, and which file is missing.
+  EXPECT_EQ(r.err, "ostrel: WARNING, settings file \"" + pf.path("KJ.ini") +
+                       "\" (the program folder's; the front end writes it at every encode) was read with the "
+                       "switches; in effect from it: *OUTFILE out.m2v, *CQ 4; so this is one pass at a constant "
+                       "quantiser (-ini names another settings file)\n"
+                       "ostrel: ERROR, can't find input file\n"
+                       "ostrel: input \"missing.avs\" does not exist (names are taken from the folder " +
+                       pf.dir() + "); a script (.avs) or a D2V project (.d2v) is taken\n");
 }
 
 // Every write of the stream fails (the device is always full): the run ends on the error.

@@ -139,8 +139,15 @@ TEST(headlessoutput, alongrunprintsfewprogresslinesandeverymessage) {
     timedrun t = encode(pf, f.terminal);
     const runresult& r = t.r;
     ASSERT_EQ(r.status, 0) << show(r);
-    EXPECT_EQ(r.err, std::string("ostrel: ") + (warning + 1) + "\n");
-    const std::vector<std::string> l = linesof(r.out);
+    // The program folder's settings file read beside the switches is said first.
+    const std::string infile = " WARNING, settings file \"" + pf.path("KJ.ini") +
+                               "\" (the program folder's; the front end writes it at every encode) was read "
+                               "with the switches; in effect from it: *VBVSIZE 5 (-ini names another settings file)";
+    EXPECT_EQ(r.err, "ostrel: " + infile.substr(1) + "\n" + std::string("ostrel: ") + (warning + 1) + "\n");
+    std::vector<std::string> l = linesof(r.out);
+    ASSERT_FALSE(l.empty());
+    EXPECT_EQ(l[0], infile);
+    l.erase(l.begin());
     const std::vector<std::string> ending = {
         " ( 5) encoding finished...", " ( 4) encoding finished...", " ( 3) encoding finished...",
         " ( 2) encoding finished...", " ( 1) encoding finished..."};

@@ -109,6 +109,12 @@ class startup : public ::testing::Test {
     m["stderr"] = r.err;
     return m;
   }
+  // The advisory of the program folder's KJ.ini read beside switches, its settings in effect.
+  std::string folderini(const std::string& inuse) const {
+    return " WARNING, settings file \"" + pf.path("KJ.ini") +
+           "\" (the program folder's; the front end writes it at every encode) was read with the switches; in "
+           "effect from it: " + inuse + " (-ini names another settings file)";
+  }
   progfolder pf;
 };
 
@@ -555,7 +561,9 @@ TEST_F(startup, inputlineinthestatustext) {
   EXPECT_TRUE(ranwell(r));
   EXPECT_EQ(firstline(r), " input using ini file");
   r = run({"-b", "4000"});
-  EXPECT_EQ(firstline(r), " input using arguments and ini file");
+  // The program folder's file beside a switch is said first.
+  EXPECT_EQ(firstline(r), folderini("*INFILE a.avs, *OUTFILE out.m2v, *MAXBITRATE 8000"));
+  EXPECT_NE(r.out.find("\n input using arguments and ini file\n"), std::string::npos) << r.out;
   fs::rename(pf.path("KJ.ini"), pf.path("other.ini"));
   r = run({"-ini", "other.ini"});
   EXPECT_TRUE(ranwell(r));
@@ -721,25 +729,29 @@ TEST_F(startup, custommatrixentryzero) {
   script(clip());
   pf.write("KJ.ini", custommatrix(0));
   const std::string warning = " WARNING, custom matrix: 1 entry outside 1..255, clamped";
+  const std::string infile = folderini("*CUSTOMMATRIX");
   probed p = probe(twopass);
   ASSERT_EQ(p["code"], "0") << p["stderr"];
-  EXPECT_EQ(p["warning"], warning);
+  EXPECT_EQ(p["warning"], infile + "\n" + warning);
   EXPECT_EQ(p["recip0"], std::to_string(65536 / 8));  // an intra matrix's first entry is 8
   EXPECT_EQ(p["recipmin"], std::to_string(65536 / 16));
   runresult r = run(twopass + args{"-log", "run.log"});
   EXPECT_TRUE(ranwell(r));
   EXPECT_NE(r.out.find(warning + "\n"), std::string::npos);
-  EXPECT_EQ(beforetitle(pf.read("run.log")), warning + "\n");
-  // A hidden window: the warning still reaches stderr.
+  EXPECT_EQ(beforetitle(pf.read("run.log")), infile + "\n" + warning + "\n");
+  // A hidden window: the warnings still reach stderr (a flat clip misses the two-pass average
+  // too, said after them).
   pf.write("KJ.ini", "*SILENT\n" + custommatrix(0));
   r = run(twopass);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "ostrel:" + warning + "\n");
-  // In range: no warning.
+  const std::string said = "ostrel:" + infile + "\nostrel:" + warning + "\n";
+  EXPECT_EQ(r.err.substr(0, said.size()), said);
+  EXPECT_EQ(r.err.substr(said.size()).rfind("ostrel: WARNING, bitrate set to ", 0), 0u) << r.err;
+  // In range: no warning of the matrix.
   pf.write("KJ.ini", custommatrix(8));
   p = probe(twopass);
-  EXPECT_EQ(p.count("warning"), 0u);
+  EXPECT_EQ(p["warning"], infile);
   EXPECT_EQ(p["recip0"], std::to_string(65536 / 8));
 }
 
@@ -755,12 +767,19 @@ TEST_F(startup, vbvsizes) {
   p = probe(twopass);
   EXPECT_EQ(p["vbvsize"], "2000000");
   for (const char* k : {"vbv1", "vbv2", "vbv3"}) EXPECT_EQ(p[k], "1900000");
-  EXPECT_EQ(p.count("warning"), 0u);
+  // Taken, and said: the check then holds more than the buffer the stream declares.
+  EXPECT_EQ(p["warning"], folderini("*VBVSIZE 2000000") + "\n WARNING, *VBVSIZE 2000000 in \"" +
+                              pf.path("KJ.ini") +
+                              "\" is above the 1835008-bit VBV buffer of Main Level that the stream declares: "
+                              "the VBV check holds 2000000 bits, more than a decoder of the stream is asked to hold");
+  pf.write("KJ.ini", "*VBVSIZE 1835008\n");
+  EXPECT_EQ(probe(twopass)["warning"], folderini("*VBVSIZE 1835008"));
   for (const char* v : {"0", "-5"}) {
     pf.write("KJ.ini", std::string("*VBVSIZE ") + v + "\n");
     p = probe(twopass);
     ASSERT_EQ(p["code"], "0") << p["stderr"];
-    EXPECT_EQ(p["warning"], std::string(" WARNING, *VBVSIZE ") + v + " out of range, 16384 bits used");
+    EXPECT_EQ(p["warning"], folderini(std::string("*VBVSIZE ") + v) + "\n WARNING, *VBVSIZE " + v +
+                                " out of range, 16384 bits used");
     EXPECT_EQ(p["vbvsize"], "16384");
     EXPECT_EQ(p["vbv1"], "15565");
   }

@@ -1,5 +1,7 @@
 // FFVideoSource: video files in containers give the pictures ffmpeg itself decodes, with random
 // access, and files it cannot read give the frame server's error.
+#include <cmath>
+
 #include "tests/videosource/vstest.h"
 
 namespace {
@@ -139,4 +141,95 @@ TEST_F(ffvideosource, librariesLoadWithTheFirstFFVideoSource) {
   ASSERT_EQ(ff.code, 0) << ff.msg;
   EXPECT_EQ(ff.frames, 210);
   EXPECT_TRUE(loaded());
+}
+
+// FFMS2's named arguments: a new picture size through FFMS2's scaler and a constant frame rate
+// by repeating and dropping the file's frames. Every frame of the made files is flat at its
+// own level (10 + 2 x its number), so a delivered frame tells which file frame it is.
+namespace {
+std::string flatclip(const tempfolder& dir, const std::string& name, const std::string& size,
+                     const std::string& rate, const std::string& seconds) {
+  runresult r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                            "nullsrc=s=" + size + ":r=" + rate + ":d=" + seconds +
+                                ",format=yuv420p,geq=lum=10+2*N:cb=128:cr=128",
+                            "-c:v", "libx264", "-preset", "ultrafast", "-qp", "0", dir.path(name)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return name;
+}
+// The file frame a delivered frame shows, from the middle of its picture.
+int fileframe(int n, int w, int h) {
+  planes p(w, h);
+  if (p.get(n) != 0) return -1;
+  int level = p.y[(size_t)(h / 2) * w + w / 2];
+  return (level - 10 + 1) / 2;
+}
+}  // namespace
+
+TEST_F(ffvideosource, sizeAndFrameRateOfTheScript) {
+  flatclip(dir, "hd.mp4", "1280x720", "30", "3");
+  flatclip(dir, "film.mkv", "320x240", "24000/1001", "2");
+  struct c {
+    const char* script;
+    int width, height, fpsnum, fpsden, frames;
+    double step;  // file frames per delivered frame
+  } cases[] = {
+      // 3 s at 30 frames a second to a PAL picture: 75 frames at 25, file frame round(1.2 n).
+      {"FFVideoSource(\"hd.mp4\", width=720, height=576, fpsnum=25, fpsden=1)", 720, 576, 25, 1, 75, 1.2},
+      {"FFVideoSource(\"hd.mp4\", width=720, height=480, resizer=\"lanczos\", fpsnum=30000, fpsden=1001)",
+       720, 480, 30000, 1001, 90, 30.0 * 1001 / 30000},
+      {"FFVideoSource(\"hd.mp4\", height=576)", 1280, 576, 30, 1, 90, 1.0},
+      // 2.002 s of film (48 frames at 23.976): 60 frames at 29.97, file frame round(0.8 n).
+      {"FFVideoSource(\"film.mkv\", fpsnum=30000, fpsden=1001)", 320, 240, 30000, 1001, 60, 0.8},
+      {"FFVideoSource(\"film.mkv\", width=720, height=576, fpsnum=25, fpsden=1, resizer=\"BILINEAR\")",
+       720, 576, 25, 1, 50, 24000.0 / 1001 / 25},
+      {"FFVideoSource(\"film.mkv\", fpsnum=-1)", 320, 240, 24000, 1001, 48, 1.0},
+  };
+  for (const c& k : cases) {
+    SCOPED_TRACE(k.script);
+    opened o = script(k.script);
+    ASSERT_EQ(o.code, 0) << o.msg;
+    EXPECT_EQ(o.width, k.width);
+    EXPECT_EQ(o.height, k.height);
+    EXPECT_EQ(o.fpsnum, k.fpsnum);
+    EXPECT_EQ(o.fpsden, k.fpsden);
+    EXPECT_EQ(o.frames, k.frames);
+    for (int n : {0, 1, 2, 3, 4, 5, 6, 7, 11, 12, 13, 29, 30, k.frames - 2, k.frames - 1}) {
+      double want = n * k.step;
+      int got = fileframe(n, k.width, k.height);
+      // The container's time stamps (milliseconds in Matroska) may tip a frame close to half
+      // way; elsewhere the nearest file frame.
+      if (std::abs(want - std::floor(want) - 0.5) > 0.05)
+        EXPECT_EQ(got, (int)std::lround(want)) << "frame " << n;
+      else
+        EXPECT_LE(std::abs(got - want), 0.55) << "frame " << n;
+    }
+  }
+}
+
+TEST_F(ffvideosource, wrongArgumentsAreRefused) {
+  flatclip(dir, "hd.mp4", "320x240", "30", "1");
+  struct c {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"width=721", "argument \"width\" is 721: an even number of pixels up to 8192 (0 or less keeps the file's)"},
+      {"height=9000", "argument \"height\" is 9000: an even number of pixels up to 8192 (0 or less keeps the file's)"},
+      {"resizer=\"CUBIC\"",
+       "argument \"resizer\" is \"CUBIC\": one of FAST_BILINEAR, BILINEAR, BICUBIC, X, POINT, AREA, BICUBLIN, "
+       "GAUSS, SINC, LANCZOS, SPLINE"},
+      {"fpsnum=25, fpsden=0", "fpsnum=25, fpsden=0 is no frame rate: fpsden at least 1 and at most 1000 frames a second"},
+      {"fpsnum=100000", "fpsnum=100000, fpsden=1 is no frame rate: fpsden at least 1 and at most 1000 frames a second"},
+      {"fpsden=1001", "argument \"fpsden\" needs \"fpsnum\" beside it"},
+  };
+  for (const c& k : cases) {
+    SCOPED_TRACE(k.args);
+    opened o = script(std::string("FFVideoSource(\"hd.mp4\", ") + k.args + ")");
+    EXPECT_EQ(o.code, 3);
+    EXPECT_EQ(o.msg, std::string("Script error: FFVideoSource: ") + k.message + " (t.avs, line 1)");
+  }
+  // The script's own errors: a wrong type, and the arguments by name only.
+  opened o = script("FFVideoSource(\"hd.mp4\", width=\"720\")");
+  EXPECT_EQ(o.msg, "Script error: FFVideoSource: argument \"width\" must be an integer (t.avs, line 1)");
+  o = script("FFVideoSource(\"hd.mp4\", 720)");
+  EXPECT_EQ(o.msg, "Script error: FFVideoSource takes at most 1 argument without a name (t.avs, line 1)");
 }
