@@ -81,6 +81,7 @@ enum exitstatuses : int {
   exitstopped = 3,   // the user quit before the run was done
   exitshutdown = 4,  // the run ended well but the asked-for shutdown failed
   exitdamaged = 5,   // the run ended, but frames the source could not deliver were replaced
+  exitplugin = 7,    // the adaptive-matrix plug-in crashed or hung (the stream ends at a GOP)
 };
 extern std::atomic<int> exitstatus;
 
