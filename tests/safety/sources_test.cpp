@@ -201,6 +201,9 @@ TEST(scripts, unclearsourcessaywhy) {
        "in.avs",
        "ostrel: ERROR, can't process AVS file, wait for Avisynth error message: TestPattern: a width or height "
        "of 0 gives no picture (in.avs, line 1)"},
+      {"a picture narrower than a macroblock",
+       [](const progfolder& pf) { pf.write("in.avs", "BlankClip(length=5, width=8, height=64)\n"); }, "in.avs",
+       "ostrel: \"in.avs\" gives a picture of 8x64; the encoder needs at least 16x16"},
       {"a name with a non-ASCII letter",
        [](const progfolder& pf) { pf.write("in.avs", "TestP\xC3\xA4ttern(length=10)\n"); }, "in.avs",
        "ostrel: ERROR, can't process AVS file, wait for Avisynth error message: Script error: the name "
