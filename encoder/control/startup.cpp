@@ -199,7 +199,8 @@ int openfiles(const std::string& in, std::string& detail) {
     }
   for (const std::string& other : {log, scd})
     if (samefile(part, other)) {
-      detail = "output's temporary file " + quoted(part) + " is " + (other == log ? "the log" : "the scene-change list");
+      detail = "output's temporary file " + quoted(part) + " is " +
+               (other == log ? "the log" : "the scene-change list");
       return 262;
     }
   for (const std::string& other : {in, chapter, ini, scd})
@@ -256,13 +257,12 @@ int openfiles(const std::string& in, std::string& detail) {
       detail = "no folder can hold the scratch file: " + why;
       return 268;
     }
-    const std::string& place = dbs;
-    if (!why.empty()) warn(" *** INFO, the scratch file is " + quoted(place) + " (" + why + ")");
+    if (!why.empty()) warn(" *** INFO, the scratch file is " + ::quoted(dbs) + " (" + why + ")");
     settings.dbspath = dbs;
     createdfiles.push_back(dbs);
     if (samefile(out, dbs)) return 262;
     if (!unitopen(unitstats, dbs, unitnew)) {
-      detail = "scratch file " + quoted(place) + ": " + std::strerror(errno);
+      detail = "scratch file " + ::quoted(dbs) + ": " + std::strerror(errno);
       return 268;
     }
   }
@@ -274,7 +274,8 @@ int openfiles(const std::string& in, std::string& detail) {
     if (log.empty() || isdir(log)) return 263;
     // Locked like the output: two runs never mix their lines in one log.
     if (const int r = unitopenlocked(unitlog, log, true); r != 0) {
-      detail = "log " + quoted(log) + (r == 2 ? " is being written by another encoder" : ": " + std::string(std::strerror(errno)));
+      detail = "log " + quoted(log) +
+               (r == 2 ? " is being written by another encoder" : ": " + std::string(std::strerror(errno)));
       return 263;
     }
     if (!logexisted) createdfiles.push_back(log);
