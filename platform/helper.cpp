@@ -81,6 +81,9 @@ bool helperstart(helperproc& h, int (*serve)(int in, int out)) {
     if (::getppid() != parent) ::_exit(1);
     ::setpgid(0, 0);
     ::signal(SIGPIPE, SIG_IGN);
+    // A crash ends the helper by its signal, which the program reports (no handler of a
+    // sanitizer turns it into an exit status).
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(sig, SIG_DFL);
     const int null = ::open("/dev/null", O_RDONLY);
     if (null >= 0) {
       ::dup2(null, 0);
