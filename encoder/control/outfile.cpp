@@ -68,6 +68,11 @@ int outputopen(const std::string& out, std::string& why) {
   // A device or a FIFO is written as it is; nothing can be moved onto it.
   if (existed && !S_ISREG(st.st_mode)) return inplace();
   if (existed) {
+    // A write-protected output stays protected: the new stream would replace it by a move.
+    if (::access(out.c_str(), W_OK) != 0) {
+      why = "output " + inquotes(out) + ": " + std::strerror(errno);
+      return 1;
+    }
     heldfd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
     if (heldfd >= 0 && ::flock(heldfd, LOCK_EX | LOCK_NB) != 0) {
       releaseheld();
