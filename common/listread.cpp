@@ -164,3 +164,7 @@ listresult readreals(const std::string& text, float* values, int count) {
   }
   return listok;
 }
+
+void dropbom(std::string& first) {
+  if (first.compare(0, 3, "\xEF\xBB\xBF") == 0) first.erase(0, 3);
+}

@@ -36,6 +36,8 @@ linesource filesource(std::FILE* f, size_t maxlen);
 // trailing CR dropped, tabs as blanks, cut to maxlen. Returns 1, 0 at end of file, -1 on error.
 // cut (when given) tells whether characters other than blanks were cut off.
 int readline(std::FILE* f, std::string& line, size_t maxlen, bool* cut = nullptr);
+// Drops a UTF-8 byte-order mark (written by some editors) from the start of a file's first line.
+void dropbom(std::string& first);
 
 // Single-value parsers of one value text (no separators in it).
 bool parseint(const std::string& token, int& value);

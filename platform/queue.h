@@ -18,6 +18,7 @@ enum closereasons : int {
   closeasked = 0,
   closehangup = 1,
   closepipe = 2,
+  closequit = 3,  // SIGQUIT (Ctrl-\ at a terminal): the run stops without a question
 };
 
 enum msgkinds : int {

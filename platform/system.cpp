@@ -103,7 +103,11 @@ void closeonsignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGQUIT);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // Signals that would kill the run outright without a word: the user signals mean nothing
+    // here, and a file grown past the size limit (ulimit -f) is a failed write like a full disk.
+    for (int sig : {SIGUSR1, SIGUSR2, SIGXFSZ}) signal(sig, SIG_IGN);
     struct sigaction sa {};
     sa.sa_handler = relaypipe;
     sigemptyset(&sa.sa_mask);
@@ -117,7 +121,10 @@ void closeonsignals() {
       for (;;) {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
-        postclose(sig == SIGHUP ? closehangup : sig == SIGPIPE ? closepipe : closeasked);
+        postclose(sig == SIGHUP    ? closehangup
+                  : sig == SIGPIPE ? closepipe
+                  : sig == SIGQUIT ? closequit
+                                   : closeasked);
       }
     }).detach();
   });

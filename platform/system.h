@@ -24,9 +24,11 @@ void setshutdowncommand(const std::string& command);
 // Signals become the window's close request (a msgclose in the queue): SIGINT and SIGTERM as
 // the user's request (closeasked), SIGHUP (the terminal closed) as closehangup and SIGPIPE (a
 // write to a pipe nobody reads any more, such as standard output into "| head -1") as
-// closepipe; the write itself then fails and is ignored. Call once on the main thread before
-// any other thread starts: SIGINT, SIGTERM and SIGHUP are blocked in every thread and one small
-// thread waits for them; SIGPIPE is caught where it arises and handed to that thread.
+// closepipe, SIGQUIT as closequit; the write itself then fails and is ignored. SIGUSR1, SIGUSR2
+// and SIGXFSZ are ignored (a write past the file size limit fails like one to a full disk).
+// Call once on the main thread before any other thread starts: SIGINT, SIGTERM, SIGHUP and
+// SIGQUIT are blocked in every thread and one small thread waits for them; SIGPIPE is caught
+// where it arises and handed to that thread.
 void closeonsignals();
 
 // One file, whatever name it goes by: its device and inode.

@@ -1,10 +1,12 @@
 #include "encoder/coding/statstream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
+#include "common/fmtfield.h"
 #include "encoder/coding/picslot.h"
 #include "encoder/coding/quantrecip.h"
 #include "encoder/coding/vlctables.h"
@@ -27,8 +29,22 @@ namespace {
 
 constexpr int32_t halfbits = 8 * dbsrecordbytes;  // 65,536 bits in one record
 
+// Why the scratch file failed, kept where the failure happens (the read-ahead thread may meet
+// it before the pass reports it): the system's reason, or what was wrong with the records.
+std::string failreason;
+
+void notefailure(const char* what = nullptr) {
+  const int e = errno;
+  failreason = what ? what : e != 0 ? std::strerror(e) : "the file ends early";
+}
+
+// The fixed text in the log and the status line; on stderr with the file and the reason.
 void reportfailure(const char* logtext, const char* linetext) {
+  const std::string path = trimright(settings.dbspath);
+  const std::string where = "(" + (path.empty() ? "" : "\"" + path + "\": ") +
+                            (failreason.empty() ? std::string("failed") : failreason) + ")";
   if (settings.logfileon) logline(logtext);
+  errorout(std::string("ERROR,") + linetext + " " + where);
   errorline(linetext);
   abortrun();
 }
@@ -36,6 +52,7 @@ void reportfailure(const char* logtext, const char* linetext) {
 // ---- writer ----
 
 bool writerecord(long recno) {
+  errno = 0;
   if (!unitwriterecord(unitstats, recno, dbswriter.record, dbsrecordbytes)) return false;
   // A full disk shows only when the bytes leave the file's buffer.
   std::FILE* f = unitfile(unitstats);
@@ -43,6 +60,7 @@ bool writerecord(long recno) {
 }
 
 void writefailed() {
+  notefailure();
   dbswriter.failed = true;
   reportfailure(dbswritelog, dbswriteline);
 }
@@ -71,8 +89,9 @@ bool append(const uint8_t* data, int32_t size) {
 
 thread_local bool deferreports = false;  // this thread reads ahead: failures are reported later
 
-bool readfailed() {
+bool readfailed(const char* what = nullptr) {
   if (!dbsreader.failed) {
+    notefailure(what);
     dbsreader.failed = true;
     if (!deferreports) reportfailure(dbsreadlog, dbsreadline);
   }
@@ -80,13 +99,14 @@ bool readfailed() {
 }
 
 // Bits that do not parse as the first pass writes them cannot be read either: the same error.
-bool damaged() { return readfailed(); }
+bool damaged() { return readfailed("its records are not as the first pass wrote them"); }
 
 // After a read that may have passed the first record: the second record moves down and the
 // next one is read behind it.
 inline void refill() {
   if (dbsreader.consumed <= halfbits) return;
   std::memcpy(dbsreader.buffer, dbsreader.buffer + dbsrecordbytes, dbsrecordbytes);
+  errno = 0;
   if (!unitreadrecord(unitstats, dbsreader.recno, dbsreader.buffer + dbsrecordbytes, dbsrecordbytes)) {
     readfailed();
     return;
@@ -194,6 +214,7 @@ void dbswriterstart() {
   dbswriter.fill = 0;
   dbswriter.recno = 1;
   dbswriter.failed = false;
+  failreason.clear();
 }
 
 bool writedbs(int n, const goparray& order, const goparray& trefs, bool final) {
@@ -340,6 +361,7 @@ void usegopstats(const gopstatrecord& g) {
 
 bool dbsreject() {
   dbsreader.failed = true;
+  failreason = "its records do not fit this run";
   return dbsreportfailure();
 }
 
@@ -397,6 +419,8 @@ bool dbsreadstart() {
   dbsreader.consumed = 0;
   dbsreader.recno = 3;
   dbsreader.failed = false;
+  failreason.clear();
+  errno = 0;
   if (!unitreadrecord(unitstats, 1, dbsreader.buffer, dbsrecordbytes) ||
       !unitreadrecord(unitstats, 2, dbsreader.buffer + dbsrecordbytes, dbsrecordbytes))
     return readfailed();

@@ -3,9 +3,11 @@
 // the bytes left in the buffer and the sequence end code.
 //
 // Every write is checked, the final ones too. The first failed write (disk full, file closed)
-// logs " *** ERROR, can't write to output file, aborting...", shows the error line, and ends the
-// run through the abort step (errorflag, step 98, wake message); from then on the writer stays
-// failed and writes nothing more, so a truncated stream is never completed as if it were whole.
+// logs " *** ERROR, can't write to output file, aborting...", says it on stderr with the file
+// and the system's reason, shows the error line, and ends the run through the abort step
+// (errorflag, step 98, wake message). The stream is then cut back to the end of its last whole
+// GOP and given its end code, as a stopped run's stream (when the file is a regular one and at
+// least one GOP fits); from then on the writer stays failed and writes nothing more.
 // Pass worker only.
 #pragma once
 
@@ -40,3 +42,6 @@ void writestream(int n, const goparray& order, const goparray& trefs, bool final
 
 // A write has failed since startstream.
 bool streamfailed();
+// The stream is whole: the final call succeeded, or a failed write left whole GOPs with their
+// end code. A run puts its output in place only then.
+bool streamended();

@@ -82,6 +82,7 @@ enum exitstatuses : int {
   exitshutdown = 4,  // the run ended well but the asked-for shutdown failed
   exitdamaged = 5,   // the run ended, but frames the source could not deliver were replaced
   exitoverlimit = 6, // the stream was written over its declared maximum bitrate or VBV buffer
+  exitplugin = 7,    // the adaptive-matrix plug-in crashed or hung (the stream ends at a GOP)
 };
 extern std::atomic<int> exitstatus;
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -20,6 +21,8 @@
 #include "common/fmtfield.h"
 #include "encoder/control/framestore.h"
 #include "encoder/control/inireader.h"
+#include "encoder/control/matrixserver.h"
+#include "encoder/control/outfile.h"
 #include "common/listread.h"
 #include "encoder/control/report.h"
 #include "encoder/control/settings.h"
@@ -181,6 +184,8 @@ void undostartup() {
   unitclose(unitchapter);
   for (const std::string& f : createdfiles) std::remove(f.c_str());
   createdfiles.clear();
+  std::string why;
+  outputsettle(false, why);
   releasescratch();
   settings.dbspath.clear();
 }
@@ -204,8 +209,9 @@ int openfiles(const std::string& in, std::string& detail) {
     const char* name;
     int code;
   };
-  for (const written& w : {written{out, "output", 262}, written{log, "log", 263},
-                           written{scd, "scene-change list", 527}}) {
+  const std::string part = out.empty() ? std::string() : partialname(out);
+  for (const written& w : {written{out, "output", 262}, written{part, "output's temporary file", 262},
+                           written{log, "log", 263}, written{scd, "scene-change list", 527}}) {
     const std::string what = w.path.empty() ? std::string() : readby(w.path);
     if (!what.empty()) {
       detail = std::string(w.name) + " " + quoted(w.path) + " is " + what +
@@ -218,6 +224,12 @@ int openfiles(const std::string& in, std::string& detail) {
     if (samefile(out, other)) {
       detail = "output " + quoted(out) + " is " +
                (other == log ? "the log" : other == scd ? "the scene-change list" : "read by the run");
+      return 262;
+    }
+  for (const std::string& other : {log, scd})
+    if (samefile(part, other)) {
+      detail = "output's temporary file " + quoted(part) + " is " +
+               (other == log ? "the log" : "the scene-change list");
       return 262;
     }
   for (const std::string& other : {in, chapter, ini, scd})
@@ -243,34 +255,63 @@ int openfiles(const std::string& in, std::string& detail) {
     if (!existed) createdfiles.push_back(path);
     return true;
   };
-  bool outexisted = false;
-  if (!openwritten(unitstream, out, "output", outexisted)) return 262;
+  // The output: a new stream goes beside it until it is whole (see outfile.h).
+  const bool outexisted = exists(out);
+  if (out.empty() || isdir(out)) return 262;
+  if (const int r = outputopen(out, detail); r != 0) return 262;
+  if (!detail.empty()) warn(detail);  // written in place
+  detail.clear();
+  const bool outinplace = outputtemporary().empty();
+  if (outinplace && !outexisted) createdfiles.push_back(out);
 
   // The scene-change list (rewritten when it exists).
   bool scdexisted = false;
   if (settings.scdfile && !openwritten(unitscd, scd, "scene-change list", scdexisted)) return 527;
 
-  // The scratch file of a two-pass run, in the program folder, locked against other encoders.
+  // The scratch file of a two-pass run, in the program folder (else the output's folder, else
+  // the system's temporary folder), locked against other encoders. Leftovers of killed runs
+  // go from each of them, whatever the run.
   settings.dbspath.clear();
+  const std::vector<std::string> places = scratchplaces(settings.exedir, out);
+  for (const std::string& dir : places) sweepscratch(dir);
   if (settings.passmode == 2) {
-    std::string dbs = choosescratch(settings.exedir);
-    if (dbs.empty()) return 268;
+    std::string dbs, why;
+    for (const std::string& dir : places) {
+      std::string failed;
+      dbs = choosescratch(dir, &failed);
+      if (!dbs.empty()) break;
+      why += (why.empty() ? "" : "; ") + quoted(dir) + ": " + failed;
+    }
+    if (dbs.empty()) {
+      detail = "no folder can hold the scratch file: " + why;
+      return 268;
+    }
+    if (!why.empty()) warn(" *** INFO, the scratch file is " + ::quoted(dbs) + " (" + why + ")");
     settings.dbspath = dbs;
     createdfiles.push_back(dbs);
     if (samefile(out, dbs)) return 262;
-    if (!unitopen(unitstats, dbs, unitnew)) return 268;
+    if (!unitopen(unitstats, dbs, unitnew)) {
+      detail = "scratch file " + ::quoted(dbs) + ": " + std::strerror(errno);
+      return 268;
+    }
   }
 
   // The log: appended to when it exists.
   bool logexisted = false;
   if (settings.logfileon) {
     logexisted = exists(log);
-    if (log.empty() || isdir(log) || !unitopen(unitlog, log, unitappend)) return 263;
+    if (log.empty() || isdir(log)) return 263;
+    // Locked like the output: two runs never mix their lines in one log.
+    if (const int r = unitopenlocked(unitlog, log, true); r != 0) {
+      detail = "log " + quoted(log) +
+               (r == 2 ? " is being written by another encoder" : ": " + std::string(std::strerror(errno)));
+      return 263;
+    }
     if (!logexisted) createdfiles.push_back(log);
   }
 
   // Nothing can fail any more but the writes themselves: empty the existing files now.
-  if (outexisted && !unitempty(unitstream)) return 262;
+  if (outinplace && outexisted && !unitempty(unitstream)) return 262;
   if (scdexisted && !unitempty(unitscd)) return 527;
   if (settings.logfileon) {
     if (logexisted) {
@@ -414,6 +455,9 @@ int runstartup(statusrec& status) {
   // A picture needs one macroblock at least (a height of 0 is a multiple of 16 too).
   if (opened && code == 0 && w < 16) code = 32;
   if (opened && code == 0 && h < 16) code = 33;
+  if (opened && code != 0 && (w < 16 || h < 16))
+    status.detail = quoted(in) + " gives a picture of " + std::to_string(w) + "x" + std::to_string(h) +
+                    "; the encoder needs at least 16x16";
   if (code != 0) return code;
   st.width = w;
   st.height = h;
@@ -426,7 +470,13 @@ int runstartup(statusrec& status) {
          " but no aspect was given: flagged 16:9, the default; -aspectratio 4:3 flags it 4:3");
 
   // The matrix library of the adaptive matrix.
-  if (st.adaptivematrix) {
+  if (st.adaptivematrix && matrixserverforked()) {
+    // In the helper process: a plug-in that crashes or hangs cannot take the run with it.
+    std::string library;
+    if ((code = matrixserverload(status.detail, library)) != 0) return code;
+    noteread(library, "a program or library of the encoder");
+    st.extmatrixentry = matrixservercall;
+  } else if (st.adaptivematrix) {
     matrixmodule = dynload("matrix.dll");
     if (!matrixmodule) {
       status.detail = loadfailure("matrix.dll");
@@ -643,6 +693,7 @@ int readchapters(std::FILE* f, int& negatives, std::string* why) {
   int r = readline(f, first, chapterlinelength, &cut);
   if (r < 0) return 518;
   if (r == 0) return 0;
+  dropbom(first);
   std::string head = first;
   lowercase(head);
   size_t a = head.find_first_not_of(' ');
@@ -692,23 +743,50 @@ std::string scratchname(int k) {
   return name;
 }
 
-std::string choosescratch(const std::string& dir) {
-  releasescratch();
+void sweepscratch(const std::string& dir) {
   // Leftovers of runs that ended without removing them: nobody holds them, so they go.
   for (int k = 8; k >= 1; --k) {
     std::string p = dir + scratchname(k);
-    int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(p.c_str());
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlink(p.c_str());
     ::close(fd);
   }
+}
+
+std::vector<std::string> scratchplaces(const std::string& exedir, const std::string& out) {
+  std::vector<std::string> dirs;
+  auto add = [&](std::string d) {
+    if (d.empty()) return;
+    if (d.back() != '/') d += '/';
+    for (const std::string& k : dirs)
+      if (samefile(k, d)) return;
+    dirs.push_back(d);
+  };
+  add(exedir);
+  const size_t slash = out.find_last_of('/');
+  add(slash == std::string::npos ? std::string("./") : out.substr(0, slash + 1));
+  const char* tmp = std::getenv("TMPDIR");
+  add(tmp && *tmp ? tmp : "/tmp");
+  return dirs;
+}
+
+std::string choosescratch(const std::string& dir, std::string* why) {
+  releasescratch();
+  sweepscratch(dir);
   // The first name that nobody holds: created (or taken over) and locked for the run. After
   // the lock the name must still lead to the locked file: another encoder may have removed it
   // as a leftover between our open and our lock.
+  std::string reason = "all eight names are in use";
   for (int k = 1, tries = 0; k <= 8 && tries < 64; ++tries) {
     std::string p = dir + scratchname(k);
-    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
+      // A folder that takes no file (read-only, missing) says why; a name taken by a folder
+      // or a link is passed over like a held one.
+      if (errno != EISDIR && errno != ELOOP) reason = std::strerror(errno);
       ++k;
       continue;
     }
@@ -726,6 +804,7 @@ std::string choosescratch(const std::string& dir) {
     scratchfd = fd;
     return p;
   }
+  if (why) *why = reason;
   return std::string();
 }
 

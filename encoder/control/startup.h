@@ -65,11 +65,18 @@ int readchapters(std::FILE* f, int& negatives, std::string* why = nullptr);
 
 // The scratch file names KJ01.dbs .. KJ08.dbs (index 1..8).
 std::string scratchname(int k);
+// Removes the scratch files in folder dir (with its '/') that nobody holds: leftovers of runs
+// that were killed.
+void sweepscratch(const std::string& dir);
+// Where a scratch file may go, in order, each folder once, each with its '/': the program
+// folder, the output's folder, the system's temporary folder (TMPDIR, else /tmp).
+std::vector<std::string> scratchplaces(const std::string& exedir, const std::string& out);
 // Chooses and locks the scratch file in folder dir (with its '/'): candidates 8 down to 1;
 // one held by another encoder (an exclusive lock on it) is passed over, an unheld leftover is
 // removed; the lowest free one is created and locked, its lock kept until releasescratch.
-// The full path, or "" when all eight are held or none could be created.
-std::string choosescratch(const std::string& dir);
+// The full path, or "" when all eight are held or none could be created (why, when given,
+// then says which: the system's reason, or that all are held).
+std::string choosescratch(const std::string& dir, std::string* why = nullptr);
 // Drops the scratch file's lock (the file itself is deleted by the step machine).
 void releasescratch();
 

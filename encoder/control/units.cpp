@@ -34,13 +34,13 @@ bool unitopen(int unit, const std::string& path, int mode) {
   return true;
 }
 
-int unitopenlocked(int unit, const std::string& path) {
+int unitopenlocked(int unit, const std::string& path, bool append) {
   std::lock_guard<std::mutex> g(unitlock);
   if (std::FILE* f = find(unit)) {
     std::fclose(f);
     openunits.erase(unit);
   }
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), (append ? O_WRONLY | O_APPEND : O_RDWR) | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return 1;
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -52,7 +52,7 @@ int unitopenlocked(int unit, const std::string& path) {
     ::close(fd);
     return 2;
   }
-  std::FILE* f = ::fdopen(fd, "r+b");
+  std::FILE* f = ::fdopen(fd, append ? "ab" : "r+b");
   if (!f) {
     ::close(fd);
     return 1;

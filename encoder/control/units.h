@@ -33,8 +33,9 @@ bool unitopen(int unit, const std::string& path, int mode);
 // Opens path for writing as the unit without emptying it (created when missing) and, when it
 // is a regular file, takes an exclusive lock on it that lasts until the unit is closed: two
 // encoders never write one file. 0; 1 it cannot be opened or created; 2 another process holds
-// the lock (nothing was changed).
-int unitopenlocked(int unit, const std::string& path);
+// the lock (nothing was changed). With append, every write goes to the end of the file (a
+// text file such as the log).
+int unitopenlocked(int unit, const std::string& path, bool append = false);
 // Empties a unit opened by unitopenlocked (a regular file) and goes to its start; false on error.
 bool unitempty(int unit);
 bool unitisopen(int unit);

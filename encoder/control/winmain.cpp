@@ -10,8 +10,11 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/layer.h"
 #include "dialogs/window.h"
+#include "encoder/coding/streamwriter.h"
 #include "encoder/control/control.h"
 #include "common/fmtfield.h"
+#include "encoder/control/matrixserver.h"
+#include "encoder/control/outfile.h"
 #include "encoder/control/previewwindow.h"
 #include "encoder/control/report.h"
 #include "encoder/control/settings.h"
@@ -47,9 +50,16 @@ std::atomic<bool> startstopped{false};     // a stop request ended the start-up
 const char* quitquestion = "encoding in progress, quit anyway ?";
 const char* quitcaption = "KJ message";
 
-// Closes the run's files and deletes the scratch file, once, after the worker stopped.
+// Closes the run's files and deletes the scratch file, once, after the worker stopped. The new
+// stream takes the output's place only when it is whole; else an earlier output stays.
 void cleanuprun() {
   if (cleanedup.exchange(true)) return;
+  std::string why;
+  if (!outputsettle(streamended(), why)) {
+    errorout("ERROR, " + why);
+    if (settings.logfileon) logline(" *** ERROR, " + why);
+    errorflag = true;
+  }
   closerununits();
   deletescratch();
 }
@@ -72,6 +82,7 @@ void reportstop(int reason) {
   std::string text = "encoding stopped by the user";
   if (reason == closehangup) text += " (the terminal was closed)";
   if (reason == closepipe) text += " (standard output was closed)";
+  if (reason == closequit) text += " (a quit signal)";
   errorout(text);
   if (settings.logfileon) logline(" *** " + text);
 }
@@ -281,6 +292,8 @@ void finishthread(statusrec*) {
 }
 
 int winmain(int argc, char** argv) {
+  // The plug-in's helper is a copy of this process made before any thread exists.
+  matrixserverfork();
   // Flush-to-zero for the vector arithmetic; the start times for the passes' displays.
   _mm_setcsr(_mm_getcsr() | 0x8000);
   cpustart = cputime();
@@ -357,7 +370,8 @@ int winmain(int argc, char** argv) {
     if (m.kind == msgclose && !quitposted) {
       // Without a terminal or a reader of standard output nobody can answer the question;
       // after a failed start-up nothing is in progress.
-      if (runstate != 0 || m.code != closeasked || statusblock.code != 0 ||
+      // Once the last pass is done (step 99) nothing is in progress either.
+      if (runstate != 0 || finishstarted || m.code != closeasked || statusblock.code != 0 ||
           msgbox(quitquestion, quitcaption, mbyesno + mbiconwarning + mbsetforeground) == idyes)
         quitnow(m.code);
     }
@@ -371,10 +385,12 @@ int winmain(int argc, char** argv) {
   cleanuprun();
   dlgclose(maindialog);
   closehook();
+  matrixserverend();
 
   int status = exitok;
   if (startstopped) status = exitstopped;
   else if (statusblock.code != 0) status = exitstartup;
+  else if (matrixserverfailed()) status = exitplugin;
   else if (errorflag || reopenfailed) status = exitrunerror;
   else if (!finishstarted) status = exitstopped;
   else if (substitutedframes > 0) status = exitdamaged;

@@ -61,10 +61,11 @@ void statsgoprecord(int n, int nb, int ringoffset) {
   putgopstats(goprecord);
 }
 
-// A stopped one-pass run keeps the whole GOPs it coded: the writer's last record goes out
-// (nothing at all when no GOP was done, so the file stays empty rather than a bare end code).
+// A one-pass run stopped or ended on an error keeps the whole GOPs it coded: the writer's last
+// record goes out with the end code (nothing at all when no GOP was done, so no bare end code;
+// nothing either after a failed write, which has cut the stream itself).
 void closestoppedstream() {
-  if (framesallocated && settings.streamout && gopsdone > 0 && !errorflag && !abortlatched)
+  if (framesallocated && settings.streamout && gopsdone > 0 && !streamfailed())
     writestream(0, goporder, goptrefs, true);
 }
 

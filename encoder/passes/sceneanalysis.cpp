@@ -1,11 +1,15 @@
 #include "encoder/passes/sceneanalysis.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "common/fmtfield.h"
 #include "encoder/control/control.h"
+#include "encoder/control/report.h"
 #include "encoder/control/units.h"
 
 scenerec scenestate;
@@ -148,13 +152,18 @@ std::string scdline(int frame) {
 }
 
 bool scdunitline(const std::string& line) {
+  errno = 0;
   std::FILE* f = unitfile(unitscd);
   if (!f) return false;
   return std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
 }
 
 void scdwritefailed() {
+  const int why = errno;
   if (settings.logfileon) logline(" *** ERROR, can't write to scd file, aborting...");
+  const std::string path = trimright(settings.scdname);
+  errorout("ERROR, can't write to scd file, aborting... (" + (path.empty() ? "" : "\"" + path + "\": ") +
+           (why != 0 ? std::strerror(why) : "failed") + ")");
   putstatus(" can't write to scd file, aborting...");
   abortrun();
 }

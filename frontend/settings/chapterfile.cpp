@@ -28,6 +28,7 @@ bool readframes(std::FILE* f, std::vector<int>& frames, bool& over) {
   std::string first;
   bool cut = false;
   if (readline(f, first, chapterlinelength, &cut) <= 0 || cut) return false;
+  dropbom(first);
   first.resize(std::min(first.size(), firstlinelength));
   std::string head = first;
   lowercase(head);

@@ -123,9 +123,20 @@ struct parser {
   static bool identstart(char c) { return std::isalpha((unsigned char)c) || c == '_'; }
   static bool identchar(char c) { return std::isalnum((unsigned char)c) || c == '_'; }
 
+  static bool nonascii(char c) { return (unsigned char)c >= 0x80; }
+
+  // A name; one that runs on into a letter outside ASCII ("TestPättern") is said whole, with
+  // that letter, rather than cut before it.
   std::string ident() {
     size_t b = pos;
     while (pos < text.size() && identchar(text[pos])) pos++;
+    if (pos < text.size() && nonascii(text[pos])) {
+      size_t e = pos, l = pos + 1;
+      while (l < text.size() && nonascii(text[l]) && ((unsigned char)text[l] & 0xC0) == 0x80) l++;
+      while (e < text.size() && (identchar(text[e]) || nonascii(text[e]))) e++;
+      error("the name \"" + text.substr(b, e - b) + "\" holds \"" + text.substr(pos, l - pos) +
+            "\", which is no ASCII letter; names are made of the letters A-Z, digits and _");
+    }
     return text.substr(b, pos - b);
   }
 

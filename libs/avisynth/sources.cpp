@@ -235,6 +235,10 @@ class y4m : public fsclip {
 
     std::string header;
     if (!readline(0, header)) fail("has no YUV4MPEG2 header line");
+    // A file that went through a text conversion: its pictures are damaged the same way.
+    if (!header.empty() && header.back() == '\r')
+      fail("has a header line that ends in CR LF (a Windows line end, the file was converted as "
+           "text?); YUV4MPEG2 lines end in a line feed alone");
     if (header.compare(0, 9, "YUV4MPEG2") != 0 || (header.size() > 9 && header[9] != ' '))
       fail("is not a YUV4MPEG2 file");
     int width = 0, height = 0, fn = 0, fd = 0;
@@ -393,6 +397,8 @@ fsvalue blankclip(fsenvcore* env, const std::vector<fsarg>& a, const fswhere& at
 
 fsvalue testpattern(fsenvcore* env, const std::vector<fsarg>& a, const fswhere& at) {
   videoinfo vi = commoninfo(env, a, at, "TestPattern", 250, 720, 576);
+  if (vi.width == 0 || vi.height == 0)
+    env->fail("TestPattern: a width or height of 0 gives no picture" + at.text());
   vi.pixeltype = pixyv12;
   if (vi.width % 2 || vi.height % 2) env->fail("TestPattern: 4:2:0 needs an even width and height" + at.text());
   int cut = a[5].given ? a[5].value.asint() : -1;

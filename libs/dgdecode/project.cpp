@@ -103,7 +103,8 @@ bool readproject(const std::string& path, d2vproject& proj, std::string& why) {
   fs::path projectdir = fs::path(path).parent_path();
   for (int i = 0; i < nfiles; i++) {
     if (!std::getline(f, line)) {
-      why = "project lists fewer files than its count";
+      why = "the file count is " + count + " but the project lists " + std::to_string(i) +
+            (i == 1 ? " file" : " files");
       return false;
     }
     std::string l = cleanline(line);
@@ -113,6 +114,12 @@ bool readproject(const std::string& path, d2vproject& proj, std::string& why) {
       if (blank != std::string::npos) name = trim(l.substr(blank + 1));
     } else {
       name = trim(l);
+    }
+    if (name.empty() && trim(l).empty()) {
+      // The blank line after the list: the count promises more files than are listed.
+      why = "the file count is " + count + " but the project lists " + std::to_string(i) +
+            (i == 1 ? " file" : " files");
+      return false;
     }
     if (name.empty()) {
       why = "file line " + std::to_string(i + 1) + " holds no file name";

@@ -79,7 +79,7 @@ TEST(shell, anerrorduringtheruncountsdownterminatedandendsnonzero) {
   pf.write("clip.avs", clipscript);
   runresult r = pf.ostrel({"-i", "clip.avs", "-o", "/dev/full", "-cq", "4"});
   EXPECT_EQ(r.status, 2) << r.err;  // a run error, not a failed start-up
-  EXPECT_EQ(r.err, "ostrel: ERROR, can't write to output file, aborting...\n");
+  EXPECT_EQ(r.err, "ostrel: ERROR, can't write to output file, aborting... (\"/dev/full\": No space left on device)\n");
   auto l = linesof(r.out);
   ASSERT_FALSE(l.empty());
   EXPECT_EQ(l.back(), " ( 1) encoding terminated on error...");

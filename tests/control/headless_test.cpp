@@ -186,7 +186,10 @@ TEST(headlessoutput, anerrorpartofthewayisnevertakenforprogress) {
     timedrun t = encode(pf, f.terminal, 5000);
     const runresult& r = t.r;
     ASSERT_EQ(r.status, 2) << show(r);
-    EXPECT_EQ(r.err, "ostrel: ERROR, can't write to output file, aborting...\n");
+    EXPECT_EQ(r.err, "ostrel: ERROR, can't write to output file, aborting... (\"out.m2v\": File too large)\n");
+    // The stream is cut at its last whole GOP, with its end code.
+    std::string why;
+    EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
     const std::vector<std::string> l = linesof(r.out);
     ASSERT_GE(l.size(), 8u) << r.out;
     EXPECT_EQ(l[0], " input using arguments");

@@ -312,6 +312,20 @@ TEST_F(stepmachine, sigintisacloserequest) {
   EXPECT_EQ(boxes.load(), 1);
 }
 
+// SIGTERM during the last GOP, the question answered yes: the run is stopped, never taken for
+// one that ended well (today it could exit 0 after "quit anyway ?").
+TEST_F(stepmachine, sigtermduringthelastgopisastop) {
+  passprobe = [&](int pass, int k) {
+    if (pass == 1 && k == 5) {
+      kill(getpid(), SIGTERM);
+      ASSERT_TRUE(waitfor([&] { return boxes.load() == 1; }));
+    }
+  };
+  startcase.passes = 1;
+  EXPECT_EQ(run(), exitstopped);
+  EXPECT_EQ(boxes.load(), 1);
+}
+
 TEST_F(stepmachine, closerequestduringthecountdownquitsatonce) {
   online = [&](const std::string& s) {
     if (s == " ( 3) encoding finished...") {

@@ -243,7 +243,7 @@ TEST_F(passloop, writefailureendstherunwithstep98) {
   passprobe = nullptr;
   const std::string status = getstatusline();
   EXPECT_EQ(last, 1);
-  EXPECT_EQ(err, "ostrel: ERROR, can't write to output file, aborting...\n");
+  EXPECT_EQ(err, "ostrel: ERROR, can't write to output file, aborting... (No space left on device)\n");
   EXPECT_TRUE(errorflag);
   EXPECT_EQ(nextstep.load(), steperror);
   EXPECT_TRUE(streamfailed());

@@ -2,9 +2,12 @@
 // program folder of its own, with "*LUMGAIN" or "*ADAPTIVEMATRIX" in KJ.ini and a user's
 // plug-in copied in as matrix.dll. The sequence headers of the stream are read back: while the
 // matrices adapt, every GOP's sequence header carries both, as that GOP was coded with them.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/safety/safety.h"
 #include "tests/support/blackbox.h"
 
 namespace fs = std::filesystem;
@@ -278,4 +282,83 @@ TEST(matrixoutside, exampleplugin) {
     EXPECT_EQ(g.nonintra[63], 41);
   }
   EXPECT_TRUE(noisegop);
+}
+
+namespace {
+
+// A stream that ends at a whole GOP: it decodes strictly and ends on the sequence end code.
+void expectendedstream(const std::string& m2v, size_t gops) {
+  std::string why;
+  ASSERT_TRUE(decodesclean(m2v, &why)) << why;
+  EXPECT_EQ(gopheaders(m2v), int(gops));
+  const std::string s = readfile(m2v);
+  ASSERT_GE(s.size(), 4u);
+  EXPECT_EQ(s.substr(s.size() - 4), std::string("\0\0\1\xB7", 4));
+}
+
+const std::string longpattern = "TestPattern(length=100000, width=176, height=144, fps=25)\n";
+
+}  // namespace
+
+// A plug-in that hangs in its fourth call cannot hold the run: each stop signal ends it within
+// 10 seconds as any stop does (exit status 3, the log says so, no scratch file left); a one-pass
+// run keeps its three whole GOPs, a two-pass run (stopped in its first pass) leaves no stream
+// and an earlier output as it was. Before the plug-in ran in a helper process, SIGINT and
+// SIGTERM asked "quit anyway ?" and nothing happened, and only SIGKILL ended the run.
+TEST(matrixoutside, ahangingpluginnevergetsintheway) {
+  struct stopcase {
+    const char* name;
+    int sig;
+    bool twopass;
+  };
+  const stopcase cases[] = {
+      {"SIGTERM, two passes", SIGTERM, true},
+      {"SIGINT, one pass", SIGINT, false},
+      {"SIGHUP, one pass", SIGHUP, false},
+      {"SIGQUIT, two passes", SIGQUIT, true},
+  };
+  for (const stopcase& c : cases) {
+    SCOPED_TRACE(c.name);
+    progfolder pf;
+    fs::copy_file(FAULTYPLUGIN, pf.path("matrix.dll"));
+    pf.write("clip.avs", longpattern);
+    pf.write("KJ.ini", "*ADAPTIVEMATRIX\n");
+    pf.write("out.m2v", "yesterday's film");
+    std::vector<std::string> a = {"-i", "clip.avs", "-o", "out.m2v", "-log", "run.log"};
+    for (const char* w : c.twopass ? std::vector<const char*>{"-b", "3000", "-maxbitrate", "6000"}
+                                   : std::vector<const char*>{"-cq", "4"})
+      a.push_back(w);
+    liverun run(pf, a, false, {"OSTREL_TEST_PLUGIN=hang"});
+    ASSERT_TRUE(waituntil([&] { return occurrences(pf.read("matrixcalls.txt"), "\n") >= 4; })) << run.err();
+    const auto start = std::chrono::steady_clock::now();
+    run.signal(c.sig);
+    const int status = run.wait(30);
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(status, 3) << run.err();
+    EXPECT_LT(secs, 10.0);
+    EXPECT_FALSE(scratchleft(pf));
+    EXPECT_FALSE(pf.exists("out.m2v.partial"));
+    EXPECT_NE(pf.read("run.log").find(" *** encoding stopped by the user"), std::string::npos);
+    if (c.twopass) EXPECT_EQ(pf.read("out.m2v"), "yesterday's film");
+    else expectendedstream(pf.path("out.m2v"), 3);
+  }
+}
+
+// A plug-in that crashes in its fourth call ends the run with its own error line and exit
+// status 7; the stream keeps the three GOPs coded before, ended with the end code. Before, the
+// crash took the encoder down and left a broken stream.
+TEST(matrixoutside, acrashingpluginendstherunwithitsownerror) {
+  progfolder pf;
+  fs::copy_file(FAULTYPLUGIN, pf.path("matrix.dll"));
+  pf.write("clip.avs", longpattern);
+  pf.write("KJ.ini", "*ADAPTIVEMATRIX\n");
+  runresult r = pf.ostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4", "-log", "run.log"},
+                          {"OSTREL_TEST_PLUGIN=crash"});
+  EXPECT_EQ(r.status, 7) << described(r);
+  const std::string text = "ERROR, the adaptive matrix plug-in matrix.dll failed in EXTMATRIX: it crashed "
+                           "(signal 11, Segmentation fault), aborting...";
+  EXPECT_NE(r.err.find("ostrel: " + text + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(pf.read("run.log").find(" *** " + text + "\n"), std::string::npos);
+  expectendedstream(pf.path("out.m2v"), 3);
+  EXPECT_FALSE(pf.exists("out.m2v.partial"));
 }

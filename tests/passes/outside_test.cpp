@@ -222,11 +222,12 @@ TEST(outside, stoppedbysigint) {
   pid_t pid = pf.startostrel({"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"}, "said.txt",
                              {"OSTREL_MSGBOX_ANSWER=yes"});
   ASSERT_GE(pid, 0);
-  // Wait until the stream has grown past a few GOPs, then stop the run.
+  // Wait until the stream (under its temporary name until the run ends) has grown past a few
+  // GOPs, then stop the run.
   bool grew = false;
   for (int i = 0; i < 3000 && !grew; ++i) {
     std::error_code ec;
-    grew = fs::exists(out, ec) && fs::file_size(out, ec) > 2'000'000;
+    grew = fs::exists(out + ".partial", ec) && fs::file_size(out + ".partial", ec) > 2'000'000;
     if (!grew) usleep(10'000);
   }
   EXPECT_EQ(interrupt(pid), 3);

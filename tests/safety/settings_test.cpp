@@ -105,6 +105,23 @@ TEST(inifile, byteordermarkisskipped) {
   EXPECT_EQ(r.out, "");
 }
 
+// A chapter file saved with a UTF-8 byte-order mark reads as one without it, keyed or a plain
+// list (today it is refused as "error processing chapter file" without a reason): the chapter
+// frame starts a GOP.
+TEST(inifile, chapterfilewithbyteordermark) {
+  for (const char* text : {"\xEF\xBB\xBF*CHAPTER 1\r\n7\r\n", "\xEF\xBB\xBF" "7\n"}) {
+    SCOPED_TRACE(text + 3);
+    progfolder pf;
+    pf.write("a.avs", "TestPattern(length=30, width=64, height=64, fps=25)\n");
+    pf.write("chapters.txt", text);
+    runresult r = pf.ostrel({"-i", "a.avs", "-o", "out.m2v", "-cq", "4", "-chapter", "chapters.txt"});
+    EXPECT_EQ(r.status, 0) << described(r);
+    const std::vector<std::string> types = probetypes(pf.path("out.m2v"));
+    ASSERT_EQ(types.size(), 30u);
+    EXPECT_EQ(types[7], "I");
+  }
+}
+
 // 100,000 zones read in a moment (today zones x 640,000 frame slots: 36 seconds).
 TEST(inifile, manyzonesreadquickly) {
   progfolder pf;

@@ -181,4 +181,64 @@ TEST(libraries, abrokenlibraryisnomissingone) {
   }
 }
 
+// Sources that cannot be coded say why, naming what is wrong (today: "height not a multiple of
+// 16" for a height of 0, "can't load movie" for a width of 0, a function "TestP" for a name
+// with an "ä" in it, "C420jpeg is not 8-bit 4:2:0" for a header with CR LF line ends, "file line
+// 2 holds no file name" for a D2V project that counts more files than it lists).
+TEST(scripts, unclearsourcessaywhy) {
+  struct messagecase {
+    const char* name;
+    std::function<void(const progfolder&)> make;  // writes in.avs or in.d2v
+    const char* input;
+    const char* stderrline;  // a whole line of stderr
+  };
+  const messagecase cases[] = {
+      {"TestPattern(height=0)", [](const progfolder& pf) { pf.write("in.avs", "TestPattern(length=10, height=0)\n"); },
+       "in.avs",
+       "ostrel: ERROR, can't process AVS file, wait for Avisynth error message: TestPattern: a width or height "
+       "of 0 gives no picture (in.avs, line 1)"},
+      {"TestPattern(width=0)", [](const progfolder& pf) { pf.write("in.avs", "TestPattern(length=10, width=0)\n"); },
+       "in.avs",
+       "ostrel: ERROR, can't process AVS file, wait for Avisynth error message: TestPattern: a width or height "
+       "of 0 gives no picture (in.avs, line 1)"},
+      {"a picture narrower than a macroblock",
+       [](const progfolder& pf) { pf.write("in.avs", "BlankClip(length=5, width=8, height=64)\n"); }, "in.avs",
+       "ostrel: \"in.avs\" gives a picture of 8x64; the encoder needs at least 16x16"},
+      {"a name with a non-ASCII letter",
+       [](const progfolder& pf) { pf.write("in.avs", "TestP\xC3\xA4ttern(length=10)\n"); }, "in.avs",
+       "ostrel: ERROR, can't process AVS file, wait for Avisynth error message: Script error: the name "
+       "\"TestP\xC3\xA4ttern\" holds \"\xC3\xA4\", which is no ASCII letter; names are made of the letters A-Z, "
+       "digits and _ (in.avs, line 1)"},
+      {"a .y4m header with CR LF",
+       [](const progfolder& pf) {
+         std::string y = y4mclip(64, 64, 3);
+         y.insert(y.find('\n'), "\r");
+         pf.write("c.y4m", y);
+         pf.write("in.avs", "Y4MSource(\"c.y4m\")\n");
+       },
+       "in.avs",
+       "ostrel: ERROR, can't process AVS file, wait for Avisynth error message: Y4MSource: \"c.y4m\" has a "
+       "header line that ends in CR LF (a Windows line end, the file was converted as text?); YUV4MPEG2 lines "
+       "end in a line feed alone (in.avs, line 1)"},
+      {"a D2V count larger than its list",
+       [](const progfolder& pf) {
+         runresult r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                   "testsrc=size=176x144:rate=25", "-frames:v", "10", "-c:v", "mpeg2video",
+                                   pf.path("a.m2v")});
+         ASSERT_EQ(r.status, 0) << r.err;
+         pf.write("in.d2v", "DGIndexProjectFile16\n3\na.m2v\n\nFrame_Rate=25000 (25/1)\n");
+       },
+       "in.d2v", "DGDecode.dll: in.d2v: the file count is 3 but the project lists 1 file"},
+  };
+  for (const messagecase& c : cases) {
+    SCOPED_TRACE(c.name);
+    progfolder pf;
+    c.make(pf);
+    runresult r = pf.ostrel({"-i", c.input, "-o", "out.m2v", "-cq", "4"});
+    EXPECT_EQ(r.status, 1) << described(r);
+    EXPECT_NE(("\n" + r.err).find("\n" + std::string(c.stderrline) + "\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(pf.exists("out.m2v"));
+  }
+}
+
 }  // namespace

@@ -25,6 +25,14 @@ const int longlength = 100000;
 const std::string longclip =
     "TestPattern(length=" + std::to_string(longlength) + ", width=176, height=144, fps=25)\n";
 
+// A whole stream made by an earlier run at the output path "out.m2v"; its bytes.
+std::string earlierstream(const progfolder& pf) {
+  pf.write("earlier.avs", "BlankClip(length=5, width=64, height=64)\n");
+  runresult r = pf.ostrel({"-i", "earlier.avs", "-o", "out.m2v", "-cq", "4"});
+  EXPECT_EQ(r.status, 0) << described(r);
+  return pf.read("out.m2v");
+}
+
 // The stream of a stopped one-pass run: it decodes, holds fewer frames than the clip, every
 // picture in it is whole and it ends on the sequence end code.
 void expectwholestream(const std::string& m2v, const std::string& name) {
@@ -38,7 +46,7 @@ void expectwholestream(const std::string& m2v, const std::string& name) {
   EXPECT_EQ(s.substr(s.size() - 4), std::string("\0\0\1\xB7", 4)) << name;
 }
 
-enum stopway { bysigint, bysighup, bypipe };
+enum stopway { bysigint, bysighup, bysigquit, bypipe };
 
 struct stopcase {
   const char* name;
@@ -49,6 +57,7 @@ struct stopcase {
 const stopcase stopcases[] = {
     {"SIGINT", bysigint, " *** encoding stopped by the user\n"},
     {"SIGHUP", bysighup, " *** encoding stopped by the user (the terminal was closed)\n"},
+    {"SIGQUIT", bysigquit, " *** encoding stopped by the user (a quit signal)\n"},
     {"| head", bypipe, " *** encoding stopped by the user (standard output was closed)\n"},
 };
 
@@ -65,21 +74,23 @@ void stop(liverun& run, stopway way, const std::function<bool()>& waitfor) {
     return;
   }
   ASSERT_TRUE(waituntil(waitfor));
-  run.signal(way == bysighup ? SIGHUP : SIGINT);
+  run.signal(way == bysighup ? SIGHUP : way == bysigquit ? SIGQUIT : SIGINT);
 }
 
 // A one-pass run stopped after a few GOPs each way: exit status 3, the stream decodes with
 // the whole GOPs coded before the stop, the log records the stop (today SIGPIPE kills the run
-// with an empty stream, SIGHUP cuts the stream mid-write).
+// with an empty stream, SIGHUP cuts the stream mid-write, SIGQUIT kills the run). The new
+// stream grows under its temporary name and takes the output's place at the end.
 TEST(stops, onepassrunkeepswholegops) {
   for (const stopcase& c : stopcases) {
     progfolder pf;
     pf.write("clip.avs", longclip);
     liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-cq", "4", "-log", "run.log"}, c.way == bypipe);
-    stop(run, c.way, [&] { return filesize(pf.path("out.m2v")) > 20000; });
+    stop(run, c.way, [&] { return filesize(pf.path("out.m2v.partial")) > 20000; });
     EXPECT_EQ(run.wait(), 3) << c.name << "\n" << run.err();
     EXPECT_NE(run.err().find("encoding stopped by the user"), std::string::npos) << c.name << run.err();
     expectwholestream(pf.path("out.m2v"), c.name);
+    EXPECT_FALSE(pf.exists("out.m2v.partial")) << c.name;
     const std::string log = pf.read("run.log");
     ASSERT_GE(log.size(), std::string(c.logtext).size()) << c.name;
     EXPECT_EQ(log.substr(log.size() - std::string(c.logtext).size()), c.logtext) << c.name << "\n" << log;
@@ -89,18 +100,64 @@ TEST(stops, onepassrunkeepswholegops) {
 
 // A two-pass run stopped in its first pass (which writes the statistics file, no stream yet):
 // the scratch file goes and the log records the stop, each way (today SIGPIPE and SIGHUP
-// leave the scratch file behind).
+// leave the scratch file behind), and an earlier stream at the output path is kept byte for
+// byte (today it is left empty), with no temporary file beside it.
 TEST(stops, twopassrunremovesitsscratchfile) {
   for (const stopcase& c : stopcases) {
     progfolder pf;
     pf.write("clip.avs", longclip);
+    const std::string earlier = earlierstream(pf);
     liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-b", "3000", "-maxbitrate", "6000", "-log", "run.log"},
                 c.way == bypipe);
     stop(run, c.way, [&] { return filesize(pf.path("KJ01.dbs")) > 0; });
     EXPECT_EQ(run.wait(), 3) << c.name << "\n" << run.err();
     EXPECT_FALSE(scratchleft(pf)) << c.name;
     EXPECT_NE(pf.read("run.log").find(c.logtext), std::string::npos) << c.name;
+    EXPECT_EQ(pf.read("out.m2v"), earlier) << c.name;
+    EXPECT_FALSE(pf.exists("out.m2v.partial")) << c.name;
   }
+}
+
+// A stop between the passes (pass 1 is done, the second pass has not written a GOP yet) leaves
+// the earlier stream as it was too. The run is held the moment its log shows the end of the
+// first pass and stopped there; should the second pass have accepted a GOP by the time the
+// stop is taken (the log says which), the case is tried again.
+TEST(stops, stopbetweenthepasseskeepstheearlierstream) {
+  bool between = false;
+  for (int attempt = 0; attempt < 5 && !between; ++attempt) {
+    progfolder pf;
+    // Pass 2 of a larger picture takes a while for its first GOP.
+    pf.write("clip.avs", "TestPattern(length=60, width=720, height=576, fps=25)\n");
+    const std::string earlier = earlierstream(pf);
+    liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-b", "5000", "-maxbitrate", "8000", "-log", "run.log"});
+    ASSERT_TRUE(waituntil([&] {
+      return pf.read("run.log").find("pass1 encoding time:") != std::string::npos;
+    })) << run.err();
+    run.pause();
+    run.signal(SIGTERM);
+    run.resume();
+    EXPECT_EQ(run.wait(), 3) << run.err();
+    const std::string log = pf.read("run.log");
+    if (log.find("pass 2 stopped: the stream holds") != std::string::npos) continue;
+    between = true;
+    EXPECT_EQ(pf.read("out.m2v"), earlier) << log;
+    EXPECT_FALSE(pf.exists("out.m2v.partial"));
+    EXPECT_FALSE(scratchleft(pf));
+  }
+  EXPECT_TRUE(between) << "no stop came between the passes";
+}
+
+// SIGUSR1 and SIGUSR2 mean nothing to the encoder: the run goes on and ends well (today they
+// kill it).
+TEST(stops, usersignalsareignored) {
+  progfolder pf;
+  pf.write("clip.avs", "TestPattern(length=2000, width=176, height=144, fps=25)\n");
+  liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-cq", "4"});
+  ASSERT_TRUE(waituntil([&] { return filesize(pf.path("out.m2v.partial")) > 0 || pf.exists("out.m2v"); }));
+  run.signal(SIGUSR1);
+  run.signal(SIGUSR2);
+  EXPECT_EQ(run.wait(), 0) << run.err();
+  EXPECT_EQ(probetypes(pf.path("out.m2v")).size(), 2000u);
 }
 
 // A standard output that cannot be written (a full disk, a terminal gone) is no reason to
@@ -124,7 +181,7 @@ TEST(damaged, y4mtruncatedduringtherun) {
   pf.write("clip.y4m", y4mclip(176, 144, frames));
   pf.write("clip.avs", "Y4MSource(\"clip.y4m\")\n");
   liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-cq", "4", "-log", "run.log"});
-  ASSERT_TRUE(waituntil([&] { return filesize(pf.path("out.m2v")) > 0; })) << run.err();
+  ASSERT_TRUE(waituntil([&] { return filesize(pf.path("out.m2v.partial")) > 0; })) << run.err();
   run.pause();
   const long long at = fileoffset(run.pid(), pf.path("clip.y4m"));
   int cut = 0;
@@ -156,7 +213,7 @@ TEST(damaged, d2vvideotruncatedduringtherun) {
   ASSERT_EQ(made.status, 0) << made.err;
   pf.write("movie.d2v", "DGIndexProjectFile16\n1\ntitle.m2v\n\nFrame_Rate=25000 (25/1)\n");
   liverun run(pf, {"-i", "movie.d2v", "-o", "out.m2v", "-cq", "4", "-log", "run.log"});
-  ASSERT_TRUE(waituntil([&] { return filesize(pf.path("out.m2v")) > 0; })) << run.err();
+  ASSERT_TRUE(waituntil([&] { return filesize(pf.path("out.m2v.partial")) > 0; })) << run.err();
   run.pause();
   const long long size = filesize(pf.path("title.m2v"));
   const long long at = fileoffset(run.pid(), pf.path("title.m2v"));

@@ -3,6 +3,7 @@
 // (ring fill, per-frame measurement with the block kernels, analysis, one decision per GOP).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -762,7 +763,12 @@ TEST(scdlist, failureendstherun) {
   ASSERT_TRUE(unitopen(unitlog, logpath, unitnew));
   settings = settingsrec{};
   settings.logfileon = true;
+  settings.scdname = "film_scd.txt";
+  testing::internal::CaptureStderr();
+  errno = ENOSPC;
   scdwritefailed();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ostrel: ERROR, can't write to scd file, aborting... (\"film_scd.txt\": No space left on device)\n");
   unitclose(unitlog);
   EXPECT_EQ(nextstep.load(), steperror);
   EXPECT_TRUE(errorflag.load());
