@@ -341,6 +341,9 @@ void passreport(const passfigures& f, double passtime) {
   if (settings.streamout) showtotaltime(cpu);
   const std::string warning = cqratewarning(f);
   if (warning.empty()) return;
+  // GOPs above the rate the headers declare make a stream that is not what it says: they count
+  // as GOPs over a limit, and the run's exit status tells it.
+  gopsoverlimit += gopsabove(f.gopcount, 400 * int64_t(seqfields.bit_rate_value), settings.framerate);
   if (settings.logfileon) logtext(warning);
   errorout(warning.substr(1));
   if (showwindow) {
