@@ -610,9 +610,22 @@ bool userchange(dialogrecord& dlg, int id, std::initializer_list<int> kinds, F c
   });
   return done;
 }
+
+// A click on a button, a list or a tab takes the keyboard focus to that control, as the system
+// does: the edit or combo box that held it gets its evlosefocus (and so reads back what was
+// typed) before the click or the selection is handled.
+void takefocusfrom(dialogrecord& dlg, int id) {
+  if (dlgfocus(dlg, id)) return;
+  focusmove m = movefocus(nullptr, 0);
+  if (!m.moved || !m.lost) return;
+  dlguserevent(*m.lost, m.lostid, evlosefocus);
+  currentbackend().focus(nullptr, 0);
+}
 }  // namespace
 
 void userclick(dialogrecord& dlg, int id) {
+  if (!userchange(dlg, id, {ctlpush, ctlcheck, ctlradio}, [](dlgcontrol&) {})) return;
+  takefocusfrom(dlg, id);
   bool ok = userchange(dlg, id, {ctlpush, ctlcheck, ctlradio}, [&](dlgcontrol& c) {
     if (c.kind == ctlcheck) c.ticked = !c.ticked;
     else if (c.kind == ctlradio) tick(dlg, c, true);
@@ -639,6 +652,8 @@ void userfocus(dialogrecord& dlg, int id, bool gain) {
 }
 
 void userselect(dialogrecord& dlg, int id, int item) {
+  if (!userchange(dlg, id, {ctllist, ctlcombo, ctltab}, [](dlgcontrol&) {})) return;
+  takefocusfrom(dlg, id);
   bool ok = userchange(dlg, id, {ctllist, ctlcombo, ctltab}, [&](dlgcontrol& c) {
     c.selection = item;
     if (c.kind == ctlcombo && item >= 1 && (size_t)item <= c.items.size())

@@ -9,6 +9,8 @@
 
 #include "dialogs/dialogs.h"
 
+// Clicks and selections take the keyboard focus first, as the system does: an edit or combo box
+// of any dialog that holds it gets its evlosefocus before the control's own event.
 // Push button: evclick. Check box: toggles, evclick. Radio button: ticks it and unticks the
 // other radio buttons of its group, evclick.
 void userclick(dialogrecord& dlg, int id);

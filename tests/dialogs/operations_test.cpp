@@ -166,6 +166,36 @@ TEST_F(ops, focusisoneforalldialogsandmovesonce) {
   EXPECT_EQ(log.back(), (seen{951, 13, evgainfocus}));
 }
 
+// A click or a selection takes the focus first, as the system does: the edit that held it (of
+// any dialog) hears of it before the control's own event, so what was typed is read back before
+// the click acts on it. A disabled button is not clicked and leaves the focus where it is; the
+// combo box that holds the focus keeps it when an item is picked.
+TEST_F(ops, aclickorselectiontakesthefocusfromtheedit) {
+  for (int id : {10, 11, 13, 20}) {
+    dlgonevent(*d, id, record);
+    dlgonevent(*d, id, record, evlosefocus);
+  }
+  dlgonevent(*p, 13, record, evlosefocus);
+  dlgonevent(*d, 10, record, evselchange);
+  dlgonevent(*d, 11, record, evselchange);
+  userfocus(*d, 13, true);
+  dlgputflag(*d, 20, false, ixenabled);
+  userclick(*d, 20);
+  EXPECT_TRUE(dlgfocus(*d, 13));
+  dlgputflag(*d, 20, true, ixenabled);
+  userclick(*d, 20);
+  EXPECT_FALSE(dlgfocus(*d, 13));
+  userfocus(*p, 13, true);
+  userselect(*d, 10, 1);
+  userfocus(*d, 11, true);
+  userselect(*d, 11, 2);
+  EXPECT_TRUE(dlgfocus(*d, 11));
+  const std::vector<seen> want = {{950, 13, evlosefocus}, {950, 20, evclick},
+                                  {951, 13, evlosefocus}, {950, 10, evselchange},
+                                  {950, 11, evselchange}};
+  EXPECT_EQ(log, want);
+}
+
 TEST_F(ops, ahiddenwindowprintsnostatusuntilshownagain) {
   dlgshow(*d, 1);
   dlgputtext(*d, 19, " one");

@@ -339,6 +339,37 @@ TEST_F(realencode, theencoderofthefolderencodesthepagessettings) {
   EXPECT_EQ(probetypes(pf.path("out.m2v")).size(), (size_t)clipframes);
 }
 
+// For real: a value typed and not yet confirmed when a button is clicked is read back first, as
+// the click takes the focus from the edit. A maximum typed, then the file-length mode clicked; a
+// length typed (500 kbytes over 30 frames at 25 frames/s: 3413 kbit/s), then "encode" clicked:
+// KJ.ini and the encoder's log have the average the typed length gives and the typed maximum,
+// not the ones shown before.
+TEST_F(realencode, avaluestilltypedwhenabuttonisclickedisreadfirst) {
+  progfolder pf;
+  pf.write("clip.avs", smallclip);
+  pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" + kv("*LOGFILE", "out.log") +
+                         "\n" + kv("*GOP", "6 2") + "\n");
+  ASSERT_TRUE(guistart(1, pf.dir() + "/"));
+  started = true;
+  ASSERT_TRUE(movieinfovalid) << statustext;
+  dialogrecord& p = dlg(pagemain);
+  userfocus(p, 1018, true);
+  usertype(p, 1018, "6000");
+  userclick(p, 1033);
+  userfocus(p, 1086, true);
+  usertype(p, 1086, "500");
+  userclick(dlg(dlgmain), 1012);
+  ASSERT_EQ(statustext, " encoding finished");
+  EXPECT_EQ(text(pagemain, 1087), "3413");
+  const std::string ini = pf.read("KJ.ini"), log = pf.read("out.log");
+  EXPECT_NE(ini.find("\n*BITRATE          3413\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("\n*MAXBITRATE       6000\n"), std::string::npos) << ini;
+  EXPECT_NE(log.find("\nbitrate Kb/s:             3413\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\nmax. bitrate Kb/s:        6000\n"), std::string::npos) << log;
+  std::string why;
+  EXPECT_TRUE(decodesclean(pf.path("out.m2v"), &why)) << why;
+}
+
 // For real: the encoder of the folder stops at start-up (the adaptive matrix without a
 // matrix.dll), with its window and silent. The status line gives the encoder's own reason and
 // does not point to the log, which the run did not write: the earlier run's log is left as it
