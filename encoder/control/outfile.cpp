@@ -9,15 +9,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "encoder/control/units.h"
 
 namespace {
 constexpr char partialsuffix[] = ".partial";
 
-std::string target;     // the output the stream is moved to (a link's file)
-std::string temporary;  // the file written, when it is not the output itself
-int heldfd = -1;        // our lock on an existing output
+// One file written this way, by its unit.
+struct heldoutput {
+  std::string target;     // the file the new one is moved to (a link's file)
+  std::string temporary;  // the file written, when it is not the target itself
+  int heldfd = -1;        // our lock on an existing target
+};
+std::map<int, heldoutput> outputs;
 
 namespace fs = std::filesystem;
 
@@ -37,32 +42,34 @@ std::string resolved(const std::string& name) {
   return ec || full.empty() ? name : full.string();
 }
 
-void releaseheld() {
-  if (heldfd >= 0) ::close(heldfd);
-  heldfd = -1;
+void releaseheld(heldoutput& o) {
+  if (o.heldfd >= 0) ::close(o.heldfd);
+  o.heldfd = -1;
 }
 
 // The unit's file and the name still lead to one file (another encoder may have moved its own
 // temporary file away between our open and our lock).
-bool stillnamed(const std::string& path) {
-  std::FILE* f = unitfile(unitstream);
+bool stillnamed(int unit, const std::string& path) {
+  std::FILE* f = unitfile(unit);
   struct stat held, named;
   return f && ::fstat(fileno(f), &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
          held.st_ino == named.st_ino && held.st_dev == named.st_dev;
 }
 }  // namespace
 
-int outputopen(const std::string& out, std::string& why) {
+int outputopen(const std::string& out, std::string& why, int unit, const char* name) {
   why.clear();
-  target = resolved(out);
-  temporary.clear();
-  releaseheld();
+  heldoutput& o = outputs[unit];
+  o.target = resolved(out);
+  o.temporary.clear();
+  releaseheld(o);
+  const std::string named = std::string(name) + " " + inquotes(out);
   struct stat st;
   const bool existed = ::stat(out.c_str(), &st) == 0;
   const auto inplace = [&] {
-    const int r = unitopenlocked(unitstream, out);
-    if (r == 2) why = "output " + inquotes(out) + " is being written by another encoder";
-    else if (r != 0) why = "output " + inquotes(out) + ": " + std::strerror(errno);
+    const int r = unitopenlocked(unit, out);
+    if (r == 2) why = named + " is being written by another encoder";
+    else if (r != 0) why = named + ": " + std::strerror(errno);
     return r;
   };
   // A device or a FIFO is written as it is; nothing can be moved onto it.
@@ -70,22 +77,22 @@ int outputopen(const std::string& out, std::string& why) {
   if (existed) {
     // A write-protected output stays protected: the new stream would replace it by a move.
     if (::access(out.c_str(), W_OK) != 0) {
-      why = "output " + inquotes(out) + ": " + std::strerror(errno);
+      why = named + ": " + std::strerror(errno);
       return 1;
     }
-    heldfd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    if (heldfd >= 0 && ::flock(heldfd, LOCK_EX | LOCK_NB) != 0) {
-      releaseheld();
-      why = "output " + inquotes(out) + " is being written by another encoder";
+    o.heldfd = ::open(o.target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (o.heldfd >= 0 && ::flock(o.heldfd, LOCK_EX | LOCK_NB) != 0) {
+      releaseheld(o);
+      why = named + " is being written by another encoder";
       return 2;
     }
   }
   const std::string part = partialname(out);
   for (int tries = 0; tries < 16; ++tries) {
-    const int r = unitopenlocked(unitstream, part);
+    const int r = unitopenlocked(unit, part);
     if (r == 2) {
-      releaseheld();
-      why = "output " + inquotes(out) + " is being written by another encoder";
+      releaseheld(o);
+      why = named + " is being written by another encoder";
       return 2;
     }
     if (r != 0) {
@@ -93,65 +100,67 @@ int outputopen(const std::string& out, std::string& why) {
       if (existed) {
         // The folder takes no new file (or a folder holds the name): the output is written
         // where it is, as it always was.
-        releaseheld();
+        releaseheld(o);
         const int k = inplace();
         if (k == 0)
-          why = " WARNING, can't create " + inquotes(part) + " (" + std::strerror(e) + "): the output " +
-                inquotes(out) + " is written in place";
+          why = " WARNING, can't create " + inquotes(part) + " (" + std::strerror(e) + "): the " + named +
+                " is written in place";
         return k;
       }
-      why = "output " + inquotes(out) + ": can't create " + inquotes(part) + ": " + std::strerror(e);
+      why = named + ": can't create " + inquotes(part) + ": " + std::strerror(e);
       return 1;
     }
-    if (!stillnamed(part)) continue;
+    if (!stillnamed(unit, part)) continue;
     // A leftover of a killed run is ours now: emptied. The new stream keeps an existing
     // output's permissions.
-    std::FILE* f = unitfile(unitstream);
+    std::FILE* f = unitfile(unit);
     if (::ftruncate(fileno(f), 0) != 0) {
-      why = "output " + inquotes(out) + ": can't empty " + inquotes(part) + ": " + std::strerror(errno);
-      unitclose(unitstream);
-      releaseheld();
+      why = named + ": can't empty " + inquotes(part) + ": " + std::strerror(errno);
+      unitclose(unit);
+      releaseheld(o);
       return 1;
     }
     if (existed) ::fchmod(fileno(f), st.st_mode & 07777);
-    temporary = part;
+    o.temporary = part;
     return 0;
   }
-  unitclose(unitstream);
-  releaseheld();
-  why = "output " + inquotes(out) + " is being written by another encoder";
+  unitclose(unit);
+  releaseheld(o);
+  why = named + " is being written by another encoder";
   return 2;
 }
 
-const std::string& outputtemporary() { return temporary; }
+const std::string& outputtemporary(int unit) { return outputs[unit].temporary; }
 
 std::string partialname(const std::string& out) { return resolved(out) + partialsuffix; }
 
-bool outputsettle(bool keep, std::string& why) {
+bool outputsettle(bool keep, std::string& why, int unit) {
   why.clear();
   bool ok = true;
+  heldoutput& o = outputs[unit];
+  const std::string& temporary = o.temporary;
   if (temporary.empty()) {
-    unitclose(unitstream);
+    unitclose(unit);
   } else {
     // On the disk before it replaces the earlier stream.
-    if (std::FILE* f = unitfile(unitstream); f && keep) {
+    if (std::FILE* f = unitfile(unit); f && keep) {
       if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0) {
         why = "can't write " + inquotes(temporary) + ": " + std::strerror(errno);
         ok = false;
       }
     }
-    if (!unitclose(unitstream) && ok && keep) {
+    if (!unitclose(unit) && ok && keep) {
       why = "can't write " + inquotes(temporary) + ": " + std::strerror(errno);
       ok = false;
     }
-    if (keep && ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
-      why = "can't move " + inquotes(temporary) + " to " + inquotes(target) + ": " + std::strerror(errno) +
-            "; the new stream is " + inquotes(temporary);
+    if (keep && ok && std::rename(temporary.c_str(), o.target.c_str()) != 0) {
+      why = "can't move " + inquotes(temporary) + " to " + inquotes(o.target) + ": " + std::strerror(errno) +
+            "; the new " + (unit == unitstream ? "stream" : "file") + " is " + inquotes(temporary);
       ok = false;
     }
     if (!keep) ::unlink(temporary.c_str());
-    temporary.clear();
+    o.temporary.clear();
   }
-  releaseheld();
+  releaseheld(o);
   return ok;
 }

@@ -186,6 +186,7 @@ void undostartup() {
   createdfiles.clear();
   std::string why;
   outputsettle(false, why);
+  outputsettle(false, why, unitscd);
   releasescratch();
   settings.dbspath.clear();
 }
@@ -210,8 +211,10 @@ int openfiles(const std::string& in, std::string& detail) {
     int code;
   };
   const std::string part = out.empty() ? std::string() : partialname(out);
+  const std::string scdpart = scd.empty() ? std::string() : partialname(scd);
   for (const written& w : {written{out, "output", 262}, written{part, "output's temporary file", 262},
-                           written{log, "log", 263}, written{scd, "scene-change list", 527}}) {
+                           written{log, "log", 263}, written{scd, "scene-change list", 527},
+                           written{scdpart, "scene-change list's temporary file", 527}}) {
     const std::string what = w.path.empty() ? std::string() : readby(w.path);
     if (!what.empty()) {
       detail = std::string(w.name) + " " + quoted(w.path) + " is " + what +
@@ -220,7 +223,7 @@ int openfiles(const std::string& in, std::string& detail) {
     }
   }
 
-  for (const std::string& other : {in, log, chapter, ini, scd})
+  for (const std::string& other : {in, log, chapter, ini, scd, scdpart})
     if (samefile(out, other)) {
       detail = "output " + quoted(out) + " is " +
                (other == log ? "the log" : other == scd ? "the scene-change list" : "read by the run");
@@ -232,7 +235,7 @@ int openfiles(const std::string& in, std::string& detail) {
                (other == log ? "the log" : "the scene-change list");
       return 262;
     }
-  for (const std::string& other : {in, chapter, ini, scd})
+  for (const std::string& other : {in, chapter, ini, scd, scdpart})
     if (samefile(log, other)) {
       detail = "log " + quoted(log) + " is " + (other == scd ? "the scene-change list" : "read by the run");
       return 263;
@@ -243,18 +246,6 @@ int openfiles(const std::string& in, std::string& detail) {
       return 527;
     }
 
-  // A file open for writing, held against other encoders; an existing one is emptied only at
-  // the end.
-  auto openwritten = [&](int unit, const std::string& path, const char* name, bool& existed) {
-    existed = exists(path);
-    if (path.empty() || isdir(path)) return false;
-    const int r = unitopenlocked(unit, path);
-    if (r == 2) detail = std::string(name) + " " + quoted(path) + " is being written by another encoder";
-    else if (r != 0) detail = std::string(name) + " " + quoted(path) + ": " + std::strerror(errno);
-    if (r != 0) return false;
-    if (!existed) createdfiles.push_back(path);
-    return true;
-  };
   // The output: a new stream goes beside it until it is whole (see outfile.h).
   const bool outexisted = exists(out);
   if (out.empty() || isdir(out)) return 262;
@@ -264,9 +255,18 @@ int openfiles(const std::string& in, std::string& detail) {
   const bool outinplace = outputtemporary().empty();
   if (outinplace && !outexisted) createdfiles.push_back(out);
 
-  // The scene-change list (rewritten when it exists).
-  bool scdexisted = false;
-  if (settings.scdfile && !openwritten(unitscd, scd, "scene-change list", scdexisted)) return 527;
+  // The scene-change list: like the output, written beside an existing one and moved into its
+  // place with the stream.
+  const bool scdexisted = settings.scdfile && exists(scd);
+  bool scdinplace = false;
+  if (settings.scdfile) {
+    if (scd.empty() || isdir(scd)) return 527;
+    if (outputopen(scd, detail, unitscd, "scene-change list") != 0) return 527;
+    if (!detail.empty()) warn(detail);  // written in place
+    detail.clear();
+    scdinplace = outputtemporary(unitscd).empty();
+    if (scdinplace && !scdexisted) createdfiles.push_back(scd);
+  }
 
   // The scratch file of a two-pass run, in the program folder (else the output's folder, else
   // the system's temporary folder), locked against other encoders. Leftovers of killed runs
@@ -312,7 +312,7 @@ int openfiles(const std::string& in, std::string& detail) {
 
   // Nothing can fail any more but the writes themselves: empty the existing files now.
   if (outinplace && outexisted && !unitempty(unitstream)) return 262;
-  if (scdexisted && !unitempty(unitscd)) return 527;
+  if (scdinplace && scdexisted && !unitempty(unitscd)) return 527;
   if (settings.logfileon) {
     if (logexisted) {
       const std::string bar(50, '=');

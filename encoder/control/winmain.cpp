@@ -54,11 +54,15 @@ const char* quitcaption = "KJ message";
 // stream takes the output's place only when it is whole; else an earlier output stays.
 void cleanuprun() {
   if (cleanedup.exchange(true)) return;
-  std::string why;
-  if (!outputsettle(streamended(), why)) {
-    errorout("ERROR, " + why);
-    if (settings.logfileon) logline(" *** ERROR, " + why);
-    errorflag = true;
+  // The scene-change list goes with the stream: kept when it is, else the earlier one stays.
+  const bool whole = streamended();
+  for (int unit : {unitstream, unitscd}) {
+    std::string why;
+    if (!outputsettle(whole, why, unit)) {
+      errorout("ERROR, " + why);
+      if (settings.logfileon) logline(" *** ERROR, " + why);
+      errorflag = true;
+    }
   }
   closerununits();
   deletescratch();

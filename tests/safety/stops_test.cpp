@@ -101,12 +101,15 @@ TEST(stops, onepassrunkeepswholegops) {
 // A two-pass run stopped in its first pass (which writes the statistics file, no stream yet):
 // the scratch file goes and the log records the stop, each way (today SIGPIPE and SIGHUP
 // leave the scratch file behind), and an earlier stream at the output path is kept byte for
-// byte (today it is left empty), with no temporary file beside it.
+// byte (today it is left empty), with no temporary file beside it; so is the earlier
+// scene-change list (once emptied at the start).
 TEST(stops, twopassrunremovesitsscratchfile) {
   for (const stopcase& c : stopcases) {
     progfolder pf;
     pf.write("clip.avs", longclip);
+    pf.write("KJ.ini", "*SCDFILE\n");
     const std::string earlier = earlierstream(pf);
+    pf.write("out_scd.txt", "      25\n");
     liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-b", "3000", "-maxbitrate", "6000", "-log", "run.log"},
                 c.way == bypipe);
     stop(run, c.way, [&] { return filesize(pf.path("KJ01.dbs")) > 0; });
@@ -115,6 +118,8 @@ TEST(stops, twopassrunremovesitsscratchfile) {
     EXPECT_NE(pf.read("run.log").find(c.logtext), std::string::npos) << c.name;
     EXPECT_EQ(pf.read("out.m2v"), earlier) << c.name;
     EXPECT_FALSE(pf.exists("out.m2v.partial")) << c.name;
+    EXPECT_EQ(pf.read("out_scd.txt"), "      25\n") << c.name;
+    EXPECT_FALSE(pf.exists("out_scd.txt.partial")) << c.name;
   }
 }
 
