@@ -346,6 +346,32 @@ TEST(matrixoutside, ahangingpluginnevergetsintheway) {
   }
 }
 
+// A plug-in that hangs in its fourth call and no one stops the run: after 30 seconds without an
+// answer the run ends with its own error line and exit status 7, the stream keeping the three
+// GOPs coded before, ended with the end code, and no scratch file left.
+TEST(matrixoutside, apluginthathangsendstherunafterthirtyseconds) {
+  progfolder pf;
+  fs::copy_file(FAULTYPLUGIN, pf.path("matrix.dll"));
+  pf.write("clip.avs", longpattern);
+  pf.write("KJ.ini", "*ADAPTIVEMATRIX\n");
+  liverun run(pf, {"-i", "clip.avs", "-o", "out.m2v", "-cq", "4", "-log", "run.log"}, false,
+              {"OSTREL_TEST_PLUGIN=hang"});
+  ASSERT_TRUE(waituntil([&] { return occurrences(pf.read("matrixcalls.txt"), "\n") >= 4; })) << run.err();
+  const auto start = std::chrono::steady_clock::now();
+  const int status = run.wait(90);
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(status, 7) << run.err();
+  EXPECT_GT(secs, 25.0);
+  EXPECT_LT(secs, 45.0);
+  const std::string text = "ERROR, the adaptive matrix plug-in matrix.dll failed in EXTMATRIX: it did not "
+                           "answer within 30 seconds, aborting...";
+  EXPECT_NE(run.err().find("ostrel: " + text + "\n"), std::string::npos) << run.err();
+  EXPECT_NE(pf.read("run.log").find(" *** " + text + "\n"), std::string::npos);
+  expectendedstream(pf.path("out.m2v"), 3);
+  EXPECT_FALSE(pf.exists("out.m2v.partial"));
+  EXPECT_FALSE(scratchleft(pf));
+}
+
 // A plug-in that crashes in its fourth call ends the run with its own error line and exit
 // status 7; the stream keeps the three GOPs coded before, ended with the end code. Before, the
 // crash took the encoder down and left a broken stream.
