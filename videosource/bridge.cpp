@@ -1,6 +1,9 @@
 #include "videosource/bridge.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
 #include <cstring>
 #include <mutex>
 
@@ -221,6 +224,27 @@ bool avsaspect(int& num, int& den) {
   num = vi.darnum;
   den = vi.darden;
   return true;
+}
+
+bool d2vaspect(const std::string& project, int& num, int& den) {
+  std::FILE* f = std::fopen(project.c_str(), "rb");
+  if (!f) return false;
+  // The settings stand in the project's head, before the index lines.
+  char line[256];
+  bool found = false;
+  for (int n = 0; n < 4096 && !found && std::fgets(line, sizeof line, f); ++n) {
+    if (std::strncmp(line, "Aspect_Ratio=", 13) != 0) continue;
+    double a = 0, b = 0;
+    if (std::sscanf(line + 13, "%lf:%lf", &a, &b) != 2 || a <= 0 || b <= 0 || a > 100 || b > 100) break;
+    // Two decimals are enough for every shape an MPEG source can flag (2.21:1).
+    int an = int(std::lround(a * 100)), ad = int(std::lround(b * 100));
+    const int g = std::gcd(an, ad);
+    num = an / g;
+    den = ad / g;
+    found = true;
+  }
+  std::fclose(f);
+  return found;
 }
 
 std::vector<std::string> avsfiles() {

@@ -63,6 +63,10 @@ std::vector<std::string> avsfiles();
 // The shape the current clip's picture is shown at (display aspect num:den, lowest terms) when
 // its source says it (a ".y4m" header's pixel aspect, a video file's); false when it does not.
 bool avsaspect(int& num, int& den);
+// The same for a D2V project: the shape its "Aspect_Ratio=" line gives (the MPEG source's own
+// flag, as the indexing tool wrote it: "4:3", "16:9", "1:1", "2.21:1"); false when the project
+// cannot be read or has none.
+bool d2vaspect(const std::string& project, int& num, int& den);
 std::vector<std::string> d2vfiles();
 
 // While word is set and above 0, a long open of the frame server (indexing a video, reading a

@@ -463,8 +463,9 @@ int runstartup(statusrec& status) {
   st.height = h;
   st.clipframes = frames;
   // A 4:3 picture (its source says so) flagged 16:9 only because no aspect was given.
-  if (int an = 0, ad = 0; st.avsinput && !keygiven[keyaspect] && !switchgiven(slotaspect) &&
-                          avsaspect(an, ad) && std::fabs(double(an) / ad - 4.0 / 3.0) < 0.05)
+  if (int an = 0, ad = 0; !keygiven[keyaspect] && !switchgiven(slotaspect) &&
+                          (st.avsinput ? avsaspect(an, ad) : d2vaspect(in, an, ad)) &&
+                          std::fabs(double(an) / ad - 4.0 / 3.0) < 0.05)
     warn(" WARNING, the source " + quoted(in) + " is a 4:3 picture" +
          (an == 4 && ad == 3 ? std::string() : " (shown at " + std::to_string(an) + ":" + std::to_string(ad) + ")") +
          " but no aspect was given: flagged 16:9, the default; -aspectratio 4:3 flags it 4:3");

@@ -23,6 +23,17 @@ void writeclips(const progfolder& pf) {
   pf.write("sq.avs", "Y4MSource(\"sq.y4m\")\n");
 }
 
+// "sq.d2v": a D2V project whose MPEG source is flagged 4:3 ("wide.d2v" 16:9).
+void writeprojects(const progfolder& pf) {
+  runresult r = runcommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=352x288:rate=25",
+                            "-frames:v", "6", "-c:v", "mpeg2video", "-aspect", "4:3", pf.path("sq.m2v")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* shape : {"4:3", "16:9"})
+    pf.write(std::string(shape) == "4:3" ? "sq.d2v" : "wide.d2v",
+             "DGIndexProjectFile16\n1\nsq.m2v\n\nStream_Type=1\nMPEG_Type=2\nAspect_Ratio=" + std::string(shape) +
+                 "\nPicture_Size=352x288\nFrame_Rate=25000 (25/1)\n");
+}
+
 const args cq = {"-i", "a.avs", "-o", "out.m2v", "-cq", "4", "-log", "run.log"};
 const args twopass = {"-i", "a.avs", "-o", "out.m2v", "-b", "5000", "-maxbitrate", "8000", "-log", "run.log"};
 
@@ -77,6 +88,11 @@ TEST(advisories, eachSurpriseIsSaidOnStderrAndInTheLog) {
        {"the source \"sq.avs\" is a 4:3 picture but no aspect was given: flagged 16:9, the default; "
         "-aspectratio 4:3 flags it 4:3"},
        {}},
+      {"4:3 D2V project, no aspect", "", args{"-i", "sq.d2v", "-o", "out.m2v", "-cq", "4", "-log", "run.log"},
+       {"the source \"sq.d2v\" is a 4:3 picture but no aspect was given: flagged 16:9, the default; "
+        "-aspectratio 4:3 flags it 4:3"},
+       {}},
+      {"16:9 D2V project", "", args{"-i", "wide.d2v", "-o", "out.m2v", "-cq", "4"}, {}, {"WARNING"}},
       {"4:3 source flagged 4:3", "", args{"-i", "sq.avs", "-o", "out.m2v", "-cq", "4", "-aspectratio", "4:3"}, {},
        {"WARNING"}},
       {"switches alone", "", cq, {}, {"WARNING"}},
@@ -85,6 +101,7 @@ TEST(advisories, eachSurpriseIsSaidOnStderrAndInTheLog) {
     SCOPED_TRACE(k.what);
     progfolder pf;
     writeclips(pf);
+    if (k.run[1].find(".d2v") != std::string::npos) writeprojects(pf);
     if (!k.ini.empty()) pf.write("KJ.ini", k.ini);
     runresult r = pf.ostrel(k.run);
     ASSERT_EQ(r.status, 0) << described(r);
