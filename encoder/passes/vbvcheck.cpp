@@ -258,11 +258,6 @@ bool raisedrained(const chainstate& c, int i, int n, bool cap99) {
   return effective;
 }
 
-// Raises the multiplier of picture i alone when the multiplexer's start-up buffer cannot carry
-// it: by the ratio of its bits to those the buffer holds, at least a small floor that grows
-// with the overflows in a row. The pictures before it are its references (at the start, the
-// stream's first I picture): coarser references only make it larger, and the P pictures after
-// a coarse I picture win back its detail. True when it rose below quantiser 31.
 // The record of position i for the GOP in progress (a fresh one at its first use in a GOP).
 chainstate::starttry& startrecord(chainstate& c, int i) {
   chainstate::starttry& t = c.starttries[i];
@@ -272,6 +267,11 @@ chainstate::starttry& startrecord(chainstate& c, int i) {
 
 int typeofposition(int k);
 
+// Raises the multiplier of picture i alone when the multiplexer's start-up buffer cannot carry
+// it: by the ratio of its bits to those the buffer holds, at least a small floor that grows
+// with the overflows in a row. The pictures before it are its references (at the start, the
+// stream's first I picture): coarser references only make it larger, and the P pictures after
+// a coarse I picture win back its detail. True when it rose below quantiser 31.
 bool raisestart(chainstate& c, int i, int n, bool cap99) {
   const int s = slotofposition(i);
   if (s < 1 || s > maxgoplength) return false;
