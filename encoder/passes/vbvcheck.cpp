@@ -40,6 +40,11 @@ struct buffermodel {
   double level = 0.0;       // bits in the buffer just before the next picture's decoding time
   bool anchorseen = false;  // an I or P picture has been decoded
   bool anchorrff = false;   // the newest one repeats its first field (shown 3 fields long)
+  // The same buffer as a DVD multiplexer fills it at the stream's start (see startfill), bits,
+  // while it holds less than the model above; once it has caught up, the model above alone
+  // binds (starting false).
+  double startlevel = 0.0;
+  bool starting = false;
 };
 
 // The state of one VBV check for the whole pass, with its copy from the GOP's start.
@@ -54,6 +59,21 @@ struct chainstate {
   // first picture) and the first position coded since the buffer was last full.
   int64_t posbits[maxgoplength + 1] = {};
   int drainfrom = 1;
+  // Each position of the GOP in the start-up buffer's tries (kept for the GOP numbered `gop`):
+  // the multiplier and the data bits of its last try that did not fit (how its bits fall with
+  // its quantiser), the largest multiplier that did not fit, the smallest that did (0: none
+  // yet), and the codings spent closing in between the two.
+  struct starttry {
+    int32_t gop = 0;
+    float pq = 0.0f;
+    int64_t bits = 0;
+    float fail = 0.0f, fit = 0.0f;
+    int refines = 0;
+    // The quantiser the raised multiplier stands for (its type's quantiser of the GOP times
+    // the multiplier; 0 until holdstart has seen it): when the checks raise the GOP's
+    // quantisers, the multiplier comes down so that the picture keeps that quantiser.
+    float q = 0.0f;
+  } starttries[maxgoplength + 1];
 };
 
 chainstate chain1, chain2;  // vbvcheck1 (-cq_maxbitrate), vbvcheck2 (second pass)
@@ -62,6 +82,9 @@ bool goprateover = false;   // the GOP was accepted above the maximum bitrate
 // The try in progress is over the GOP's budget with every picture at quantiser 31 (set by the
 // picture check; the retry after the try then accepts it).
 bool budgetatcoarsest = false;
+// The last VBV check sent the GOP back only because the multiplexer's start-up buffer could not
+// carry its picture (the buffer model and the chain were within their bounds).
+bool startonly = false;
 
 // The 32 bits of a sequence end code may follow any picture: the model keeps room for them.
 constexpr int64_t endcodebits = 32;
@@ -94,6 +117,38 @@ double bitsinfields(int fields) {
   return double(declaredrate() * fields * den) / double(2 * num);
 }
 
+// The stream's start as a DVD multiplexer makes it: mplex -f 8 with its default run-in does
+// not fill the buffer before the first decoding time. It decodes the first picture 2 frame
+// periods after the start at 23.976 to 25 frames a second and 3 at 29.97 and above, and by then
+// has carried 97,187 bytes of video at 25 (101,237 at 24, 121,487 at 29.97 and above, the
+// sequence and GOP headers included, whatever the audio); a larger first picture arrives "too
+// late". 512 bytes of that are kept back for the packet headers. Afterwards it carries
+// video at about 9.5 to 9.8 Mbit/s (the audio, 128 to 384 kbit/s, and the navigation packs take
+// the rest of its 10.08) while the buffer has room: muxvideorate, below those. A stream of Main
+// Level (the DVD's) checks its start against that fill; higher levels, which no DVD takes, start
+// from a full buffer only.
+constexpr double muxvideorate = 9400000.0;  // bit/s
+constexpr int64_t muxheaderbytes = 512;
+
+double startfill() {
+  int64_t num = 0, den = 0;
+  codedframerate(num, den);
+  const int64_t runin = num <= 24 * den ? 101237 : num <= 25 * den ? 97187 : 121487;  // bytes
+  return std::min(double(declaredbuffer()), 8.0 * double(runin - muxheaderbytes));
+}
+
+// The multiplexer's start-up buffer after a picture of `bits` left it, until the next decoding
+// time `fields` field periods later; it stops binding once it holds as much as the model.
+void leavestart(buffermodel& m, int64_t bits, int fields) {
+  if (!m.starting) return;
+  int64_t num = 0, den = 0;
+  codedframerate(num, den);
+  const double refilled = std::max(m.startlevel - double(bits), 0.0) +
+                          muxvideorate * fields * double(den) / double(2 * num);
+  m.startlevel = std::min(refilled, double(declaredbuffer()));
+  m.starting = m.startlevel < m.level;
+}
+
 bool repeatsfield(int slot) {
   return settings.pulldown && slot >= 1 && slot <= maxgoplength &&
          (pulldownflagarray[slot - 1] & 2) != 0;
@@ -119,6 +174,7 @@ void leavebuffer(chainstate& c, int type, int slot, int i) {
       std::max(m.level - double(c.posbits[i]), 0.0) + bitsinfields(shownrff ? 3 : 2);
   m.level = std::min(refilled, size);
   if (refilled >= size) c.drainfrom = i + 1;
+  leavestart(m, c.posbits[i], shownrff ? 3 : 2);
 }
 
 // The factors of an overflow of the chain: fa .. fd of the chain's ratio r and the overflows n
@@ -202,6 +258,90 @@ bool raisedrained(const chainstate& c, int i, int n, bool cap99) {
   return effective;
 }
 
+// The record of position i for the GOP in progress (a fresh one at its first use in a GOP).
+chainstate::starttry& startrecord(chainstate& c, int i) {
+  chainstate::starttry& t = c.starttries[i];
+  if (t.gop != gopcount) t = {gopcount};
+  return t;
+}
+
+int typeofposition(int k);
+
+// Raises the multiplier of picture i alone when the multiplexer's start-up buffer cannot carry
+// it: by the ratio of its bits to those the buffer holds, at least a small floor that grows
+// with the overflows in a row. The pictures before it are its references (at the start, the
+// stream's first I picture): coarser references only make it larger, and the P pictures after
+// a coarse I picture win back its detail. True when it rose below quantiser 31.
+bool raisestart(chainstate& c, int i, int n, bool cap99) {
+  const int s = slotofposition(i);
+  if (s < 1 || s > maxgoplength) return false;
+  const double need = double(c.posbits[i] + endcodebits), held = c.model.startlevel;
+  float& pq = picqfactors[s];
+  const float was = pq;
+  // Bits fall as the quantiser to some power: about 1 for an I picture, up to 3 for the P
+  // picture after a coarse one, which codes the detail the I picture left out. Taken from the
+  // picture's try before, when it had another multiplier in this GOP; aimed 1 % below the fill.
+  chainstate::starttry& last = startrecord(c, i);
+  double power = typeofposition(i) == 1 ? 1.0 : 1.5;
+  if (last.pq > 0.0f && last.pq < pq && last.bits > c.posbits[i])
+    power = std::clamp(std::log(double(last.bits) / double(c.posbits[i])) /
+                           std::log(double(pq) / double(last.pq)),
+                       0.5, 4.0);
+  last.pq = pq;
+  last.bits = c.posbits[i];
+  last.fail = std::max(last.fail, pq);
+  const double ratio = held > 0.0 ? need * 1.01 / held : 16.0;
+  const float f = float(std::min(std::pow(ratio, 1.0 / power), 4.0));
+  pq = pq * std::max(1.01f + float(n) / 40.0f, f);
+  if (last.fit > was) pq = std::min(pq, last.fit);
+  last.q = 0.0f;
+  if (cap99) pq = std::min(pq, 99.0f);
+  return pq > was && picq[i] < 31.0f;
+}
+
+// A picture raised for the start-up buffer that then fits it but leaves more than startslack of
+// it unused: its multiplier goes down halfway (geometrically) towards the largest that did not
+// fit, at most startrefinements times for a position of the GOP. The start-up buffer holds
+// only a few pictures' worth, and each picture coded coarser than it could be is detail the
+// pictures after it must code again. True when it went down (the GOP is coded again).
+constexpr double startslack = 0.03;
+constexpr int startrefinements = 4;
+
+bool refinestart(chainstate& c, int i) {
+  const int s = slotofposition(i);
+  if (!c.model.starting || s < 1 || s > maxgoplength) return false;
+  chainstate::starttry& t = startrecord(c, i);
+  float& pq = picqfactors[s];
+  if (t.fail <= 0.0f || pq <= t.fail) return false;
+  t.fit = t.fit > 0.0f ? std::min(t.fit, pq) : pq;
+  if (t.refines >= startrefinements ||
+      double(c.posbits[i] + endcodebits) >= (1.0 - startslack) * c.model.startlevel)
+    return false;
+  const float lower = std::sqrt(t.fail * pq);
+  if (!(lower > t.fail * 1.005f && lower < pq)) return false;
+  pq = lower;
+  t.refines += 1;
+  t.q = 0.0f;
+  return true;
+}
+
+// The pictures of the GOP raised for the start-up buffer keep their quantiser when the GOP's
+// quantisers qi, qp, qb change: a multiplier fitted to quantiser 2 would put the picture at 31
+// once the checks had raised the GOP's quantisers to 8.
+void holdstart(chainstate& c, float qi, float qp, float qb) {
+  for (int k = 1; k <= maxgoplength; ++k) {
+    chainstate::starttry& t = c.starttries[k];
+    if (t.gop != gopcount || t.fail <= 0.0f) continue;
+    const int s = slotofposition(k);
+    if (s < 1 || s > maxgoplength) continue;
+    const int type = typeofposition(k);
+    const float base = type == 1 ? qi : type == 2 ? qp : qb;
+    if (!(base > 0.0f)) continue;
+    if (t.q <= 0.0f) t.q = base * picqfactors[s];
+    else picqfactors[s] = std::max(t.q / base, 1.0f);
+  }
+}
+
 void vbvcheck(chainstate& c, bool cap99, int type, int slot, const gopsnapshotrec& snap, int i) {
   const settingsrec& st = settings;
   if (st.novbv || i < 1 || i > maxgoplength) return;
@@ -241,6 +381,8 @@ void vbvcheck(chainstate& c, bool cap99, int type, int slot, const gopsnapshotre
   if (i == 1) c.drainfrom = 1;
   c.posbits[i] = bits + (i == 1 ? 8 * int64_t(headercursor.bytepos) : 0);
   const bool fits = double(c.posbits[i] + endcodebits) <= c.model.level;
+  const bool startfits =
+      !c.model.starting || double(c.posbits[i] + endcodebits) <= c.model.startlevel;
   // The chain's bound stands for the buffer as if nothing had entered it since the chain's
   // first picture left. A chain above it counts only where the declared buffer, right after
   // this picture, also keeps less than the bound leaves free (5 % without "*VBVSIZE"): where
@@ -249,19 +391,27 @@ void vbvcheck(chainstate& c, bool cap99, int type, int slot, const gopsnapshotre
   const bool chainover =
       sum > size && c.model.level - double(c.posbits[i] + endcodebits) <
                         double(declaredbuffer() - int64_t(size));
-  if (!chainover && fits) {
+  if (!chainover && fits && startfits && !lastgoptry && refinestart(c, i)) {
+    rollbackgop(snap);
+    startonly = true;
+    vbvrestart += 1;
+    return;
+  }
+  if (!chainover && fits && startfits) {
     leavebuffer(c, type, slot, i);
     vbvrestart = 0;
     return;
   }
   int n = vbvrestart;
   bool effective = false;
+  startonly = !chainover && fits;
   if (!lastgoptry) {
     if (chainover) {
       const float r = float(sum) * vbvprofilefactor(st.profile) / float(size);
       effective = raisechain(c, type, factorsof(r, n), cap99);
     }
     if (!fits && !effective) effective = raisedrained(c, i, n, cap99);
+    if (!startfits) effective = raisestart(c, i, n, cap99) || effective;
   }
   if (!effective) {
     // Nothing coarser is left for these pictures (or this is the GOP's last try): the GOP
@@ -430,12 +580,15 @@ bool checkpicture(chainstate& c, bool cap99, int type, int slot, const gopsnapsh
   const int64_t projected = maxrate > 0 && n > 0 ? rateof(projectedbits(i, n), n) : 0;
   const bool coarsest = (overbudget || projected > maxrate) && gopatcoarsest(qi, qp, qb, i, n);
   vbvcheck(c, cap99, type, slot, snap, i);
+  holdstart(c, qi, qp, qb);
   if (lastgoptry) return vbvrestart > 0;
   if (overbudget && coarsest) budgetatcoarsest = true;
   // A picture the buffer cannot carry in a try bound for more than the maximum: the buffer
   // drains because the whole GOP runs too rich, and raising the pictures that drained it would
   // only move the failure to the next picture, one try per picture.
-  const bool richfail = vbvrestart > 0 && projected > maxrate;
+  // (Not at the stream's start, where the first pictures only wait for the multiplexer's fill:
+  // a picture that re-codes the detail of a coarse I picture points to a GOP far too rich.)
+  const bool richfail = vbvrestart > 0 && projected > maxrate && !startonly;
   if (coarsest || !((overbudget && i < n) || richfail)) return vbvrestart > 0;
   if (vbvrestart > 0) {
     std::copy(std::begin(kept), std::end(kept), std::begin(picqfactors));
@@ -460,15 +613,18 @@ std::string kbits(int64_t bitrate) { return std::to_string(bitrate / 1000) + " K
 
 void vbvstart() {
   const double full = double(declaredbuffer());
+  const double start = startfill();
   for (chainstate* c : {&chain1, &chain2}) {
     *c = chainstate{};
     c->model.level = full;
+    c->model.startlevel = start;
+    c->model.starting = settings.level == 1 && start < full;
     c->startmodel = c->model;
   }
   vbvchain = 0;
   vbvrestart = retrycount = 0;
   gopsoverlimit = 0;
-  gopvbvover = goprateover = budgetatcoarsest = false;
+  gopvbvover = goprateover = budgetatcoarsest = startonly = false;
   probe = {};
   lastgoptry = false;
 }
@@ -507,22 +663,28 @@ void vbvcheck1(int type, int slot, const gopsnapshotrec& snap, int i) {
 
 bool checkpicture2(int type, int slot, const gopsnapshotrec& snap, int i, int n, float& qi,
                    float& qp, float& qb) {
-  return checkpicture(chain2, false, type, slot, snap, i, n, qi, qp, qb,
-                      retryfactor2(settings.profile, retrycount));
+  const bool again = checkpicture(chain2, false, type, slot, snap, i, n, qi, qp, qb,
+                                  retryfactor2(settings.profile, retrycount));
+  holdstart(chain2, qi, qp, qb);
+  return again;
 }
 
 bool checkpicture1(int type, int slot, const gopsnapshotrec& snap, int i, int n, float& qi,
                    float& qp, float& qb) {
-  return checkpicture(chain1, true, type, slot, snap, i, n, qi, qp, qb,
-                      retryfactor1(settings.profile, retrycount));
+  const bool again = checkpicture(chain1, true, type, slot, snap, i, n, qi, qp, qb,
+                                  retryfactor1(settings.profile, retrycount));
+  holdstart(chain1, qi, qp, qb);
+  return again;
 }
 
 void maxrateretry2(float& qi, float& qp, float& qb, const gopsnapshotrec& snap) {
   maxrateretry(qi, qp, qb, snap, retryfactor2(settings.profile, retrycount), false);
+  holdstart(chain2, qi, qp, qb);
 }
 
 void maxrateretry1(float& qi, float& qp, float& qb, const gopsnapshotrec& snap) {
   maxrateretry(qi, qp, qb, snap, retryfactor1(settings.profile, retrycount), true);
+  holdstart(chain1, qi, qp, qb);
 }
 
 float vbvprofilefactor(int profile) {

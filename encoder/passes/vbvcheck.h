@@ -33,6 +33,14 @@
 // chain (the chain can be within its bound while the buffer, drained by the pictures before,
 // cannot deliver the next one), so a stream the checks accept never underflows the buffer it
 // declares.
+// At Main Level (the DVD's) the start of the stream is also checked against a second buffer,
+// filled as a DVD multiplexer fills it: mplex -f 8 with its default run-in decodes the first
+// picture before the buffer is full (97,187 bytes carried at 25 frames a second, 121,487 at
+// 29.97), then carries the video faster than a DVD's maximum while the buffer has room. A
+// picture that buffer cannot deliver is coded again coarser on its own (its references stay),
+// and comes closer to the fill once it fits; the multiplier keeps its quantiser when the checks
+// raise the GOP's quantisers. Once that buffer holds as much as the one above, the start is
+// over.
 //
 // Beside the VBV check, the picture check abandons a try as soon as its pictures hold more bits
 // than the GOP may spend at the maximum bitrate (n x maxbitrate / frame rate), or as soon as
@@ -79,8 +87,8 @@ extern bool framesaved;     // the newest reference picture was saved for a roll
 extern bool lastgoptry;     // the try in progress is the GOP's last: no rejects
 extern int32_t gopsoverlimit;  // GOPs of the pass accepted over the VBV buffer or the maximum
 
-// The start of a pass that runs the checks: both chains empty, the buffer model full, no GOP
-// over a limit yet.
+// The start of a pass that runs the checks: both chains empty, the buffer model full (and, at
+// Main Level, the multiplexer's start-up buffer at its run-in), no GOP over a limit yet.
 void vbvstart();
 
 // At coding position 1 of every try of a GOP: the sequence and GOP headers into headerbuf

@@ -165,7 +165,7 @@ bool makeaudio(const std::string& path, double seconds) {
 bool dvdmux(const std::string& dir, const std::string& video, const std::string& audio,
             std::string* log) {
   runresult r = runcommand(
-      {"mplex", "-f", "8", "-V", "-R", "3", "-o", dir + "/dvd.mpg", video, audio}, dir);
+      {"mplex", "-f", "8", "-o", dir + "/dvd.mpg", video, audio}, dir);
   const std::string all = r.out + r.err;
   if (log) *log = all;
   std::string lower = all;

@@ -39,8 +39,9 @@ int64_t goprate(const gopsize& g, double framerate);
 
 // A "-f lavfi -i sine" MPEG-1 layer II track of the given seconds, made with ffmpeg into path.
 bool makeaudio(const std::string& path, double seconds);
-// mplex -f 8 -V -R 3 of the video and audio into dir/dvd.mpg, a DVD program stream: true when
-// it exited 0, said "no under-runs detected." and reported no under-run, underflow, frame drop
-// or data "too late"; its messages into log.
+// Plain mplex -f 8 of the video and audio into dir/dvd.mpg, a DVD program stream with the
+// multiplexer's default start-up (no "-R"): true when it exited 0, said "no under-runs
+// detected." and reported no under-run, underflow, frame drop or data "too late"; its messages
+// into log.
 bool dvdmux(const std::string& dir, const std::string& video, const std::string& audio,
             std::string* log = nullptr);

@@ -45,9 +45,7 @@ struct vbvcheck : ::testing::Test {
     headercursor = {};
     logsink = [this](const std::string& l) { logged.push_back(l); };
     showwindow = false;
-    vbvstart();
-    framesaved = false;
-    newgop();
+    startpass();
   }
   void TearDown() override {
     logsink = nullptr;
@@ -86,9 +84,24 @@ struct vbvcheck : ::testing::Test {
   }
   // A declared rate of 2,000 kbit/s (80,000 bits a frame into the buffer): the buffer stays low
   // after large pictures, where the chain's bound counts.
-  static void lowrate() {
+  void lowrate() {
     seqfields.bit_rate_value = 5000;
+    startpass();
+  }
+  // A pass's start with the stream's start behind it: at Main Level the first pictures must
+  // also fit what a DVD multiplexer has delivered by their decoding times (startup below), so
+  // GOPs of one small I picture go first until that start-up buffer has caught up with the
+  // full one; then a fresh GOP.
+  void startpass() {
     vbvstart();
+    framesaved = false;
+    for (int k = 0; k < 4; ++k) {
+      newgop();
+      picture(1, 1, 1, 1000);
+    }
+    gopbits = 0;
+    vbvchain = 0;
+    newgop();
   }
   bool rolledback() const {
     return icount == gopsnapshot.icount && pcount == gopsnapshot.pcount &&
@@ -177,8 +190,7 @@ TEST_F(vbvcheck, chainoverthebounditsbufferholds) {
   EXPECT_EQ(vbvrestart, 0);
   EXPECT_FALSE(rolledback());
   for (float pq : picqfactors) EXPECT_FLOAT_EQ(pq, 1.0f);
-  vbvstart();
-  newgop();
+  startpass();
   picture(1, 1, 1, 1000000);
   picture(2, 4, 2, 1100000);  // leaves 55,008 bits
   EXPECT_EQ(vbvrestart, 1);
@@ -214,8 +226,7 @@ TEST_F(vbvcheck, atrypastthegopsbudgetisabandonedatonce) {
   EXPECT_FLOAT_EQ(picqfactors[4], 1.5f);
 
   // Every picture at 31: the GOP goes on and is accepted over the maximum.
-  vbvstart();
-  newgop();
+  startpass();
   qi = qp = qb = 31.0f;
   EXPECT_FALSE(code(1, 1, 1, 600000, 31.0f));
   EXPECT_FALSE(code(2, 4, 2, 800000, 31.0f));
@@ -229,8 +240,7 @@ TEST_F(vbvcheck, atrypastthegopsbudgetisabandonedatonce) {
   EXPECT_NE(logged[0].find("over the maximum bitrate of 8000 Kb/s"), std::string::npos);
 
   // Quantisers below 31 on the GOP's last try: nothing abandoned.
-  vbvstart();
-  newgop();
+  startpass();
   qi = qp = qb = 4.0f;
   lastgoptry = true;
   EXPECT_FALSE(code(1, 1, 1, 600000, 4.0f));
@@ -337,8 +347,7 @@ TEST_F(vbvcheck, overflowsthatcannotbehelped) {
 
   // A chain of an I and a B picture without a P picture (the GOP before was one I picture,
   // this one starts with B pictures): no factor applies.
-  vbvstart();
-  newgop();
+  startpass();
   picture(1, 5, 1, 300000);
   newgop();
   framesaved = true;
@@ -347,8 +356,7 @@ TEST_F(vbvcheck, overflowsthatcannotbehelped) {
   EXPECT_EQ(vbvrestart, 0);
   EXPECT_FALSE(rolledback());
 
-  vbvstart();
-  newgop();
+  startpass();
   lastgoptry = true;
   picture(1, 1, 1, 1900000);
   EXPECT_EQ(vbvrestart, 0);
@@ -367,7 +375,7 @@ TEST_F(vbvcheck, overflowsthatcannotbehelped) {
       << logged[0];
 
   // A GOP that fits warns of nothing; one that reached the bound of tries says so.
-  vbvstart();
+  startpass();
   logged.clear();
   gopbitrate = 1000000;
   gopaccepted(0, 12, 3);
@@ -430,14 +438,72 @@ TEST_F(vbvcheck, underflowthechainletsthrough) {
 
   // "*NOVBV": no check at all.
   settings.novbv = true;
-  vbvstart();
-  newgop();
+  startpass();
   vbvchain = 123;
   picture(1, 1, 1, 1900000);
   picture(3, 2, 2, 1900000);
   EXPECT_EQ(vbvrestart, 0);
   EXPECT_EQ(vbvchain, 123);
   EXPECT_FLOAT_EQ(picqfactors[1], 1.0f);
+}
+
+// The stream's start: at Main Level the first pictures must also fit what a DVD multiplexer
+// has delivered by their decoding times, 8 x (97,187 - 512) = 773,400 bits before the first
+// at 25 frames a second, then 9,400,000 bit/s. A first I picture above it is coded again on
+// its own, its multiplier raised by its excess (1 % more); one that then fits with more than
+// 3 % to spare comes down halfway towards the multiplier that did not fit. A P picture that
+// the start-up buffer cannot deliver raises only itself: its reference stays as coded. At
+// 29.97 frames a second the start holds 8 x (121,487 - 512) bits; above Main Level the buffer
+// starts full.
+TEST_F(vbvcheck, startupfillofthemultiplexer) {
+  ipbb();
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 773400 - 32);
+  EXPECT_EQ(vbvrestart, 0);
+
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 800000);
+  EXPECT_EQ(vbvrestart, 1);
+  EXPECT_TRUE(rolledback());
+  const float raised = float(800032.0 * 1.01 / 773400.0);
+  EXPECT_FLOAT_EQ(picqfactors[1], raised);
+  picture(1, 1, 1, 600000);  // 22 % to spare
+  EXPECT_EQ(vbvrestart, 2);
+  EXPECT_TRUE(rolledback());
+  EXPECT_FLOAT_EQ(picqfactors[1], std::sqrt(raised));
+  picture(1, 1, 1, 760000);
+  EXPECT_EQ(vbvrestart, 0);
+
+  // The P picture: 773,400 - 700,000 + 376,000 bits are in the buffer at its decoding time.
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 700000);
+  EXPECT_EQ(vbvrestart, 0);
+  picture(2, 4, 2, 600000);
+  EXPECT_EQ(vbvrestart, 1);
+  EXPECT_TRUE(rolledback());
+  EXPECT_FLOAT_EQ(picqfactors[4], float(std::pow(600032.0 * 1.01 / 449400.0, 1.0 / 1.5)));
+  EXPECT_FLOAT_EQ(picqfactors[1], 1.0f);
+
+  seqfields.frame_rate_code = 4;
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 8 * (121487 - 512) - 32);
+  EXPECT_EQ(vbvrestart, 0);
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 8 * (121487 - 512));
+  EXPECT_EQ(vbvrestart, 1);
+
+  settings.level = 2;
+  vbvtable[2] = level1size;
+  vbvstart();
+  newgop();
+  picture(1, 1, 1, 1500000);
+  EXPECT_EQ(vbvrestart, 0);
+  vbvtable[2] = 0;
 }
 
 }  // namespace
