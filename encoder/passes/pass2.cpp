@@ -241,6 +241,8 @@ bool pass2loop() {
 
     int lastring = 0;
     int tries = 1;
+    int raterecodes = 0;     // tries of this GOP sent back for missing its share of the plan
+    bool restarted = false;  // the VBV check made pictures of this try coarser than qi, qp, qb
     for (;; ++tries) {
       lastgoptry = tries >= maxgoptries;
       bool restart = false;
@@ -275,11 +277,29 @@ bool pass2loop() {
         if (checkpicture2(type, slot, gopsnapshot, i, n, qi, qp, qb)) restart = true;
         else showvbvbar();
       }
-      if (restart) continue;
+      if (restart) {
+        restarted = true;
+        continue;
+      }
       gopbitrate = int32_t(double(gopbits) * st.framerate / n);
+      // A try far off its share of the plan is coded again from the measured relation before
+      // the maximum is checked (a try far over the plan is mostly over the maximum too).
+      const float s = ratemeasure(gopcount, gopbits, qi, raterecodes,
+                                  retrycount == 0 && !lastgoptry, !restarted);
+      if (s != 1.0f) {
+        raterecodes += 1;
+        restarted = false;
+        for (float* q : {&qi, &qp, &qb}) *q = std::clamp(*q * s, 1.0f, 31.0f);
+        rollbackgop(gopsnapshot);
+        std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
+        continue;
+      }
       maxrateretry2(qi, qp, qb, gopsnapshot);
       if (gopretryprobe) gopretryprobe(gopcount, lastgoptry);
-      if (retrycount > 0 && !lastgoptry) continue;
+      if (retrycount > 0 && !lastgoptry) {
+        restarted = false;
+        continue;
+      }
       break;
     }
     lastgoptry = false;
