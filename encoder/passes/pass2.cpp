@@ -187,6 +187,18 @@ void closestoppedpass() {
 
 int64_t nint(double v) { return std::llround(v); }
 
+// The picture check abandoned a try coded at tryq (qi, qp, qb) and raised them to qi, qp, qb:
+// that try was too rich, and the raise follows the measured relation where it is steeper than
+// the check's square root (abandonstep).
+void abandonedtry(const float (&tryq)[3], float& qi, float& qp, float& qb, float& richq) {
+  richq = std::max(richq, tryq[0]);
+  const float raised = std::max({qi / tryq[0], qp / tryq[1], qb / tryq[2]});
+  const float f = abandonstep(raised, abandonedrate);
+  qi = std::min(tryq[0] * f, 31.0f);
+  qp = std::min(tryq[1] * f, 31.0f);
+  qb = std::min(tryq[2] * f, 31.0f);
+}
+
 }  // namespace
 
 float picbytelimitof(int level) {
@@ -241,11 +253,12 @@ bool pass2loop() {
 
     int lastring = 0;
     int tries = 1;
-    int raterecodes = 0;     // tries of this GOP sent back for missing its share of the plan
-    bool restarted = false;  // the VBV check made pictures of this try coarser than qi, qp, qb
+    int raterecodes = 0;  // tries of this GOP sent back for missing its share of the plan
+    float richq = 0.0f;   // the coarsest qi of a try of this GOP that was too rich, or 0
     for (;; ++tries) {
       lastgoptry = tries >= maxgoptries;
       bool restart = false;
+      const float tryq[3] = {qi, qp, qb};
       for (int i = 1; i <= n && !restart; ++i) {
         if (!picturegate(2)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
@@ -278,17 +291,19 @@ bool pass2loop() {
         else showvbvbar();
       }
       if (restart) {
-        restarted = true;
+        if (qi != tryq[0] || qp != tryq[1] || qb != tryq[2]) abandonedtry(tryq, qi, qp, qb, richq);
         continue;
       }
       gopbitrate = int32_t(double(gopbits) * st.framerate / n);
+      if (st.maxbitrate > 0 && gopbitrate > st.maxbitrate) richq = std::max(richq, qi);
       // A try far off its share of the plan is coded again from the measured relation before
-      // the maximum is checked (a try far over the plan is mostly over the maximum too).
-      const float s = ratemeasure(gopcount, gopbits, qi, raterecodes,
-                                  retrycount == 0 && !lastgoptry, !restarted);
+      // the maximum is checked (a try far over the plan is mostly over the maximum too). Only
+      // a try whose pictures were all coded at qi, qp, qb shows how their bits follow them.
+      const bool clean = std::all_of(std::begin(picqfactors), std::end(picqfactors),
+                                     [](float f) { return f == 1.0f; });
+      const float s = ratemeasure(gopcount, gopbits, qi, raterecodes, !lastgoptry, clean, richq);
       if (s != 1.0f) {
         raterecodes += 1;
-        restarted = false;
         for (float* q : {&qi, &qp, &qb}) *q = std::clamp(*q * s, 1.0f, 31.0f);
         rollbackgop(gopsnapshot);
         std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
@@ -296,10 +311,7 @@ bool pass2loop() {
       }
       maxrateretry2(qi, qp, qb, gopsnapshot);
       if (gopretryprobe) gopretryprobe(gopcount, lastgoptry);
-      if (retrycount > 0 && !lastgoptry) {
-        restarted = false;
-        continue;
-      }
+      if (retrycount > 0 && !lastgoptry) continue;
       break;
     }
     lastgoptry = false;

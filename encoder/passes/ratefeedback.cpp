@@ -137,6 +137,8 @@ constexpr float tableexponent = 2.0f;  // the exponent the deviation table's fac
 constexpr float probeexponent = 3.0f;
 constexpr float peakmargin = 0.97f;  // of the maximum, where the relation aims a GOP at most
 constexpr float maxstep = 1.1f;  // the largest step of one coding, about 3 times the quantiser
+constexpr float minstep = 0.002f;  // a smaller one (0.2 %) is not worth a coding
+constexpr float minabandonstep = 1.02f;  // the least raise of an abandoned try's quantisers
 
 // The bits of GOP g at a little under the maximum bitrate.
 float peakbits(int g) {
@@ -245,7 +247,8 @@ float adjustrate() {
   return q;
 }
 
-float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean) {
+float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean,
+                  float richq) {
   feedbackrec& f = feedback;
   g = std::clamp(g, 1, maxgopcount);
   const int64_t share = cumplan[g] - cumplan[g - 1];
@@ -278,11 +281,16 @@ float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bo
   // A try over the maximum goes back to the margin under it at least (the feedback asked for
   // more than the relation allows: that teaches the model nothing).
   const bool over = float(bits) * peakmargin > peakbits(g);
-  const float recode =
-      over ? std::clamp(std::max(miss, lb - std::log(peakbits(g))) / k, -maxstep, maxstep)
-           : learn ? step : 0.0f;
+  const float overstep =
+      std::clamp(std::max(miss, lb - std::log(peakbits(g))) / k, -maxstep, maxstep);
+  // Finer than a try of this GOP that was too rich (abandoned or over the maximum) it does
+  // not go: at most half way (in logs) to it.
+  float recode = over ? overstep : learn ? step : 0.0f;
+  if (recode < 0.0f && richq > 0.0f && lq + recode <= std::log(richq))
+    recode = std::min(0.5f * (std::log(richq) - lq), 0.0f);
   const bool far = over || std::fabs(miss) > (g == 1 ? firstmiss : latermiss);
-  const bool again = mayrecode && far && recode != 0.0f && (recode < 0.0f ? qi > 1.0f : qi < 31.0f) &&
+  const bool again = mayrecode && far && std::fabs(recode) >= minstep &&
+                     (recode < 0.0f ? qi > 1.0f : qi < 31.0f) &&
                      recodes < (g == 1 ? firstrecodes : laterrecodes);
   // Coded again, the model takes the whole step this GOP measured (the try stands for nothing),
   // so the next estimate starts from it; else the newest GOP's weight.
@@ -290,6 +298,14 @@ float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bo
     f.modelfactor = std::clamp(f.modelfactor * std::exp((again ? 1.0f : modelweight) * step),
                                modellow, modelhigh);
   return again ? std::exp(recode) : 1.0f;
+}
+
+float abandonstep(float raised, int64_t rate) {
+  const feedbackrec& f = feedback;
+  const float peak = peakmargin * float(settings.maxbitrate);
+  if (!(f.exponent > tableexponent) || !(peak > 0.0f) || rate <= 0) return raised;
+  const float measured = std::pow(float(rate) / peak, 1.0f / f.exponent);
+  return std::clamp(measured, std::min(minabandonstep, raised), raised);
 }
 
 void typeqratios(float& qi, float& qp, float& qb, float q) {

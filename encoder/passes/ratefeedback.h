@@ -71,7 +71,16 @@ float adjustrate();
 // way), else 1.0 (the try stands). mayrecode false (the maximum-bitrate retry has raised the
 // quantisers, or this is the GOP's last try) leaves the try standing; clean false (the VBV check
 // made some of its pictures coarser than qi says) lets it teach only that qi was too fine.
-float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean);
+// richq above 0 is the coarsest I quantiser of a try of this GOP that was too rich (abandoned by
+// the picture check or over the maximum): a finer coding goes at most half way to it.
+float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean,
+                  float richq = 0.0f);
+// The picture check abandoned a try whose bits pointed to `rate` bit/s and raised its quantisers
+// by `raised`, from the square root of the excess. Where bits were measured to fall far more
+// steeply with the quantiser, that raise overshoots (the next try lands far under its share):
+// the factor the measured exponent gives towards the margin under the maximum, at least 2 %
+// (or `raised` when smaller) and at most `raised`.
+float abandonstep(float raised, int64_t rate);
 
 // The I, P and B quantisers of the GOP from its base quantiser q, by settings.bppclass,
 // settings.gopclass and ratelevel, each within 1..31.
