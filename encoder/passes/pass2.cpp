@@ -47,6 +47,39 @@ enum : int {
 gopstatrecord record;  // the GOP being coded, as the first pass recorded it
 int gopswritten = 0;   // GOPs accepted and handed to the stream writer
 
+// Accepted GOPs that stood at an end of what the rate control can do: every quantiser at 31
+// and still above its share of the plan, qi at 1 and still below it, or at the margin under
+// the maximum bitrate (97 %) or above it.
+struct ratelimitcounts {
+  int coarsest = 0, finest = 0, atmax = 0;
+};
+ratelimitcounts ratelimits;
+
+void countratelimits(float qi, float qp, float qb) {
+  const settingsrec& st = settings;
+  const int g = std::clamp(gopcount, 1, maxgopcount);
+  const int64_t share = cumplan[g] - cumplan[g - 1];
+  if (qi >= 31.0f && qp >= 31.0f && qb >= 31.0f && gopbits > share) ratelimits.coarsest += 1;
+  if (qi <= 1.0f && gopbits < share) ratelimits.finest += 1;
+  if (st.maxbitrate > 0 && double(gopbitrate) >= 0.97 * double(st.maxbitrate)) ratelimits.atmax += 1;
+}
+
+// A pass that ended more than 2 % off the average asked for says so in the log, with the GOPs
+// that stood at an end of the scale or at the maximum (those that made the average out of
+// reach, where there are any).
+void lograteoff() {
+  const settingsrec& st = settings;
+  if (!st.logfileon || st.framecount <= 0 || st.bitrate <= 0) return;
+  const double rate = double(totalbits) * st.framerate / st.framecount;
+  const double off = 100.0 * (rate / double(st.bitrate) - 1.0);
+  if (std::fabs(off) <= 2.0) return;
+  loglines({" *** INFO, average bitrate " + std::to_string(std::llround(rate / 1000.0)) + " kb/s, " +
+            trimright(adjustleft(fmtfixed(off, 8, 2))) + " % off the specified bitrate; GOPs at " +
+            "quantiser 31 over their share: " + std::to_string(ratelimits.coarsest) +
+            ", at quantiser 1 under it: " + std::to_string(ratelimits.finest) +
+            ", at the maximum bitrate: " + std::to_string(ratelimits.atmax)});
+}
+
 bool windowon() { return showwindow && maindialog != nullptr; }
 
 void showpass2start() {
@@ -220,6 +253,7 @@ bool pass2loop() {
   qsum = 0.0;
   icount = pcount = bcount = previewcount = 0;
   gopswritten = 0;
+  ratelimits = {};
   picbytelimit = picbytelimitof(st.level);
   showpass2start();
   double t0 = workseconds(), last = t0;
@@ -316,6 +350,7 @@ bool pass2loop() {
     }
     lastgoptry = false;
     gopaccepted(rc.nextcode, n, tries);
+    countratelimits(qi, qp, qb);
 
     spentbits += gopbits;
     totalbits = runbits;
@@ -357,6 +392,7 @@ void pass2thread(statusrec*) {
     closestoppedpass();
     return;
   }
+  lograteoff();
   const double seconds = workseconds() - start;
   const double cpu = cputime() - cpustart;
   const double wall = elapsed(clockstart);
