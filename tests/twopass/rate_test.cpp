@@ -144,10 +144,15 @@ TEST_P(twopassrate, landsontheaveragefromthefirstgop) {
     if (k.lands) {
       EXPECT_LE(std::fabs(error), 2.0);
     }
-    // (the log reckons from the bits it counted, a few bytes short of the file's end)
+    // The log reckons from the coded bits; the file also holds its last record's fill (up to
+    // 8192 bytes, over 1 % of 10 s at 500 kbit/s), so only clear cases are checked.
     const bool saysoff = pf.read("out.log").find(" *** INFO, average bitrate ") != std::string::npos;
-    if (std::fabs(error) > 2.1) EXPECT_TRUE(saysoff);
-    if (std::fabs(error) < 1.9) EXPECT_FALSE(saysoff);
+    if (error > 4.0 || error < -2.0) {
+      EXPECT_TRUE(saysoff);
+    }
+    if (std::fabs(error) < 0.5) {
+      EXPECT_FALSE(saysoff);
+    }
     const buffercheck b = buffermodel(s);
     EXPECT_EQ(b.fault, "");
     EXPECT_EQ(b.underflows, 0) << "first at picture " << b.firstunderflow;
