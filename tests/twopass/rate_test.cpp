@@ -144,14 +144,11 @@ TEST_P(twopassrate, landsontheaveragefromthefirstgop) {
     if (k.lands) {
       EXPECT_LE(std::fabs(error), 2.0);
     }
-    // The log reckons from the coded bits; the file also holds its last record's fill (up to
-    // 8192 bytes, over 1 % of 10 s at 500 kbit/s), so only clear cases are checked.
+    // The log reckons from the coded bits, the file holds more (its last record's fill among
+    // them, up to 8192 bytes, over 1 % of 10 s at 500 kbit/s): only a run clearly off is checked.
     const bool saysoff = pf.read("out.log").find(" *** INFO, average bitrate ") != std::string::npos;
     if (error > 4.0 || error < -2.0) {
       EXPECT_TRUE(saysoff);
-    }
-    if (std::fabs(error) < 0.5) {
-      EXPECT_FALSE(saysoff);
     }
     const buffercheck b = buffermodel(s);
     EXPECT_EQ(b.fault, "");
