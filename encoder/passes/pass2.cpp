@@ -47,6 +47,39 @@ enum : int {
 gopstatrecord record;  // the GOP being coded, as the first pass recorded it
 int gopswritten = 0;   // GOPs accepted and handed to the stream writer
 
+// Accepted GOPs that stood at an end of what the rate control can do: every quantiser at 31
+// and still above its share of the plan, qi at 1 and still below it, or at the margin under
+// the maximum bitrate (97 %) or above it.
+struct ratelimitcounts {
+  int coarsest = 0, finest = 0, atmax = 0;
+};
+ratelimitcounts ratelimits;
+
+void countratelimits(float qi, float qp, float qb) {
+  const settingsrec& st = settings;
+  const int g = std::clamp(gopcount, 1, maxgopcount);
+  const int64_t share = cumplan[g] - cumplan[g - 1];
+  if (qi >= 31.0f && qp >= 31.0f && qb >= 31.0f && gopbits > share) ratelimits.coarsest += 1;
+  if (qi <= 1.0f && gopbits < share) ratelimits.finest += 1;
+  if (st.maxbitrate > 0 && double(gopbitrate) >= 0.97 * double(st.maxbitrate)) ratelimits.atmax += 1;
+}
+
+// A pass that ended more than 2 % off the average asked for says so in the log, with the GOPs
+// that stood at an end of the scale or at the maximum (those that made the average out of
+// reach, where there are any).
+void lograteoff() {
+  const settingsrec& st = settings;
+  if (!st.logfileon || st.framecount <= 0 || st.bitrate <= 0) return;
+  const double rate = double(totalbits) * st.framerate / st.framecount;
+  const double off = 100.0 * (rate / double(st.bitrate) - 1.0);
+  if (std::fabs(off) <= 2.0) return;
+  loglines({" *** INFO, average bitrate " + std::to_string(std::llround(rate / 1000.0)) + " kb/s, " +
+            trimright(adjustleft(fmtfixed(off, 8, 2))) + " % off the specified bitrate; GOPs at " +
+            "quantiser 31 over their share: " + std::to_string(ratelimits.coarsest) +
+            ", at quantiser 1 under it: " + std::to_string(ratelimits.finest) +
+            ", at the maximum bitrate: " + std::to_string(ratelimits.atmax)});
+}
+
 bool windowon() { return showwindow && maindialog != nullptr; }
 
 void showpass2start() {
@@ -187,6 +220,18 @@ void closestoppedpass() {
 
 int64_t nint(double v) { return std::llround(v); }
 
+// The picture check abandoned a try coded at tryq (qi, qp, qb) and raised them to qi, qp, qb:
+// that try was too rich, and the raise follows the measured relation where it is steeper than
+// the check's square root (abandonstep).
+void abandonedtry(const float (&tryq)[3], float& qi, float& qp, float& qb, float& richq) {
+  richq = std::max(richq, tryq[0]);
+  const float raised = std::max({qi / tryq[0], qp / tryq[1], qb / tryq[2]});
+  const float f = abandonstep(raised, abandonedrate);
+  qi = std::min(tryq[0] * f, 31.0f);
+  qp = std::min(tryq[1] * f, 31.0f);
+  qb = std::min(tryq[2] * f, 31.0f);
+}
+
 }  // namespace
 
 float picbytelimitof(int level) {
@@ -208,6 +253,7 @@ bool pass2loop() {
   qsum = 0.0;
   icount = pcount = bcount = previewcount = 0;
   gopswritten = 0;
+  ratelimits = {};
   picbytelimit = picbytelimitof(st.level);
   showpass2start();
   double t0 = workseconds(), last = t0;
@@ -241,9 +287,12 @@ bool pass2loop() {
 
     int lastring = 0;
     int tries = 1;
+    int raterecodes = 0;  // tries of this GOP sent back for missing its share of the plan
+    float richq = 0.0f;   // the coarsest qi of a try of this GOP that was too rich, or 0
     for (;; ++tries) {
       lastgoptry = tries >= maxgoptries;
       bool restart = false;
+      const float tryq[3] = {qi, qp, qb};
       for (int i = 1; i <= n && !restart; ++i) {
         if (!picturegate(2)) return false;
         const auto [type, ring, slot] = positionof(i, ringoffset);
@@ -275,8 +324,25 @@ bool pass2loop() {
         if (checkpicture2(type, slot, gopsnapshot, i, n, qi, qp, qb)) restart = true;
         else showvbvbar();
       }
-      if (restart) continue;
+      if (restart) {
+        if (qi != tryq[0] || qp != tryq[1] || qb != tryq[2]) abandonedtry(tryq, qi, qp, qb, richq);
+        continue;
+      }
       gopbitrate = int32_t(double(gopbits) * st.framerate / n);
+      if (st.maxbitrate > 0 && gopbitrate > st.maxbitrate) richq = std::max(richq, qi);
+      // A try far off its share of the plan is coded again from the measured relation before
+      // the maximum is checked (a try far over the plan is mostly over the maximum too). Only
+      // a try whose pictures were all coded at qi, qp, qb shows how their bits follow them.
+      const bool clean = std::all_of(std::begin(picqfactors), std::end(picqfactors),
+                                     [](float f) { return f == 1.0f; });
+      const float s = ratemeasure(gopcount, gopbits, qi, raterecodes, !lastgoptry, clean, richq);
+      if (s != 1.0f) {
+        raterecodes += 1;
+        for (float* q : {&qi, &qp, &qb}) *q = std::clamp(*q * s, 1.0f, 31.0f);
+        rollbackgop(gopsnapshot);
+        std::fill(std::begin(picqfactors), std::end(picqfactors), 1.0f);
+        continue;
+      }
       maxrateretry2(qi, qp, qb, gopsnapshot);
       if (gopretryprobe) gopretryprobe(gopcount, lastgoptry);
       if (retrycount > 0 && !lastgoptry) continue;
@@ -284,6 +350,7 @@ bool pass2loop() {
     }
     lastgoptry = false;
     gopaccepted(rc.nextcode, n, tries);
+    countratelimits(qi, qp, qb);
 
     spentbits += gopbits;
     totalbits = runbits;
@@ -325,6 +392,7 @@ void pass2thread(statusrec*) {
     closestoppedpass();
     return;
   }
+  lograteoff();
   const double seconds = workseconds() - start;
   const double cpu = cputime() - cpustart;
   const double wall = elapsed(clockstart);

@@ -1,6 +1,7 @@
 #include "encoder/passes/ratefeedback.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "common/fmtfield.h"
 #include "encoder/control/control.h"
@@ -123,6 +124,40 @@ constexpr float bratios[6][32] = {
 constexpr float beasing[12] = {0.0f,  0.03f, 0.05f, 0.08f, 0.1f, 0.15f,
                                0.2f,  0.25f, 0.3f,  0.35f, 0.4f, 0.45f};
 
+// The measured relation's limits: the exponent k of bits ~ q^-k, the factor on the plan's
+// quantisers, and the misses (natural log of bits against the GOP's part) that code a GOP again.
+constexpr float exponentlow = 1.0f, exponenthigh = 8.0f;
+constexpr float modellow = 1.0f / 16.0f, modelhigh = 16.0f;
+constexpr float firstmiss = 0.02f;  // about 2 %, the first GOP's; below it no GOP is coded again
+constexpr float richmiss = 0.05f;   // about 5 %, a GOP's after a try of it was too rich
+constexpr int firstrecodes = 3, laterrecodes = 2;
+constexpr float modelweight = 0.5f;  // weight of the newest GOP in modelfactor
+constexpr float tableexponent = 2.0f;  // the exponent the deviation table's factors suit
+// The least exponent a first correction assumes before two codings of the GOP measured one:
+// steeper than most content, so the step falls short rather than overshoots.
+constexpr float probeexponent = 3.0f;
+constexpr float peakmargin = 0.97f;  // of the maximum, where the relation aims a GOP at most
+constexpr float maxstep = 1.1f;  // the largest step of one coding, about 3 times the quantiser
+constexpr float minstep = 0.002f;  // a smaller one (0.2 %) is not worth a coding
+constexpr float minabandonstep = 1.02f;  // the least raise of an abandoned try's quantisers
+// The most the rest of the run is asked to spend against its plan: a quarter to four times.
+constexpr double leftlow = 0.25, lefthigh = 4.0;
+
+// What is left to spend against what the rest of the plan holds, before GOP g (spentbits
+// holds GOPs 1..g-1), within leftlow..lefthigh; 1 when the plan holds nothing more.
+double leftratio(int g) {
+  const int last = std::min(gopsdone, maxgopcount);
+  const double rest = double(cumplan[last] - cumplan[g - 1]);
+  const double left = double(cumplan[last] - spentbits);
+  return rest > 0.0 ? std::clamp(left / rest, leftlow, lefthigh) : 1.0;
+}
+
+// The bits of GOP g at a little under the maximum bitrate.
+float peakbits(int g) {
+  const float fr = settings.framerate > 0 ? float(settings.framerate) : 25.0f;
+  return peakmargin * float(settings.maxbitrate) * float(std::max<int>(gopstats.frames[g], 1)) / fr;
+}
+
 // Sum of entries 1..n, in order, single precision.
 float sumof(const float* v, int n) {
   float s = 0.0f;
@@ -195,10 +230,23 @@ float adjustrate() {
   }
   const int left = ringcounters.framesleft;
   const int w = shortwindow(left);
-  const float t = f.midmean * gopqbase[g];
   const int64_t d = (spentbits - cumplan[g - 1]) / std::max<int64_t>(settings.mbcount, 1);
   deviationfactor(d, left, f.ratefactor, f.ratelevel);
-  const float q = t * f.ratefactor * f.shortmean;
+  // The deviation table's factors are steps of at most a fifth, smoothed over the last GOPs:
+  // a pass whose bits follow the quantiser otherwise than the plan's curve takes many GOPs to
+  // settle, and a short clip ends before. The quantiser comes instead from what is left to
+  // spend against what the rest of the plan holds, through the measured relation, so every
+  // GOP takes its part of the deviation at once (the table still sets ratelevel and the
+  // histories).
+  const float planq = f.modelfactor * gopqbase[g];
+  float q = planq * std::pow(float(leftratio(g)), -1.0f / std::max(f.exponent, tableexponent));
+  // There, however far under the plan, asking a GOP for more than the maximum only sends it to
+  // the maximum-bitrate retry, whose step then throws it far under: the quantiser stays where
+  // the relation puts the maximum.
+  const int64_t share = cumplan[g] - cumplan[g - 1];
+  const float peak = peakbits(g);
+  if (f.exponent > tableexponent && share > 0 && peak > 0.0f)
+    q = std::max(q, planq * std::pow(float(share) / peak, 1.0f / f.exponent));
 
   putfactor(f.shortfactors, f.shortindex, w, f.ratefactor);
   f.shortmean = std::clamp(sumof(f.shortfactors, w) / float(w), 0.5f, 2.0f);
@@ -209,6 +257,83 @@ float adjustrate() {
 
   if (f.longmean < 0.88001f && f.shortmean < 0.8001f) reanchor(g, std::min(gopsdone, maxgopcount));
   return q;
+}
+
+float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean,
+                  float richq) {
+  feedbackrec& f = feedback;
+  g = std::clamp(g, 1, maxgopcount);
+  const int64_t share = cumplan[g] - cumplan[g - 1];
+  if (bits <= 0 || share <= 0 || !(qi >= 1.0f) || !(gopqbase[g] > 0.0f)) return 1.0f;
+  const float lq = std::log(qi), lb = std::log(float(bits));
+  // Two clean codings of one GOP at different quantisers give the exponent of this picture
+  // content. Another GOP's content may follow another curve: a step for it never assumes one
+  // flatter than probeexponent (a step that falls short is mended by the next coding, one too
+  // long may throw the GOP far over the maximum).
+  bool own = false;
+  if (clean) {
+    if (f.lastgop == g && std::fabs(lq - f.lastlogq) > 0.1f) {
+      f.exponent = std::clamp((f.lastlogbits - lb) / (lq - f.lastlogq), exponentlow, exponenthigh);
+      own = true;
+    }
+    f.lastgop = g;
+    f.lastlogq = lq;
+    f.lastlogbits = lb;
+  }
+  // The model's quantiser for the share, and the miss of these bits against what the model
+  // expected at qi (natural logs): the quantiser that meets the share moves by miss / k.
+  const float lm = std::log(f.modelfactor * gopqbase[g]);
+  const float miss = lb - std::log(float(share)) + f.exponent * (lq - lm);
+  const float k = own ? f.exponent : std::max(f.exponent, probeexponent);
+  const float step = std::clamp(miss / k, -maxstep, maxstep);
+  // A GOP at quantiser 1 that spends less (or at 31 that spends more) says only that its share
+  // lies past the end of the scale, and one whose pictures the VBV check made coarser that it
+  // spends less only because of that: nothing to learn for the GOPs after it.
+  const bool learn = step < 0.0f ? qi > 1.0f && clean : qi < 31.0f;
+  // The GOP's part of what is left to spend (its share of the plan times leftratio, never
+  // more than the margin under the maximum), and the miss of these bits against it: coded
+  // again, the GOP moves from qi by that miss / k.
+  const float target =
+      float(std::min(double(share) * leftratio(g), double(peakbits(g))));
+  const float partmiss = lb - std::log(target);
+  // A try over the maximum goes back to the margin under it at least (target is no more).
+  const bool over = float(bits) * peakmargin > peakbits(g);
+  float recode = std::clamp(partmiss / k, -maxstep, maxstep);
+  // At quantiser 31 a GOP cannot spend less, nor at 1 more; one whose pictures the VBV check
+  // made coarser spends less only because of that.
+  if (!over && (recode < 0.0f ? !(qi > 1.0f && clean) : !(qi < 31.0f))) recode = 0.0f;
+  // Finer than a try of this GOP that was too rich (abandoned or over the maximum) it does
+  // not go: at most half way (in logs) to it.
+  if (recode < 0.0f && richq > 0.0f && lq + recode <= std::log(richq))
+    recode = std::min(0.5f * (std::log(richq) - lq), 0.0f);
+  // The first GOP is coded until it lands within firstmiss of its part. A later one only when
+  // its miss is more than the rest of the plan after it holds (the GOPs after it take up a
+  // smaller one, each a part, and keep the quantiser even across a change of content, where
+  // its own part would send bits to the content that gains least by them), or when a try of
+  // it was too rich and the one that fitted fell more than richmiss short.
+  const int last = std::min(gopsdone, maxgopcount);
+  const double after = double(cumplan[last] - cumplan[g]);
+  const bool far =
+      over || (std::fabs(partmiss) > firstmiss &&
+               (g == 1 || std::fabs(double(bits) - double(target)) > after ||
+                (richq > 0.0f && std::fabs(partmiss) > richmiss)));
+  const bool again = mayrecode && far && std::fabs(recode) >= minstep &&
+                     (recode < 0.0f ? qi > 1.0f : qi < 31.0f) &&
+                     recodes < (g == 1 ? firstrecodes : laterrecodes);
+  // Coded again, the model takes the whole step this GOP measured (the try stands for nothing),
+  // so the next estimate starts from it; else the newest GOP's weight.
+  if (learn)
+    f.modelfactor = std::clamp(f.modelfactor * std::exp((again ? 1.0f : modelweight) * step),
+                               modellow, modelhigh);
+  return again ? std::exp(recode) : 1.0f;
+}
+
+float abandonstep(float raised, int64_t rate) {
+  const feedbackrec& f = feedback;
+  const float peak = peakmargin * float(settings.maxbitrate);
+  if (!(f.exponent > tableexponent) || !(peak > 0.0f) || rate <= 0) return raised;
+  const float measured = std::pow(float(rate) / peak, 1.0f / f.exponent);
+  return std::clamp(measured, std::min(minabandonstep, raised), raised);
 }
 
 void typeqratios(float& qi, float& qp, float& qb, float q) {

@@ -9,8 +9,20 @@
 // planned average. typeqratios scales the base quantiser by ratios chosen by the bits-per-pixel
 // class and the GOP's change class, easing the B ratio while the pass is under the plan.
 //
+// The plan's quantisers come from a fixed curve of bits against quantiser that grain and fine
+// detail do not follow (their bits fall far faster above quantiser 4 than the curve says). So
+// the pass also measures that relation as it codes: after every complete try of a GOP,
+// ratemeasure compares its bits with the GOP's share of the plan, learns how many bits a change
+// of quantiser moves (the exponent k of bits ~ q^-k, from two codings of one GOP) and a factor
+// on the plan's quantisers (modelfactor), and asks for the GOP to be coded again when it missed
+// by far: the first GOP until it lands within 2 % (at most 3 times more), later GOPs up to twice
+// while they miss by more than 20 % or ran over the maximum. adjustrate multiplies its quantiser by
+// modelfactor, so the deviation table only steers the small errors left; where bits move by a
+// high power of the quantiser it softens the table's factors to suit, and it never asks a GOP
+// for more than about the maximum.
+//
 // Single precision throughout; the deviation in 64-bit integers. Only the second-pass thread
-// calls these, once per GOP, before the GOP's first try.
+// calls these: adjustrate once per GOP before its first try, ratemeasure after each try.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +41,13 @@ struct feedbackrec {
   float shortmean = 1.0f;  // mean of the short history, 0.5..2.0
   float midmean = 1.0f;    // of the middle one, 0.88..1.12
   float longmean = 1.0f;   // of the long one, at least 0.88
+  // The measured relation: the factor on the plan's base quantiser that meets the plan
+  // (1/16..16), the exponent k of bits ~ q^-k (1..8; 2 until measured), and the last clean try
+  // measured (its GOP, natural logs of its I quantiser and bits) for the next estimate of k.
+  float modelfactor = 1.0f;
+  float exponent = 2.0f;
+  int lastgop = 0;
+  float lastlogq = 0.0f, lastlogbits = 0.0f;
 };
 extern feedbackrec feedback;
 
@@ -45,6 +64,24 @@ void deviationfactor(int64_t d, int framesleft, float& factor, int32_t& level);
 // The base quantiser of GOP gopcount (called once per GOP, after gopcount has advanced and
 // before the GOP's first picture); sets ratelevel and moves the histories on.
 float adjustrate();
+// After a complete try of GOP g whose I quantiser was qi (the base quantiser within 1..31) and
+// which spent bits, recodes tries of that GOP made before it: the model learns from the try,
+// and the result is the factor for the GOP's three quantisers when it must be coded again (its
+// bits missed the plan's share by more than the tolerance and the quantisers can still move that
+// way), else 1.0 (the try stands). mayrecode false (the maximum-bitrate retry has raised the
+// quantisers, or this is the GOP's last try) leaves the try standing; clean false (the VBV check
+// made some of its pictures coarser than qi says) lets it teach only that qi was too fine.
+// richq above 0 is the coarsest I quantiser of a try of this GOP that was too rich (abandoned by
+// the picture check or over the maximum): a finer coding goes at most half way to it.
+float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean,
+                  float richq = 0.0f);
+// The picture check abandoned a try whose bits pointed to `rate` bit/s and raised its quantisers
+// by `raised`, from the square root of the excess. Where bits were measured to fall far more
+// steeply with the quantiser, that raise overshoots (the next try lands far under its share):
+// the factor the measured exponent gives towards the margin under the maximum, at least 2 %
+// (or `raised` when smaller) and at most `raised`.
+float abandonstep(float raised, int64_t rate);
+
 // The I, P and B quantisers of the GOP from its base quantiser q, by settings.bppclass,
 // settings.gopclass and ratelevel, each within 1..31.
 void typeqratios(float& qi, float& qp, float& qb, float q);

@@ -23,6 +23,7 @@ int32_t vbvchain = 0;
 bool framesaved = false;
 bool lastgoptry = false;
 int32_t gopsoverlimit = 0;
+int64_t abandonedrate = 0;
 
 namespace {
 
@@ -598,6 +599,7 @@ bool checkpicture(chainstate& c, bool cap99, int type, int slot, const gopsnapsh
   }
   retrycount += 1;
   const int64_t pointed = std::max(projected, rateof(gopbits0, n));
+  abandonedrate = pointed;
   if (cap99 && toolargetry(qi, qp, qb, pointed)) return true;  // (the probe: "-cq_maxbitrate")
   const double excess = double(pointed) / double(maxrate);
   const float f = std::min(f0 * float(std::sqrt(excess)), maxabandonstep);

@@ -86,6 +86,9 @@ extern int32_t vbvchain;    // bits of the reference chain at the last VBV check
 extern bool framesaved;     // the newest reference picture was saved for a rollback
 extern bool lastgoptry;     // the try in progress is the GOP's last: no rejects
 extern int32_t gopsoverlimit;  // GOPs of the pass accepted over the VBV buffer or the maximum
+// The bitrate (bit/s) the bits of the last try the picture check abandoned pointed to: what
+// that try would have reached had it been coded to its end.
+extern int64_t abandonedrate;
 
 // The start of a pass that runs the checks: both chains empty, the buffer model full (and, at
 // Main Level, the multiplexer's start-up buffer at its run-in), no GOP over a limit yet.
