@@ -317,7 +317,18 @@ TEST_F(encode, afailedrunsayswhyandpointsonlytoalogitwrote) {
 // starts the folder's encoder there (the test runs in another folder, and the output and log are
 // named relative to the program folder); the stream decodes and the settings echo in the log
 // is the pages' settings.
-using realencode = frontfixture;
+struct realencode : frontfixture {
+  // The small clip in the program folder, a GOP of 6 with 2 B pictures, the output and the log
+  // named relative to it; the front end started there.
+  void startonsmallclip(const progfolder& pf) {
+    pf.write("clip.avs", smallclip);
+    pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" +
+                           kv("*LOGFILE", "out.log") + "\n" + kv("*GOP", "6 2") + "\n");
+    ASSERT_TRUE(guistart(1, pf.dir() + "/"));
+    started = true;
+    ASSERT_TRUE(movieinfovalid) << statustext;
+  }
+};
 TEST_F(realencode, theencoderofthefolderencodesthepagessettings) {
   progfolder pf;
   ASSERT_NE(fs::current_path(), fs::path(pf.dir()));
@@ -346,12 +357,7 @@ TEST_F(realencode, theencoderofthefolderencodesthepagessettings) {
 // not the ones shown before.
 TEST_F(realencode, avaluestilltypedwhenabuttonisclickedisreadfirst) {
   progfolder pf;
-  pf.write("clip.avs", smallclip);
-  pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" + kv("*LOGFILE", "out.log") +
-                         "\n" + kv("*GOP", "6 2") + "\n");
-  ASSERT_TRUE(guistart(1, pf.dir() + "/"));
-  started = true;
-  ASSERT_TRUE(movieinfovalid) << statustext;
+  ASSERT_NO_FATAL_FAILURE(startonsmallclip(pf));
   dialogrecord& p = dlg(pagemain);
   userfocus(p, 1018, true);
   usertype(p, 1018, "6000");
@@ -409,12 +415,7 @@ TEST_F(realencode, anencoderthatstopsatstartupsayswhyinthestatusline) {
 // 732 kbytes; kbytes of 1,000 bytes would give 750).
 TEST_F(realencode, thecappedfilelengthistheencodersestimate) {
   progfolder pf;
-  pf.write("clip.avs", smallclip);
-  pf.write("KJ.ini", kv("*INFILE", "clip.avs") + "\n" + kv("*OUTFILE", "out.m2v") + "\n" + kv("*LOGFILE", "out.log") +
-                         "\n" + kv("*GOP", "6 2") + "\n");
-  ASSERT_TRUE(guistart(1, pf.dir() + "/"));
-  started = true;
-  ASSERT_TRUE(movieinfovalid) << statustext;
+  ASSERT_NO_FATAL_FAILURE(startonsmallclip(pf));
   dialogrecord& p = dlg(pagemain);
   auto enter = [&](int id, const std::string& text) {
     userfocus(p, id, true);

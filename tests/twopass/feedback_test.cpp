@@ -92,6 +92,16 @@ class feedbackrun : public ::testing::Test {
   std::vector<std::string> log;
   std::vector<std::pair<int, std::string>> shown;  // GOP and status text, at each change
 
+  // Three GOPs of 1,000,000 planned bits and 15 frames at base quantiser 10, 25 frames a
+  // second under a maximum of 8,000 kbit/s.
+  void threegopsatten() {
+    plan({1000000, 1000000, 1000000});
+    settings.maxbitrate = 8000000;
+    settings.framerate = 25.0;
+    gopstats.frames[1] = gopstats.frames[2] = gopstats.frames[3] = 15;
+    gopqbase[1] = gopqbase[2] = gopqbase[3] = 10.0f;
+  }
+
   // G GOPs of the given budgets at base quantiser 4, one macroblock a picture.
   void plan(const std::vector<int64_t>& budgets) {
     settings = settingsrec{};
@@ -208,11 +218,7 @@ TEST(anchortext, shape) {
 // coarser, teaches nothing; one over the maximum goes back to the margin under it at the
 // steepest first guess (a try the VBV check touched measures no k).
 TEST_F(feedbackrun, measuredrelation) {
-  plan({1000000, 1000000, 1000000});
-  settings.maxbitrate = 8000000;
-  settings.framerate = 25.0;
-  gopstats.frames[1] = gopstats.frames[2] = gopstats.frames[3] = 15;
-  gopqbase[1] = gopqbase[2] = gopqbase[3] = 10.0f;
+  threegopsatten();
   ringcounters.framesleft = 45;
   gopcount = 1;
   adjustrate();  // GOP 1: a fresh model
@@ -241,11 +247,7 @@ TEST_F(feedbackrun, measuredrelation) {
 // after a try of it was abandoned at quantiser 12, a finer one goes at most half way there.
 // The last GOP takes up any miss beyond 2 %.
 TEST_F(feedbackrun, latergopsandwhatisleft) {
-  plan({1000000, 1000000, 1000000});
-  settings.maxbitrate = 8000000;
-  settings.framerate = 25.0;
-  gopstats.frames[1] = gopstats.frames[2] = gopstats.frames[3] = 15;
-  gopqbase[1] = gopqbase[2] = gopqbase[3] = 10.0f;
+  threegopsatten();
   ringcounters.framesleft = 30;
   gopcount = 1;
   adjustrate();  // a fresh model: exponent 2, factor 1
