@@ -611,6 +611,13 @@ bool userchange(dialogrecord& dlg, int id, std::initializer_list<int> kinds, F c
   return done;
 }
 
+// The control is there, enabled and of one of the kinds: the user can act on it.
+bool actionable(dialogrecord& dlg, int id, std::initializer_list<int> kinds) {
+  return readrow(dlg, id, false, [&](const dlgcontrol& c) {
+    return c.enabled && std::find(kinds.begin(), kinds.end(), c.kind) != kinds.end();
+  });
+}
+
 // A click on a button, a list or a tab takes the keyboard focus to that control, as the system
 // does: the edit or combo box that held it gets its evlosefocus (and so reads back what was
 // typed) before the click or the selection is handled.
@@ -624,7 +631,7 @@ void takefocusfrom(dialogrecord& dlg, int id) {
 }  // namespace
 
 void userclick(dialogrecord& dlg, int id) {
-  if (!userchange(dlg, id, {ctlpush, ctlcheck, ctlradio}, [](dlgcontrol&) {})) return;
+  if (!actionable(dlg, id, {ctlpush, ctlcheck, ctlradio})) return;
   takefocusfrom(dlg, id);
   bool ok = userchange(dlg, id, {ctlpush, ctlcheck, ctlradio}, [&](dlgcontrol& c) {
     if (c.kind == ctlcheck) c.ticked = !c.ticked;
@@ -641,7 +648,7 @@ void usertype(dialogrecord& dlg, int id, const std::string& text) {
 }
 
 void userfocus(dialogrecord& dlg, int id, bool gain) {
-  if (!userchange(dlg, id, {ctledit, ctlcombo}, [](dlgcontrol&) {})) return;
+  if (!actionable(dlg, id, {ctledit, ctlcombo})) return;
   // Only the control that holds the focus can lose it; a control that gains it takes it from
   // the one that had it, which loses it first.
   if (!gain && !dlgfocus(dlg, id)) return;
@@ -652,7 +659,7 @@ void userfocus(dialogrecord& dlg, int id, bool gain) {
 }
 
 void userselect(dialogrecord& dlg, int id, int item) {
-  if (!userchange(dlg, id, {ctllist, ctlcombo, ctltab}, [](dlgcontrol&) {})) return;
+  if (!actionable(dlg, id, {ctllist, ctlcombo, ctltab})) return;
   takefocusfrom(dlg, id);
   bool ok = userchange(dlg, id, {ctllist, ctlcombo, ctltab}, [&](dlgcontrol& c) {
     c.selection = item;
