@@ -48,19 +48,20 @@ gopstatrecord record;  // the GOP being coded, as the first pass recorded it
 int gopswritten = 0;   // GOPs accepted and handed to the stream writer
 
 // Accepted GOPs that stood at an end of what the rate control can do: every quantiser at 31
-// and still above its share of the plan, qi at 1 and still below it, or at the margin under
-// the maximum bitrate (97 %) or above it.
+// and still above their part of what was left to spend, qi at 1 and still below it, pictures
+// the buffer check made coarser and below it by more than 2 %, or at the margin under the
+// maximum bitrate (97 %) or above it.
 struct ratelimitcounts {
-  int coarsest = 0, finest = 0, atmax = 0;
+  int coarsest = 0, finest = 0, buffer = 0, atmax = 0;
 };
 ratelimitcounts ratelimits;
 
-void countratelimits(float qi, float qp, float qb) {
+void countratelimits(float qi, float qp, float qb, bool clean) {
   const settingsrec& st = settings;
-  const int g = std::clamp(gopcount, 1, maxgopcount);
-  const int64_t share = cumplan[g] - cumplan[g - 1];
-  if (qi >= 31.0f && qp >= 31.0f && qb >= 31.0f && gopbits > share) ratelimits.coarsest += 1;
-  if (qi <= 1.0f && gopbits < share) ratelimits.finest += 1;
+  const double part = goppart(gopcount);
+  if (qi >= 31.0f && qp >= 31.0f && qb >= 31.0f && gopbits > part) ratelimits.coarsest += 1;
+  if (qi <= 1.0f && gopbits < part) ratelimits.finest += 1;
+  if (!clean && gopbits < 0.98 * part) ratelimits.buffer += 1;
   if (st.maxbitrate > 0 && double(gopbitrate) >= 0.97 * double(st.maxbitrate)) ratelimits.atmax += 1;
 }
 
@@ -75,8 +76,9 @@ void lograteoff() {
   if (std::fabs(off) <= 2.0) return;
   loglines({" *** INFO, average bitrate " + std::to_string(std::llround(rate / 1000.0)) + " kb/s, " +
             trimright(adjustleft(fmtfixed(off, 8, 2))) + " % off the specified bitrate; GOPs at " +
-            "quantiser 31 over their share: " + std::to_string(ratelimits.coarsest) +
+            "quantiser 31 over their part: " + std::to_string(ratelimits.coarsest) +
             ", at quantiser 1 under it: " + std::to_string(ratelimits.finest) +
+            ", held under it by the buffer: " + std::to_string(ratelimits.buffer) +
             ", at the maximum bitrate: " + std::to_string(ratelimits.atmax)});
 }
 
@@ -289,6 +291,7 @@ bool pass2loop() {
     int tries = 1;
     int raterecodes = 0;  // tries of this GOP sent back for missing its share of the plan
     float richq = 0.0f;   // the coarsest qi of a try of this GOP that was too rich, or 0
+    bool clean = true;    // the last whole try's pictures were all coded at qi, qp, qb
     for (;; ++tries) {
       lastgoptry = tries >= maxgoptries;
       bool restart = false;
@@ -333,9 +336,10 @@ bool pass2loop() {
       // A try far off its share of the plan is coded again from the measured relation before
       // the maximum is checked (a try far over the plan is mostly over the maximum too). Only
       // a try whose pictures were all coded at qi, qp, qb shows how their bits follow them.
-      const bool clean = std::all_of(std::begin(picqfactors), std::end(picqfactors),
+      clean = std::all_of(std::begin(picqfactors), std::end(picqfactors),
                                      [](float f) { return f == 1.0f; });
       const float s = ratemeasure(gopcount, gopbits, qi, raterecodes, !lastgoptry, clean, richq);
+      wholetry = {gopcount, qi, gopbits, feedback.exponent};  // (the next try's picture checks)
       if (s != 1.0f) {
         raterecodes += 1;
         for (float* q : {&qi, &qp, &qb}) *q = std::clamp(*q * s, 1.0f, 31.0f);
@@ -350,7 +354,7 @@ bool pass2loop() {
     }
     lastgoptry = false;
     gopaccepted(rc.nextcode, n, tries);
-    countratelimits(qi, qp, qb);
+    countratelimits(qi, qp, qb, clean);
 
     spentbits += gopbits;
     totalbits = runbits;

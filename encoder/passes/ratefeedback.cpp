@@ -130,7 +130,10 @@ constexpr float exponentlow = 1.0f, exponenthigh = 8.0f;
 constexpr float modellow = 1.0f / 16.0f, modelhigh = 16.0f;
 constexpr float firstmiss = 0.02f;  // about 2 %, the first GOP's; below it no GOP is coded again
 constexpr float richmiss = 0.05f;   // about 5 %, a GOP's after a try of it was too rich
-constexpr int firstrecodes = 3, laterrecodes = 2;
+constexpr float cutmiss = 0.2f;     // about 22 %, any GOP's (content the relation does not know)
+constexpr int firstrecodes = 3, laterrecodes = 2;  // (a GOP beyond cutmiss has firstrecodes)
+// Two tries whose quantisers differ by less (about 2 %) measure no exponent.
+constexpr float exponentspan = 0.02f;
 constexpr float modelweight = 0.5f;  // weight of the newest GOP in modelfactor
 constexpr float tableexponent = 2.0f;  // the exponent the deviation table's factors suit
 // The least exponent a first correction assumes before two codings of the GOP measured one:
@@ -259,6 +262,12 @@ float adjustrate() {
   return q;
 }
 
+double goppart(int g) {
+  g = std::clamp(g, 1, maxgopcount);
+  const int64_t share = cumplan[g] - cumplan[g - 1];
+  return std::min(double(share) * leftratio(g), double(peakbits(g)));
+}
+
 float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean,
                   float richq) {
   feedbackrec& f = feedback;
@@ -272,7 +281,7 @@ float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bo
   // long may throw the GOP far over the maximum).
   bool own = false;
   if (clean) {
-    if (f.lastgop == g && std::fabs(lq - f.lastlogq) > 0.1f) {
+    if (f.lastgop == g && std::fabs(lq - f.lastlogq) > exponentspan) {
       f.exponent = std::clamp((f.lastlogbits - lb) / (lq - f.lastlogq), exponentlow, exponenthigh);
       own = true;
     }
@@ -293,9 +302,11 @@ float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bo
   // The GOP's part of what is left to spend (its share of the plan times leftratio, never
   // more than the margin under the maximum), and the miss of these bits against it: coded
   // again, the GOP moves from qi by that miss / k.
-  const float target =
-      float(std::min(double(share) * leftratio(g), double(peakbits(g))));
+  const float target = float(goppart(g));
   const float partmiss = lb - std::log(target);
+  // The part is the margin under the maximum: the rest of the run is already asked for more
+  // than its share.
+  const bool atpeak = double(share) * leftratio(g) >= double(peakbits(g));
   // A try over the maximum goes back to the margin under it at least (target is no more).
   const bool over = float(bits) * peakmargin > peakbits(g);
   float recode = std::clamp(partmiss / k, -maxstep, maxstep);
@@ -306,20 +317,25 @@ float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bo
   // not go: at most half way (in logs) to it.
   if (recode < 0.0f && richq > 0.0f && lq + recode <= std::log(richq))
     recode = std::min(0.5f * (std::log(richq) - lq), 0.0f);
-  // The first GOP is coded until it lands within firstmiss of its part. A later one only when
-  // its miss is more than the rest of the plan after it holds (the GOPs after it take up a
-  // smaller one, each a part, and keep the quantiser even across a change of content, where
-  // its own part would send bits to the content that gains least by them), or when a try of
-  // it was too rich and the one that fitted fell more than richmiss short.
+  // The first GOP is coded until it lands within firstmiss of its part, and so is any GOP
+  // that missed it by more than cutmiss: content the relation learnt elsewhere does not
+  // follow (after a cut: grain coded at 31 for a fifth of its part, and the GOPs after it,
+  // already at 1 or at the maximum, cannot take the rest up). A later GOP that missed by less
+  // only when its miss is more than the rest of the plan after it holds (the GOPs after it
+  // take up a smaller one, each a part, and keep the quantiser even), when its part is the
+  // margin under the maximum (its miss would go to GOPs already asked for more than their
+  // share), or when a try of it was too rich and the one that fitted fell more than richmiss
+  // short.
   const int last = std::min(gopsdone, maxgopcount);
   const double after = double(cumplan[last] - cumplan[g]);
+  const bool unknown = g == 1 || std::fabs(partmiss) > cutmiss;
   const bool far =
       over || (std::fabs(partmiss) > firstmiss &&
-               (g == 1 || std::fabs(double(bits) - double(target)) > after ||
+               (unknown || atpeak || std::fabs(double(bits) - double(target)) > after ||
                 (richq > 0.0f && std::fabs(partmiss) > richmiss)));
   const bool again = mayrecode && far && std::fabs(recode) >= minstep &&
                      (recode < 0.0f ? qi > 1.0f : qi < 31.0f) &&
-                     recodes < (g == 1 ? firstrecodes : laterrecodes);
+                     recodes < (unknown ? firstrecodes : laterrecodes);
   // Coded again, the model takes the whole step this GOP measured (the try stands for nothing),
   // so the next estimate starts from it; else the newest GOP's weight.
   if (learn)

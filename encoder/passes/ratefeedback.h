@@ -15,11 +15,12 @@
 // ratemeasure compares its bits with the GOP's share of the plan, learns how many bits a change
 // of quantiser moves (the exponent k of bits ~ q^-k, from two codings of one GOP) and a factor
 // on the plan's quantisers (modelfactor), and asks for the GOP to be coded again when it missed
-// by far: the first GOP until it lands within 2 % (at most 3 times more), later GOPs up to twice
-// while they miss by more than 20 % or ran over the maximum. adjustrate multiplies its quantiser by
-// modelfactor, so the deviation table only steers the small errors left; where bits move by a
-// high power of the quantiser it softens the table's factors to suit, and it never asks a GOP
-// for more than about the maximum.
+// by far: the first GOP, and any GOP more than 22 % off (new content after a cut), until it
+// lands within 2 % (at most 3 times more); other GOPs up to twice when the GOPs after them could
+// not take their miss up, when their part is the margin under the maximum, or when they ran over
+// the maximum. adjustrate multiplies its quantiser by modelfactor, so the deviation table only
+// steers the small errors left; where bits move by a high power of the quantiser it softens the
+// table's factors to suit, and it never asks a GOP for more than about the maximum.
 //
 // Single precision throughout; the deviation in 64-bit integers. Only the second-pass thread
 // calls these: adjustrate once per GOP before its first try, ratemeasure after each try.
@@ -75,6 +76,10 @@ float adjustrate();
 // the picture check or over the maximum): a finer coding goes at most half way to it.
 float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bool clean,
                   float richq = 0.0f);
+// The part of what is left to spend that GOP g is asked for (spentbits holding GOPs 1..g-1): its
+// share of the plan times what is left against what the rest of the plan holds (a quarter to
+// four times), never more than 97 % of the maximum bitrate over its frames.
+double goppart(int g);
 // The picture check abandoned a try whose bits pointed to `rate` bit/s and raised its quantisers
 // by `raised`, from the square root of the excess. Where bits were measured to fall far more
 // steeply with the quantiser, that raise overshoots (the next try lands far under its share):

@@ -24,6 +24,7 @@ bool framesaved = false;
 bool lastgoptry = false;
 int32_t gopsoverlimit = 0;
 int64_t abandonedrate = 0;
+wholetryrec wholetry;
 
 namespace {
 
@@ -578,7 +579,16 @@ bool checkpicture(chainstate& c, bool cap99, int type, int slot, const gopsnapsh
   const bool overbudget = maxrate > 0 && n > 0 && rateof(gopbits0, n) > maxrate;
   float kept[maxgoplength + 1];
   std::copy(std::begin(picqfactors), std::end(picqfactors), kept);
-  const int64_t projected = maxrate > 0 && n > 0 ? rateof(projectedbits(i, n), n) : 0;
+  int64_t projected = maxrate > 0 && n > 0 ? rateof(projectedbits(i, n), n) : 0;
+  // After a whole try of this GOP, its bits at its quantiser tell the GOP's cost better than
+  // the first pictures of this one: after a cut, the pictures right after a coarse I picture
+  // re-code the detail it lost and cost many times what the later ones do.
+  if (wholetry.gop == gopcount && wholetry.bits > 0 && wholetry.qi > 0.0f && qi > 0.0f && n > 0) {
+    // (at least a square: a finer try is reckoned no cheaper than its bits are likely to be)
+    const double k = std::max(double(wholetry.exponent), 2.0);
+    const double whole = double(wholetry.bits) * std::pow(double(wholetry.qi) / double(qi), k);
+    projected = std::min(projected, rateof(std::max(int64_t(whole), int64_t(gopbits0)), n));
+  }
   const bool coarsest = (overbudget || projected > maxrate) && gopatcoarsest(qi, qp, qb, i, n);
   vbvcheck(c, cap99, type, slot, snap, i);
   holdstart(c, qi, qp, qb);
@@ -628,6 +638,7 @@ void vbvstart() {
   gopsoverlimit = 0;
   gopvbvover = goprateover = budgetatcoarsest = startonly = false;
   probe = {};
+  wholetry = {};
   lastgoptry = false;
 }
 

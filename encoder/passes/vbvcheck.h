@@ -89,6 +89,16 @@ extern int32_t gopsoverlimit;  // GOPs of the pass accepted over the VBV buffer 
 // The bitrate (bit/s) the bits of the last try the picture check abandoned pointed to: what
 // that try would have reached had it been coded to its end.
 extern int64_t abandonedrate;
+// The last try of the GOP being coded that ran to its end (the second pass sets it): its GOP
+// number, I quantiser, bits and the exponent k of bits ~ q^-k measured so far. A picture check
+// of a later try of that GOP projects from it rather than from its own first pictures alone.
+struct wholetryrec {
+  int gop = 0;
+  float qi = 0.0f;
+  int64_t bits = 0;
+  float exponent = 2.0f;
+};
+extern wholetryrec wholetry;
 
 // The start of a pass that runs the checks: both chains empty, the buffer model full (and, at
 // Main Level, the multiplexer's start-up buffer at its run-in), no GOP over a limit yet.

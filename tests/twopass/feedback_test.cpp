@@ -271,6 +271,49 @@ TEST_F(feedbackrun, latergopsandwhatisleft) {
   EXPECT_EQ(ratemeasure(3, 1410000, 10.0f, 0, true, true), 1.0f);  // within 2 %
 }
 
+// A later GOP on its part (GOP 1 spent its plan): 15 % under, GOP 3 takes the miss up; 30 %
+// under (or 30 % over) is content the relation learnt on GOP 1 does not know, coded again like
+// the first GOP, up to three times, though GOP 3 could take it up. A GOP whose part is the
+// margin under the maximum (maximum 1,600 kbit/s: 931,200 bits) goes again 5 % under it, where
+// the GOPs after it would have to spend above their plan. Tries 3 % apart measure an exponent.
+TEST_F(feedbackrun, latergopsfaroffornearthemaximum) {
+  struct row {
+    int32_t maxbitrate;
+    int64_t bits;
+    int recodes;
+    float factor;  // 1: the try stands
+  };
+  const float k = 3.0f;  // the first guess's, nothing measured on GOP 2
+  const row rows[] = {
+      {8000000, 850000, 0, 1.0f},
+      {8000000, 700000, 0, std::exp(std::log(0.7f) / k)},
+      {8000000, 700000, 2, std::exp(std::log(0.7f) / k)},
+      {8000000, 700000, 3, 1.0f},
+      {8000000, 1300000, 2, std::exp(std::log(1.3f) / k)},
+      {8000000, 880000, 0, 1.0f},
+      {1600000, 880000, 0, std::exp(std::log(880000.0f / 931200.0f) / k)},
+      {1600000, 920000, 0, 1.0f},  // within 2 %
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.maxbitrate << " " << r.bits << " " << r.recodes);
+    threegopsatten();
+    settings.maxbitrate = r.maxbitrate;
+    ringcounters.framesleft = 30;
+    gopcount = 1;
+    adjustrate();
+    spentbits = 1000000;
+    gopcount = 2;
+    adjustrate();
+    EXPECT_NEAR(ratemeasure(2, r.bits, 10.0f, r.recodes, true, true), r.factor, 1e-4);
+  }
+  threegopsatten();
+  gopcount = 1;
+  adjustrate();
+  ratemeasure(1, 500000, 10.0f, 0, true, true);
+  ratemeasure(1, 530000, 10.0f / 1.03f, 1, true, true);
+  EXPECT_NEAR(feedback.exponent, std::log(530000.0f / 500000.0f) / std::log(1.03f), 1e-3);
+}
+
 // An abandoned try's raise: the square root the picture check took stands until the relation
 // is measured steeper than 2; then the measured power of the excess over the margin under the
 // maximum (97 % of 8,000 kbit/s), at least 2 % and never more than the check's raise.

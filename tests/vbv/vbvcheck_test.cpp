@@ -249,6 +249,49 @@ TEST_F(vbvcheck, atrypastthegopsbudgetisabandonedatonce) {
   EXPECT_FLOAT_EQ(qp, 4.0f);
 }
 
+// A P picture the buffer cannot carry right after the I picture (1,000,000 + 1,100,000 bits at
+// 8,000 kbit/s), in a GOP of eight coded I P B B P B B P. From its own first pictures the try
+// points to 13.4 Mbit/s (every P picture like the first), so it is abandoned and its
+// quantisers raised. After a whole try of this GOP (1,500,000 bits at quantiser 5: at 4.5 about
+// 5.8 Mbit/s) the try is not bound for more than the maximum: only the pictures that drained
+// the buffer are raised, the GOP's quantisers stay. A whole try of another GOP counts nothing.
+TEST_F(vbvcheck, awholetryofthegoptellsitscostbetterthanitsfirstpictures) {
+  settings.framerate = 25.0;
+  const int types[9] = {0, 1, 2, 3, 3, 2, 3, 3, 2}, trefs[9] = {0, 0, 3, 1, 2, 6, 4, 5, 7};
+  for (int k = 0; k < 9; ++k) {
+    goporder[k] = k;
+    goptypes[k] = types[k];
+    goptrefs[k] = trefs[k];
+  }
+  gopcount = 3;
+  struct row {
+    int wholegop;  // the GOP of the whole try, 0 for none
+    bool abandoned;
+  };
+  for (const row r : {row{0, true}, row{2, true}, row{3, false}}) {
+    SCOPED_TRACE(r.wholegop);
+    startpass();
+    wholetry = {r.wholegop, 5.0f, 1500000, 2.0f};
+    float qi = 4.5f, qp = 4.5f, qb = 5.0f;
+    auto code = [&](int type, int slot, int i, int64_t bits) {
+      picslots[slot].picbits = int32_t(bits);
+      picq[i] = type == 1 ? qi : qp;
+      (type == 1 ? icount : pcount) += 1;
+      gopbits += int32_t(bits);
+      return checkpicture2(type, slot, gopsnapshot, i, 8, qi, qp, qb);
+    };
+    EXPECT_FALSE(code(1, 1, 1, 1000000));
+    EXPECT_TRUE(code(2, 4, 2, 1100000));
+    EXPECT_TRUE(rolledback());
+    EXPECT_EQ(retrycount, r.abandoned ? 1 : 0);
+    EXPECT_EQ(qi > 4.5f, r.abandoned);
+    EXPECT_EQ(vbvrestart > 0, !r.abandoned);
+    EXPECT_EQ(picqfactors[4] > 1.0f, !r.abandoned);
+  }
+  wholetry = {};
+  gopcount = 0;
+}
+
 // The maximum-bitrate retry: profile 4, 9,000,000 against 8,000,000 bit/s gives f = 1.02 x
 // 1.125 = 1.1475; quantiser 10 becomes 11.475, 30 becomes 31. With all three at 31 the GOP is
 // accepted however far above the maximum. A maximum of 0 or less retries nothing.
