@@ -336,8 +336,11 @@ bool pass2loop() {
       // A try far off its share of the plan is coded again from the measured relation before
       // the maximum is checked (a try far over the plan is mostly over the maximum too). Only
       // a try whose pictures were all coded at qi, qp, qb shows how their bits follow them.
-      clean = std::all_of(std::begin(picqfactors), std::end(picqfactors),
-                                     [](float f) { return f == 1.0f; });
+      // (The pictures the start-up buffer held coarser count as clean: at the stream's start
+      // the rest of the GOP wins back their detail.)
+      clean = true;
+      for (int slot = 1; slot <= maxgoplength; ++slot)
+        if (picqfactors[slot] != 1.0f && !startheld2(slot)) clean = false;
       const float s = ratemeasure(gopcount, gopbits, qi, raterecodes, !lastgoptry, clean, richq);
       wholetry = {gopcount, qi, gopbits, feedback.exponent};  // (the next try's picture checks)
       if (s != 1.0f) {

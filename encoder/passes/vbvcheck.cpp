@@ -690,6 +690,14 @@ bool checkpicture1(int type, int slot, const gopsnapshotrec& snap, int i, int n,
   return again;
 }
 
+bool startheld2(int slot) {
+  for (int k = 1; k <= maxgoplength; ++k) {
+    const chainstate::starttry& t = chain2.starttries[k];
+    if (t.gop == gopcount && t.fail > 0.0f && slotofposition(k) == slot) return true;
+  }
+  return false;
+}
+
 void maxrateretry2(float& qi, float& qp, float& qb, const gopsnapshotrec& snap) {
   maxrateretry(qi, qp, qb, snap, retryfactor2(settings.profile, retrycount), false);
   holdstart(chain2, qi, qp, qb);
