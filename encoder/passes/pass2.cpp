@@ -338,9 +338,7 @@ bool pass2loop() {
       // a try whose pictures were all coded at qi, qp, qb shows how their bits follow them.
       // (The pictures the start-up buffer held coarser count as clean: at the stream's start
       // the rest of the GOP wins back their detail.)
-      clean = true;
-      for (int slot = 1; slot <= maxgoplength; ++slot)
-        if (picqfactors[slot] != 1.0f && !startheld2(slot)) clean = false;
+      clean = cleantry2();
       const float s = ratemeasure(gopcount, gopbits, qi, raterecodes, !lastgoptry, clean, richq);
       wholetry = {gopcount, qi, gopbits, feedback.exponent};  // (the next try's picture checks)
       if (s != 1.0f) {

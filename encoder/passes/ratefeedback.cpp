@@ -302,11 +302,12 @@ float ratemeasure(int g, int64_t bits, float qi, int recodes, bool mayrecode, bo
   // The GOP's part of what is left to spend (its share of the plan times leftratio, never
   // more than the margin under the maximum), and the miss of these bits against it: coded
   // again, the GOP moves from qi by that miss / k.
-  const float target = float(goppart(g));
+  const double part = goppart(g);
+  const float target = float(part);
   const float partmiss = lb - std::log(target);
   // The part is the margin under the maximum: the rest of the run is already asked for more
   // than its share.
-  const bool atpeak = double(share) * leftratio(g) >= double(peakbits(g));
+  const bool atpeak = part >= double(peakbits(g));
   // A try over the maximum goes back to the margin under it at least (target is no more).
   const bool over = float(bits) * peakmargin > peakbits(g);
   float recode = std::clamp(partmiss / k, -maxstep, maxstep);

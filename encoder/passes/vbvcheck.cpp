@@ -260,6 +260,9 @@ bool raisedrained(const chainstate& c, int i, int n, bool cap99) {
   return effective;
 }
 
+// The position's picture was raised for the start-up buffer in the GOP in progress.
+bool startheld(const chainstate::starttry& t) { return t.gop == gopcount && t.fail > 0.0f; }
+
 // The record of position i for the GOP in progress (a fresh one at its first use in a GOP).
 chainstate::starttry& startrecord(chainstate& c, int i) {
   chainstate::starttry& t = c.starttries[i];
@@ -333,7 +336,7 @@ bool refinestart(chainstate& c, int i) {
 void holdstart(chainstate& c, float qi, float qp, float qb) {
   for (int k = 1; k <= maxgoplength; ++k) {
     chainstate::starttry& t = c.starttries[k];
-    if (t.gop != gopcount || t.fail <= 0.0f) continue;
+    if (!startheld(t)) continue;
     const int s = slotofposition(k);
     if (s < 1 || s > maxgoplength) continue;
     const int type = typeofposition(k);
@@ -690,12 +693,15 @@ bool checkpicture1(int type, int slot, const gopsnapshotrec& snap, int i, int n,
   return again;
 }
 
-bool startheld2(int slot) {
+bool cleantry2() {
+  bool held[maxgoplength + 1] = {};
   for (int k = 1; k <= maxgoplength; ++k) {
-    const chainstate::starttry& t = chain2.starttries[k];
-    if (t.gop == gopcount && t.fail > 0.0f && slotofposition(k) == slot) return true;
+    const int s = slotofposition(k);
+    if (startheld(chain2.starttries[k]) && s >= 1 && s <= maxgoplength) held[s] = true;
   }
-  return false;
+  for (int s = 1; s <= maxgoplength; ++s)
+    if (picqfactors[s] != 1.0f && !held[s]) return false;
+  return true;
 }
 
 void maxrateretry2(float& qi, float& qp, float& qb, const gopsnapshotrec& snap) {

@@ -99,10 +99,10 @@ struct wholetryrec {
   float exponent = 2.0f;
 };
 extern wholetryrec wholetry;
-// The picture in slot s of the second pass's GOP in progress was coded coarser for the
-// multiplexer's start-up buffer (at the stream's start only): a one-time bound of the stream's
-// first pictures, not a sign that the GOP's quantisers are too fine.
-bool startheld2(int slot);
+// Every picture of the second pass's try just coded stood at its type's quantiser (multiplier
+// 1), but for those coded coarser for the multiplexer's start-up buffer: a one-time bound of the
+// stream's first pictures, not a sign that the GOP's quantisers are too fine.
+bool cleantry2();
 
 // The start of a pass that runs the checks: both chains empty, the buffer model full (and, at
 // Main Level, the multiplexer's start-up buffer at its run-in), no GOP over a limit yet.
